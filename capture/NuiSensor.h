@@ -1,0 +1,99 @@
+// The depth-sensor layer. It stands where the depth-camera runtime stands on
+// the recording platform and keeps that runtime's calls and results, so each
+// call site reads the same: create a sensor by index, initialise it, open its
+// depth stream, set a frame-end event, get the next frame with a wait, lock
+// its pixels, release it. Backends (simulated, file replay, hardware)
+// implement INuiSensor and SensorBackend.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+class ManualResetEvent;
+
+using HRESULT = std::int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT E_NUI_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x8007048Fu);
+constexpr HRESULT E_NUI_FRAME_NO_DATA = static_cast<HRESULT>(0x83010001u);
+inline bool Succeeded(HRESULT result) { return result >= 0; }
+
+// Values of the runtime's constants that the recorder passes.
+constexpr std::uint32_t NUI_INITIALIZE_FLAG_USES_DEPTH = 0x20;
+constexpr int NUI_IMAGE_TYPE_DEPTH = 4;
+constexpr int NUI_IMAGE_RESOLUTION_320x240 = 1;
+constexpr std::uint32_t NUI_IMAGE_STREAM_FLAG_ENABLE_NEAR_MODE = 0x20000;
+constexpr std::uint32_t NUI_INFINITE = 0xFFFFFFFFu;
+
+constexpr int kDepthWidth = 320;
+constexpr int kDepthHeight = 240;
+constexpr int kDepthPixels = kDepthWidth * kDepthHeight;
+
+using NuiStreamHandle = int;
+constexpr NuiStreamHandle kNoStream = -1;
+
+// A 64-bit frame time stamp, readable as the two 32-bit halves a take stores.
+struct NuiTimeStamp {
+  std::int64_t QuadPart = 0;
+  std::int32_t HighPart() const { return static_cast<std::int32_t>(QuadPart >> 32); }
+  std::uint32_t LowPart() const { return static_cast<std::uint32_t>(QuadPart & 0xFFFFFFFFu); }
+};
+
+struct NuiLockedRect {
+  int Pitch = 0;          // bytes per row
+  int size = 0;           // bytes in the buffer
+  std::uint8_t* pBits = nullptr;
+};
+
+// One frame's pixel buffer: 320 x 240 pixels of 16 bits, row after row;
+// bits 3 to 15 hold the depth in millimetres.
+class NuiFrameTexture {
+ public:
+  NuiFrameTexture() : pixels(kDepthPixels, 0) {}
+  HRESULT LockRect(unsigned level, NuiLockedRect* locked, void* rect, std::uint32_t flags);
+  std::vector<std::uint16_t> pixels;
+};
+
+struct NuiImageFrame {
+  NuiTimeStamp liTimeStamp;           // ms counted by the sensor since its initialisation
+  std::uint32_t dwFrameNumber = 0;    // the sensor's own frame counter
+  NuiFrameTexture* pFrameTexture = nullptr;
+};
+
+class INuiSensor {
+ public:
+  virtual ~INuiSensor() = default;
+  virtual HRESULT NuiInitialize(std::uint32_t flags) = 0;
+  virtual HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
+                                     std::uint32_t frameLimit, ManualResetEvent* nextFrameEvent,
+                                     NuiStreamHandle* stream) = 0;
+  // Registers the event the sensor signals at the end of every frame, in
+  // place of the previous one; nullptr withdraws it. Once this returns, the
+  // sensor no longer touches the previous event.
+  virtual HRESULT NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t flags) = 0;
+  // Waits at most `waitMs` for the next frame; E_NUI_FRAME_NO_DATA when none came.
+  virtual HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
+                                             NuiImageFrame* frame) = 0;
+  virtual HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) = 0;
+  // Stops the sensor; no call but the destructor may follow.
+  virtual void NuiShutdown() = 0;
+  // A text that tells the physical device apart (a serial number), if known.
+  virtual std::string NuiUniqueId() const { return std::string(); }
+};
+
+// Creates sensors by runtime index 0..3.
+class SensorBackend {
+ public:
+  virtual ~SensorBackend() = default;
+  // S_OK with a usable sensor, or a failure result and no sensor.
+  virtual HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) = 0;
+  // What the backend is, for messages ("simulated", ...).
+  virtual std::string Name() const = 0;
+};
+
+}  // namespace kestrova

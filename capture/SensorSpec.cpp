@@ -1,0 +1,83 @@
+#include "capture/SensorSpec.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace kestrova {
+
+namespace {
+
+bool ParseInt(const std::string& text, long low, long high, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// "C@F": camera number and frame count.
+bool ParseCameraAt(const std::string& text, int* slot, int* count) {
+  size_t at = text.find('@');
+  long camera, frames;
+  if (at == std::string::npos || !ParseInt(text.substr(0, at), 1, kCameraCount, &camera) ||
+      !ParseInt(text.substr(at + 1), 0, 1L << 30, &frames))
+    return false;
+  *slot = static_cast<int>(camera - 1);
+  *count = static_cast<int>(frames);
+  return true;
+}
+
+}  // namespace
+
+bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
+  std::stringstream items(text);
+  std::string item;
+  bool first = true;
+  while (std::getline(items, item, ',')) {
+    size_t eq = item.find('=');
+    std::string key = item.substr(0, eq);
+    std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+    long number = 0;
+    int slot = 0, count = 0;
+    if (first && eq == std::string::npos) {
+      if (!ParseInt(item, 0, kCameraCount, &number)) {
+        *error = "sensor count must be 0 to 4: '" + item + "'";
+        return false;
+      }
+      for (int i = 0; i < kCameraCount; ++i) options->present[i] = i < number;
+    } else if (key == "absent" && ParseInt(value, 1, kCameraCount, &number)) {
+      options->present[number - 1] = false;
+    } else if (key == "stall" && ParseCameraAt(value, &slot, &count)) {
+      options->stallAfter[slot] = count;
+    } else if (key == "failfetch" && ParseCameraAt(value, &slot, &count) && count > 0) {
+      options->failFetchAt[slot] = count;
+    } else if (key == "seed" && ParseInt(value, 0, 0x7FFFFFFF, &number)) {
+      options->seed = static_cast<std::uint32_t>(number);
+    } else {
+      *error = "unknown simulation option '" + item +
+               "' (use N, absent=C, stall=C@F, failfetch=C@F or seed=S)";
+      return false;
+    }
+    first = false;
+  }
+  return true;
+}
+
+std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double fps,
+                                                 std::string* error) {
+  if (!(fps >= 0) || fps > 1000) {
+    *error = "frame rate must be 0 to 1000";
+    return nullptr;
+  }
+  if (spec == "sim" || spec.rfind("sim:", 0) == 0) {
+    SimOptions options;
+    options.fps = fps;
+    if (spec.size() > 4 && !ParseSimOptions(spec.substr(4), &options, error)) return nullptr;
+    return std::make_unique<SimulatedBackend>(options);
+  }
+  *error = "unknown sensors '" + spec + "' (use sim or sim:N)";
+  return nullptr;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,25 @@
+// Chooses the sensor backend from a command-line text:
+//   sim                 four simulated sensors
+//   sim:N               N simulated sensors, at indexes 0..N-1
+//   sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S
+//                       with camera C (1..4) missing, stopping after F
+//                       frames, or failing its F-th fetch
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "capture/NuiSensor.h"
+#include "capture/SimulatedSensor.h"
+
+namespace kestrova {
+
+// Parses the part after "sim:" into `options`; false with a reason otherwise.
+bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);
+
+// The backend named by `spec` with frame rate `fps` (0 = free-running), or
+// nullptr with a reason.
+std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double fps,
+                                                 std::string* error);
+
+}  // namespace kestrova

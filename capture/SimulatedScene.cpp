@@ -1,0 +1,232 @@
+#include "capture/SimulatedScene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include <Eigen/Geometry>
+
+#include "capture/NuiSensor.h"
+
+namespace kestrova {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kInverseFocal = 0.003501f;  // per pixel, as the point conversion uses it
+constexpr double kFloorY = -42.0;
+constexpr double kFloorHalfExtent = 200.0;
+constexpr double kNearMm = 400.0;
+constexpr double kFarMm = 4000.0;
+constexpr double kSteepestCosine = 0.12;  // ~83 degrees from the surface normal
+constexpr double kNoHit = std::numeric_limits<double>::infinity();
+
+struct Hit {
+  double t = kNoHit;  // camera z, cm
+  double cosine = 1;  // |cos| between the ray and the surface normal
+};
+
+struct Box {
+  Eigen::Vector3d centre;
+  Eigen::Vector3d half;
+  double yaw = 0;  // radians about the vertical axis
+};
+
+struct Ball {
+  Eigen::Vector3d centre;
+  double radius;
+};
+
+Eigen::Vector3d RayDirection(const SimCameraPose& pose, int column, int row) {
+  Eigen::Vector3d camera((column - 160) * kInverseFocal, (120 - row) * kInverseFocal, 1.0);
+  return pose.rotation * camera;
+}
+
+void Closer(Hit& best, double t, double cosine) {
+  if (t > 0 && t < best.t) best = {t, cosine};
+}
+
+void HitFloor(const Eigen::Vector3d& o, const Eigen::Vector3d& d, Hit& best) {
+  if (d.y() >= 0) return;
+  double t = (kFloorY - o.y()) / d.y();
+  Eigen::Vector3d p = o + t * d;
+  if (std::abs(p.x()) > kFloorHalfExtent || std::abs(p.z()) > kFloorHalfExtent) return;
+  Closer(best, t, std::abs(d.y()) / d.norm());
+}
+
+void HitBox(const Box& box, const Eigen::Vector3d& o, const Eigen::Vector3d& d, Hit& best) {
+  Eigen::Matrix3d toLocal = Eigen::AngleAxisd(-box.yaw, Eigen::Vector3d::UnitY()).toRotationMatrix();
+  Eigen::Vector3d lo = toLocal * (o - box.centre);
+  Eigen::Vector3d ld = toLocal * d;
+  double tNear = -kNoHit, tFar = kNoHit;
+  int axis = -1;
+  for (int a = 0; a < 3; ++a) {
+    if (std::abs(ld[a]) < 1e-12) {
+      if (std::abs(lo[a]) > box.half[a]) return;
+      continue;
+    }
+    double t1 = (-box.half[a] - lo[a]) / ld[a];
+    double t2 = (box.half[a] - lo[a]) / ld[a];
+    if (t1 > t2) std::swap(t1, t2);
+    if (t1 > tNear) {
+      tNear = t1;
+      axis = a;
+    }
+    tFar = std::min(tFar, t2);
+    if (tNear > tFar) return;
+  }
+  if (axis < 0 || tNear <= 0) return;
+  Closer(best, tNear, std::abs(ld[axis]) / ld.norm());
+}
+
+void HitBall(const Ball& ball, const Eigen::Vector3d& o, const Eigen::Vector3d& d, Hit& best) {
+  Eigen::Vector3d oc = o - ball.centre;
+  double a = d.dot(d);
+  double b = 2 * d.dot(oc);
+  double c = oc.dot(oc) - ball.radius * ball.radius;
+  double disc = b * b - 4 * a * c;
+  if (disc < 0) return;
+  double t = (-b - std::sqrt(disc)) / (2 * a);
+  if (t <= 0) return;
+  Eigen::Vector3d normal = (oc + t * d).normalized();
+  Closer(best, t, std::abs(normal.dot(d)) / std::sqrt(a));
+}
+
+std::uint16_t DepthOf(const Hit& hit) {
+  if (hit.t == kNoHit || hit.cosine < kSteepestCosine) return 0;
+  double mm = hit.t * 10.0;
+  if (mm < kNearMm || mm > kFarMm) return 0;
+  return static_cast<std::uint16_t>(std::lround(mm));
+}
+
+const Box kStaticBoxes[] = {
+    {{-2.0, -31.0, -10.0}, {15.0, 1.0, 1.0}, 0.0},   // the 30 cm rod
+    {{-12.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0},   // its left block
+    {{8.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0},     // its right block
+};
+
+Ball MovingBall(double seconds) {
+  double a = 2 * kPi * seconds / 6.0;
+  return {{-2.0 + 10.0 * std::cos(a), -20.0 + 4.0 * std::sin(2 * a), 2.0 + 8.0 * std::sin(a)}, 7.0};
+}
+
+Box MovingBox(double seconds) {
+  return {{15.0, -34.0, 2.0}, {5.0, 8.0, 5.0}, 2 * kPi * seconds / 4.0};
+}
+
+// The pixel rectangle that a sphere of `radius` around `centre` can cover.
+struct PixelRect {
+  int left, top, right, bottom;  // inclusive
+};
+
+PixelRect ScreenBounds(const SimCameraPose& pose, const Eigen::Vector3d& centre, double radius) {
+  const PixelRect whole{0, 0, kDepthWidth - 1, kDepthHeight - 1};
+  Eigen::Vector3d p = pose.rotation.transpose() * (centre - pose.position);
+  if (p.z() - radius < 1.0) return p.z() + radius < 1.0 ? PixelRect{0, 0, -1, -1} : whole;
+  double xs[4], ys[4];
+  int k = 0;
+  for (double dz : {-radius, radius}) {
+    for (double dxy : {-radius, radius}) {
+      xs[k] = (p.x() + dxy) / (p.z() + dz);
+      ys[k] = (p.y() + dxy) / (p.z() + dz);
+      ++k;
+    }
+  }
+  double minX = *std::min_element(xs, xs + 4), maxX = *std::max_element(xs, xs + 4);
+  double minY = *std::min_element(ys, ys + 4), maxY = *std::max_element(ys, ys + 4);
+  PixelRect r;
+  r.left = std::max(0, static_cast<int>(std::floor(160 + minX / kInverseFocal)) - 1);
+  r.right = std::min(kDepthWidth - 1, static_cast<int>(std::ceil(160 + maxX / kInverseFocal)) + 1);
+  r.top = std::max(0, static_cast<int>(std::floor(120 - maxY / kInverseFocal)) - 1);
+  r.bottom = std::min(kDepthHeight - 1, static_cast<int>(std::ceil(120 - minY / kInverseFocal)) + 1);
+  return r;
+}
+
+template <class Object, class HitFn>
+void Overlay(const SimCameraPose& pose, const Object& object, double boundRadius,
+             const Eigen::Vector3d& centre, HitFn hitFn, std::uint8_t labelValue,
+             std::uint16_t* depthMm, std::uint8_t* label) {
+  PixelRect r = ScreenBounds(pose, centre, boundRadius);
+  for (int row = r.top; row <= r.bottom; ++row) {
+    for (int column = r.left; column <= r.right; ++column) {
+      Hit hit;
+      hitFn(object, pose.position, RayDirection(pose, column, row), hit);
+      if (hit.t == kNoHit) continue;
+      int k = row * kDepthWidth + column;
+      std::uint16_t behind = depthMm[k];
+      // The object wins where it is nearer than the static scene, also where
+      // it is too steep to read: it still hides what lies behind it.
+      if (behind != 0 && hit.t * 10.0 >= behind) continue;
+      depthMm[k] = DepthOf(hit);
+      label[k] = labelValue;
+    }
+  }
+}
+
+const std::vector<std::int16_t>& NoiseTable() {
+  static const std::vector<std::int16_t> table = [] {
+    std::vector<std::int16_t> values(1 << 16);
+    std::mt19937 generator(20261207u);
+    std::normal_distribution<double> normal(0.0, 256.0);  // 8.8 fixed point
+    for (auto& v : values) v = static_cast<std::int16_t>(std::clamp(normal(generator), -1024.0, 1024.0));
+    return values;
+  }();
+  return table;
+}
+
+}  // namespace
+
+SimCameraPose PoseFromSetting(const CameraSetting& s) {
+  auto radians = [](float degrees) { return degrees / 180.0 * kPi; };
+  Eigen::Matrix3d rx = Eigen::AngleAxisd(radians(s.rx), Eigen::Vector3d::UnitX()).toRotationMatrix();
+  Eigen::Matrix3d ry = Eigen::AngleAxisd(radians(s.ry), Eigen::Vector3d::UnitY()).toRotationMatrix();
+  Eigen::Matrix3d rz = Eigen::AngleAxisd(radians(s.rz), Eigen::Vector3d::UnitZ()).toRotationMatrix();
+  return {rz * ry * rx, Eigen::Vector3d(s.x, s.y, s.z)};
+}
+
+std::vector<std::uint16_t> SimulatedScene::RenderStatic(const SimCameraPose& pose) const {
+  std::vector<std::uint16_t> depth(kDepthPixels, 0);
+  for (int row = 0; row < kDepthHeight; ++row) {
+    for (int column = 0; column < kDepthWidth; ++column) {
+      Eigen::Vector3d d = RayDirection(pose, column, row);
+      Hit best;
+      HitFloor(pose.position, d, best);
+      for (const Box& box : kStaticBoxes) HitBox(box, pose.position, d, best);
+      depth[row * kDepthWidth + column] = DepthOf(best);
+    }
+  }
+  return depth;
+}
+
+void SimulatedScene::RenderMoving(const SimCameraPose& pose, double seconds,
+                                  std::uint16_t* depthMm, std::uint8_t* label) const {
+  Ball ball = MovingBall(seconds);
+  Overlay(pose, ball, ball.radius, ball.centre, HitBall, 1, depthMm, label);
+  Box box = MovingBox(seconds);
+  Overlay(pose, box, box.half.norm(), box.centre, HitBox, 2, depthMm, label);
+}
+
+void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
+                       std::uint32_t noiseOffset, std::uint16_t* pixels) {
+  const std::vector<std::int16_t>& noise = NoiseTable();
+  const std::uint32_t mask = static_cast<std::uint32_t>(noise.size() - 1);
+  for (int k = 0; k < kDepthPixels; ++k) {
+    std::int32_t d = depthMm[k];
+    if (d == 0) {
+      pixels[k] = 0;
+      continue;
+    }
+    // Noise grows with the square of the distance: sigma about 1.2 mm at 1 m.
+    std::int64_t square = static_cast<std::int64_t>(d) * d;
+    std::int32_t offset = static_cast<std::int32_t>(
+        (noise[(static_cast<std::uint32_t>(k) + noiseOffset) & mask] * square) / (256LL * 833333));
+    std::int32_t step = 1 + static_cast<std::int32_t>(square >> 20);  // coarser steps far away
+    std::int32_t value = d + offset;
+    value -= value % step;
+    value = std::clamp(value, 1, 8191);
+    pixels[k] = static_cast<std::uint16_t>((value << 3) | (label[k] & 7));
+  }
+}
+
+}  // namespace kestrova

@@ -1,0 +1,92 @@
+// Simulated depth sensors: each stands at its camera's default pose and
+// renders the synthetic scene on a thread of its own, at a fixed frame rate
+// on its own millisecond clock, into a two-frame queue that drops the oldest
+// frame when nobody fetches. Faults can be injected for tests.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/FrameQueue.h"
+#include "capture/NuiSensor.h"
+#include "capture/SimulatedScene.h"
+
+namespace kestrova {
+
+struct SimOptions {
+  std::array<bool, 4> present{{true, true, true, true}};
+  double fps = 30;  // 0: free-running, a new frame as soon as one is fetched
+  // Frames a sensor delivers before it stops for good; -1 for never.
+  std::array<int, 4> stallAfter{{-1, -1, -1, -1}};
+  // The fetch (counted from 1) that fails with E_FAIL; -1 for none.
+  std::array<int, 4> failFetchAt{{-1, -1, -1, -1}};
+  std::uint32_t seed = 1;
+};
+
+class SimulatedSensor : public INuiSensor {
+ public:
+  SimulatedSensor(int index, const SimOptions& options, std::shared_ptr<const SimulatedScene> scene);
+  ~SimulatedSensor() override;
+
+  HRESULT NuiInitialize(std::uint32_t flags) override;
+  HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
+                             std::uint32_t frameLimit, ManualResetEvent* nextFrameEvent,
+                             NuiStreamHandle* stream) override;
+  HRESULT NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t flags) override;
+  HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
+                                     NuiImageFrame* frame) override;
+  HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) override;
+  void NuiShutdown() override;
+  std::string NuiUniqueId() const override;
+
+  // Frames rendered so far, and frames dropped unfetched.
+  std::uint64_t FramesProduced() const { return produced_; }
+  std::uint64_t FramesDropped() const;
+
+ private:
+  void Produce();
+  void RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber);
+  void SignalFrameEnd();
+  std::int64_t ClockMs(std::chrono::steady_clock::time_point at) const;
+  bool SleepUntil(std::chrono::steady_clock::time_point at);
+
+  const int index_;
+  const SimOptions options_;
+  const std::shared_ptr<const SimulatedScene> scene_;
+  const SimCameraPose pose_;
+  std::vector<std::uint16_t> staticDepth_;
+  std::vector<std::uint16_t> depthScratch_;
+  std::vector<std::uint8_t> labelScratch_;
+
+  std::chrono::steady_clock::time_point initialised_;
+  std::int64_t clockOffsetMs_ = 0;
+  std::unique_ptr<FrameQueue> queue_;
+  std::thread producer_;
+  std::mutex stopMutex_;
+  std::condition_variable stopSignal_;
+  bool stopping_ = false;
+  std::atomic<std::uint64_t> produced_{0};
+  std::atomic<int> fetches_{0};
+
+  std::mutex eventMutex_;
+  ManualResetEvent* frameEndEvent_ = nullptr;
+};
+
+class SimulatedBackend : public SensorBackend {
+ public:
+  explicit SimulatedBackend(const SimOptions& options);
+  HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) override;
+  std::string Name() const override { return "simulated"; }
+
+ private:
+  SimOptions options_;
+  std::shared_ptr<const SimulatedScene> scene_;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,171 @@
+#include "core/Recorder.h"
+
+#include <ctime>
+
+#include "core/FramePacer.h"
+#include "core/TimeText.h"
+
+namespace kestrova {
+
+CRecorder::CRecorder(std::unique_ptr<SensorBackend> backend, const EngineTiming& timing)
+    : owner(&ownSettings_), timing_(timing) {
+  for (int i = 0; i < kCameraCount; ++i) cameras_[i] = DefaultCameraSetting(i);
+  if (backend) {
+    backendName_ = backend->Name();
+    OpenSensors(*backend);
+  }
+}
+
+CRecorder::~CRecorder() { Close(); }
+
+void CRecorder::OpenSensors(SensorBackend& backend) {
+  for (int i = 0; i < kCameraCount; ++i) {
+    std::unique_ptr<INuiSensor> sensor;
+    if (!Succeeded(backend.NuiCreateSensorByIndex(i, &sensor)) || !sensor) continue;
+    // A sensor that cannot be initialised or streamed counts as missing.
+    NuiStreamHandle stream = kNoStream;
+    if (!Succeeded(sensor->NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH)) ||
+        !Succeeded(sensor->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH, NUI_IMAGE_RESOLUTION_320x240,
+                                              NUI_IMAGE_STREAM_FLAG_ENABLE_NEAR_MODE, 2, nullptr,
+                                              &stream))) {
+      sensor->NuiShutdown();
+      continue;
+    }
+    sensors_[i] = std::move(sensor);
+    depthStreams_[i] = stream;
+  }
+}
+
+void CRecorder::ShutDownSensors() {
+  for (auto& sensor : sensors_) {
+    if (sensor) sensor->NuiShutdown();
+    sensor.reset();
+  }
+}
+
+int CRecorder::SensorCount() const {
+  int count = 0;
+  for (const auto& sensor : sensors_) count += sensor != nullptr;
+  return count;
+}
+
+INuiSensor* CRecorder::PacingSensor() const {
+  for (const auto& sensor : sensors_)
+    if (sensor) return sensor.get();
+  return nullptr;
+}
+
+CameraSetting CRecorder::Camera(int slot) const {
+  std::lock_guard<std::mutex> lock(camerasMutex_);
+  return cameras_[slot];
+}
+
+void CRecorder::SetCamera(int slot, const CameraSetting& setting) {
+  std::lock_guard<std::mutex> lock(camerasMutex_);
+  cameras_[slot] = setting;
+}
+
+CameraSettings CRecorder::Cameras() const {
+  std::lock_guard<std::mutex> lock(camerasMutex_);
+  return cameras_;
+}
+
+bool CRecorder::SaveParams(const std::string& path, std::string* error) const {
+  std::string text = FormatParams(owner->Settings(), Cameras(), CTimeText(std::time(nullptr)));
+  return WriteFileAtomically(path, text, error);
+}
+
+void CRecorder::LoadParams(std::FILE* file) {
+  OperatorSettings settings = owner->Settings();
+  CameraSettings cameras = Cameras();
+  ReadParams(file, settings, cameras);
+  owner->StoreSettings(settings);
+  std::lock_guard<std::mutex> lock(camerasMutex_);
+  cameras_ = cameras;
+}
+
+bool CRecorder::LoadParamsFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  LoadParams(file);
+  return true;
+}
+
+FrameSettings CRecorder::TakeFrameSettings() const { return {owner->Settings(), Cameras()}; }
+
+void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
+  // A camera without a sensor is never grabbed, whatever its check box says.
+  for (int i = 0; i < kCameraCount; ++i)
+    cameraActive[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+}
+
+bool CRecorder::GrabCycle(bool record, int frameNumber) {
+  boost::thread_group group;
+  bool started = true;
+  for (int i = 0; i < kCameraCount; ++i) {
+    grabbedFrame_[i] = false;
+    if (!cameraActive[i]) continue;
+    try {
+      group.create_thread([this, i, record, frameNumber] { GrabFrame(i, record, frameNumber); });
+    } catch (const boost::thread_resource_error&) {
+      started = false;
+    }
+  }
+  group.join_all();
+  return started;
+}
+
+void CRecorder::StartPreview() {
+  std::lock_guard<std::mutex> lock(previewControl_);
+  if (closing_ || previewRunning_) return;
+  if (previewThread_.joinable()) previewThread_.join();  // a run that ended by itself
+  previewRunning_ = true;  // set before the thread exists, so an early stop is not lost
+  try {
+    previewThread_ = boost::thread(&CRecorder::PreviewLoop, this);
+  } catch (const boost::thread_resource_error&) {
+    previewRunning_ = false;
+  }
+}
+
+bool CRecorder::StopPreview() {
+  std::lock_guard<std::mutex> lock(previewControl_);
+  bool wasRunning = previewRunning_.exchange(false);
+  if (previewThread_.joinable()) previewThread_.join();
+  return wasRunning;
+}
+
+void CRecorder::PreviewLoop() {
+  if (previewSink_) previewSink_->Open(*this);
+  {
+    FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
+    while (previewRunning_) {
+      // A stalled pacing sensor only keeps the preview waiting; it may come back.
+      FramePacer::Wait wait = pacer.Next(previewRunning_, timing_.stallLimit);
+      if (wait == FramePacer::Wait::Stopped) break;
+      if (wait == FramePacer::Wait::Stalled) continue;
+      frameSettings_ = TakeFrameSettings();
+      SelectActiveCameras(frameSettings_.operatorSettings);
+      GrabCycle(false, 0);
+      ++previewCycles_;
+      if (previewSink_ && !previewSink_->Draw(*this, frameSettings_)) previewRunning_ = false;
+    }
+  }
+  if (previewSink_) previewSink_->Close(*this);
+}
+
+void CRecorder::Close() {
+  if (closed_) return;
+  closing_ = true;
+  StopPreview();
+  {
+    std::lock_guard<std::mutex> lock(recordControl_);
+    recording_ = false;
+    // Also joins a take that the time limit ended and that is still finishing.
+    if (recordThread_.joinable()) recordThread_.join();
+  }
+  StopPreview();
+  ShutDownSensors();
+  closed_ = true;
+}
+
+}  // namespace kestrova

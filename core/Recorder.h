@@ -1,0 +1,197 @@
+// CRecorder: the engine. One per run. It owns the sensors, the per-camera
+// settings, the point clouds, the take files and the worker threads.
+//
+// Thread model. At most one preview thread and at most one recording thread,
+// never both grabbing at once; per frame, one grab thread per active camera,
+// forked and joined by the loop (boost::thread_group). The first present
+// sensor's frame-end event paces both loops. Two atomic flags,
+// previewRunning and recording, start and stop the loops; the joins order
+// every hand-over of the sensors and clouds. Each frame works with one
+// consistent copy of the settings, taken by the loop before it forks.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/thread/thread.hpp>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include "capture/NuiSensor.h"
+#include "core/ParamsFile.h"
+#include "core/Settings.h"
+#include "core/SettingsOwner.h"
+
+namespace kestrova {
+
+class CRecorder;
+
+// The settings one frame works with.
+struct FrameSettings {
+  OperatorSettings operatorSettings;
+  CameraSettings cameras;
+};
+
+// What shows the preview. The preview thread calls it; the engine does not
+// know about windows.
+class PreviewSink {
+ public:
+  virtual ~PreviewSink() = default;
+  // Start of a preview run, before the first frame.
+  virtual void Open(CRecorder& engine) = 0;
+  // After every frame's grabs have been joined. False ends the preview run
+  // (the operator closed the window).
+  virtual bool Draw(CRecorder& engine, const FrameSettings& settings) = 0;
+  // End of the run.
+  virtual void Close(CRecorder& engine) = 0;
+};
+
+// How a take ended.
+enum class TakeEnd { None, Stopped, TimeLimit, Closed, SensorStalled, WriteFailed, ThreadFailed };
+
+struct TakeOutcome {
+  TakeEnd end = TakeEnd::None;
+  int cycles = 0;
+  std::string message;  // why, for the operator; empty for a plain stop
+};
+
+// Bounds of the engine's waits.
+struct EngineTiming {
+  std::chrono::milliseconds frameWait{500};      // a grab's wait for its camera's frame
+  std::chrono::milliseconds stallLimit{2000};    // no frame-end signal this long: a stalled sensor
+  std::chrono::milliseconds nominalPeriod{33};   // pacing without any sensor
+};
+
+class CRecorder {
+ public:
+  // Sets the camera defaults, then opens sensors 0..3 from `backend`.
+  explicit CRecorder(std::unique_ptr<SensorBackend> backend, const EngineTiming& timing = {});
+  // Closes, if Close has not run.
+  ~CRecorder();
+  CRecorder(const CRecorder&) = delete;
+  CRecorder& operator=(const CRecorder&) = delete;
+
+  // The holder of the OperatorSettings; the engine's own until set.
+  SettingsOwner* owner;
+
+  // --- sensors
+  bool HasSensor(int slot) const { return sensors_[slot] != nullptr; }
+  int SensorCount() const;
+  INuiSensor* Sensor(int slot) const { return sensors_[slot].get(); }
+  std::string BackendName() const { return backendName_; }
+
+  // --- camera settings, shared with the UI thread
+  CameraSetting Camera(int slot) const;
+  void SetCamera(int slot, const CameraSetting& setting);
+  CameraSettings Cameras() const;
+
+  // --- the parameter file
+  // Writes owner's settings and the cameras to `path`, replacing it atomically.
+  bool SaveParams(const std::string& path, std::string* error) const;
+  // Reads an open file into the settings and cameras, and closes it.
+  void LoadParams(std::FILE* file);
+  // Opens and reads `path`; false when it could not be opened.
+  bool LoadParamsFile(const std::string& path);
+
+  // --- loops
+  void StartPreview();
+  // Clears previewRunning and joins the preview thread; true when a preview was running.
+  bool StopPreview();
+  bool IsPreviewRunning() const { return previewRunning_; }
+  void SetPreviewSink(PreviewSink* sink) { previewSink_ = sink; }
+
+  // The take directory, copied from the window at each record press.
+  void SetOutputDir(const std::string& dir);
+  std::string OutputDir() const;
+
+  // Starts a take into OutputDir(). Refused (false, with the reason) while a
+  // take runs or when its files cannot be written; waits for a take that the
+  // time limit ended and that is still finishing.
+  bool StartRecording(std::string* error);
+  // The stop button: only in the state Recording (take running, preview
+  // stopped); clears recording and joins the loop. True when it stopped one.
+  bool StopRecording();
+  bool IsRecording() const { return recording_; }
+  // How the latest finished take ended.
+  TakeOutcome LastTake() const;
+  // True from StartRecording until its loop has ended.
+  bool TakeThreadAlive() const;
+
+  // The engine part of closing the window: stops the preview, any take and a
+  // take still finishing, so that no worker thread is left; then shuts the
+  // sensors down. Idempotent.
+  void Close();
+
+  // --- per-camera work, on a grab thread
+  void GrabFrame(int camera, bool record, int frameNumber);
+
+  // Results of the latest frame; read them only while no loop runs or from
+  // the loop between frames.
+  pcl::PointCloud<pcl::PointXYZ> workClouds[kCameraCount];
+  pcl::PointCloud<pcl::PointXYZ> clouds[kCameraCount];
+  bool cameraActive[kCameraCount] = {false, false, false, false};
+
+  // --- counters, for status displays and tests
+  std::uint64_t GrabCount(int slot) const { return grabCount_[slot]; }
+  std::uint64_t MissedFrames(int slot) const { return missedFrames_[slot]; }
+  std::int64_t LastTimeStamp(int slot) const { return lastTimeStamp_[slot]; }
+  std::uint64_t PreviewCycles() const { return previewCycles_; }
+  std::uint64_t RecordCycles() const { return recordCycles_; }
+
+ private:
+  void OpenSensors(SensorBackend& backend);
+  void ShutDownSensors();
+  INuiSensor* PacingSensor() const;
+  FrameSettings TakeFrameSettings() const;
+  void SelectActiveCameras(const OperatorSettings& settings);
+  // Forks one grab per active camera and joins them all; false when a
+  // thread could not be started.
+  bool GrabCycle(bool record, int frameNumber);
+  void PreviewLoop();
+  void RecordLoop();
+  void FinishTake(TakeEnd end, int cycles, const std::string& message);
+
+  std::unique_ptr<INuiSensor> sensors_[kCameraCount];
+  NuiStreamHandle depthStreams_[kCameraCount] = {kNoStream, kNoStream, kNoStream, kNoStream};
+  std::string backendName_;
+  const EngineTiming timing_;
+
+  SettingsOwner ownSettings_;
+  mutable std::mutex camerasMutex_;
+  CameraSettings cameras_;
+  FrameSettings frameSettings_;  // written by the running loop between frames
+
+  PreviewSink* previewSink_ = nullptr;
+  std::mutex previewControl_;  // orders starts and stops of the preview thread
+  boost::thread previewThread_;
+  std::atomic<bool> previewRunning_{false};
+
+  std::mutex recordControl_;   // orders starts, stops and joins of the recording thread
+  boost::thread recordThread_;
+  std::atomic<bool> recording_{false};
+  std::atomic<bool> takeRunning_{false};
+  std::atomic<bool> recordLoopAlive_{false};  // the loop holds the sensors: the state Recording
+  mutable std::mutex takeMutex_;
+  std::string outputDir_;
+  TakeOutcome lastTake_;
+
+  std::atomic<bool> closing_{false};
+  bool closed_ = false;
+
+  std::atomic<std::uint64_t> grabCount_[kCameraCount] = {};
+  std::atomic<std::uint64_t> missedFrames_[kCameraCount] = {};
+  std::atomic<std::int64_t> lastTimeStamp_[kCameraCount] = {};
+  bool grabbedFrame_[kCameraCount] = {false, false, false, false};  // this frame's outcome per camera
+  std::atomic<std::uint64_t> previewCycles_{0};
+  std::atomic<std::uint64_t> recordCycles_{0};
+};
+
+// The elapsed-time text of a take: "%2d min %2d sec".
+std::string ElapsedText(std::int64_t elapsedMs);
+
+}  // namespace kestrova

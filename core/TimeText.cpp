@@ -1,0 +1,25 @@
+#include "core/TimeText.h"
+
+#include <cstdio>
+
+namespace kestrova {
+
+std::string CTimeText(const std::tm& t) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const char* day = (t.tm_wday >= 0 && t.tm_wday < 7) ? kDays[t.tm_wday] : "???";
+  const char* month = (t.tm_mon >= 0 && t.tm_mon < 12) ? kMonths[t.tm_mon] : "???";
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", day, month,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
+  return text;
+}
+
+std::string CTimeText(std::time_t when) {
+  std::tm fields{};
+  localtime_r(&when, &fields);
+  return CTimeText(fields);
+}
+
+}  // namespace kestrova

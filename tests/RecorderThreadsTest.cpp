@@ -1,0 +1,328 @@
+// The engine's thread hand-overs: preview and take starting and stopping in
+// every order, sensors that stall or are missing, and the close. Every wait
+// here has a limit, and the scripted sensors decide when frames come.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <regex>
+#include <thread>
+
+#include "core/Recorder.h"
+#include "tests/support/FakeSensors.h"
+#include "tests/support/TempDir.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeBackend;
+using testing::FakeSensorState;
+using testing::TempDir;
+
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s) {
+  auto giveUp = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+template <class T>
+bool Finishes(std::future<T>& future, std::chrono::milliseconds limit = 10s) {
+  return future.wait_for(limit) == std::future_status::ready;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void Make(std::array<bool, 4> present, std::chrono::milliseconds frameWait = 200ms) {
+    for (int i = 0; i < 4; ++i)
+      if (present[i]) states_[i] = std::make_shared<FakeSensorState>();
+    EngineTiming timing;
+    timing.frameWait = frameWait;
+    timing.stallLimit = 400ms;
+    timing.nominalPeriod = 10ms;
+    engine_ = std::make_unique<CRecorder>(std::make_unique<FakeBackend>(states_), timing);
+    engine_->SetOutputDir(dir_.path());
+  }
+
+  void Enable(std::array<int, 4> enabled) {
+    engine_->owner->Modify([&](OperatorSettings& s) {
+      for (int i = 0; i < 4; ++i) s.cameraEnabled[i] = enabled[i];
+    });
+  }
+
+  // Every present, not stalled sensor delivers a frame every 5 ms.
+  void StartTicking() {
+    ticking_ = true;
+    ticker_ = std::thread([this] {
+      while (ticking_) {
+        for (auto& state : states_)
+          if (state) state->Tick();
+        std::this_thread::sleep_for(5ms);
+      }
+    });
+  }
+
+  void TearDown() override {
+    if (engine_) engine_->Close();
+    ticking_ = false;
+    if (ticker_.joinable()) ticker_.join();
+  }
+
+  bool Record() {
+    std::string error;
+    bool started = engine_->StartRecording(&error);
+    EXPECT_TRUE(started) << error;
+    return started;
+  }
+
+  bool WaitForCycles(std::uint64_t more) {
+    std::uint64_t target = engine_->RecordCycles() + more;
+    return Eventually([&] { return engine_->RecordCycles() >= target; });
+  }
+
+  void ExpectNoWorkerLeft() {
+    EXPECT_FALSE(engine_->IsPreviewRunning());
+    EXPECT_FALSE(engine_->IsRecording());
+    EXPECT_FALSE(engine_->TakeThreadAlive());
+  }
+
+  TempDir dir_;
+  std::array<std::shared_ptr<FakeSensorState>, 4> states_;
+  std::unique_ptr<CRecorder> engine_;
+  std::atomic<bool> ticking_{false};
+  std::thread ticker_;
+};
+
+TEST_F(EngineTest, PreviewStartedAndStoppedAtOnceLeavesNoThreadAndNoEvent) {
+  Make({true, true, false, false});
+  StartTicking();
+  for (int i = 0; i < 20; ++i) {
+    engine_->StartPreview();
+    EXPECT_TRUE(engine_->StopPreview());
+    EXPECT_FALSE(engine_->IsPreviewRunning());
+  }
+  std::lock_guard<std::mutex> lock(states_[0]->mutex);
+  EXPECT_EQ(states_[0]->registrations, 20);
+  EXPECT_EQ(states_[0]->withdrawals, 20);
+  EXPECT_EQ(states_[0]->frameEnd, nullptr);
+}
+
+TEST_F(EngineTest, StopDuringAFrameWaitsForThatFrameAndHandsItBack) {
+  Make({true, false, false, false}, 5s);
+  StartTicking();
+  engine_->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return engine_->PreviewCycles() > 2; }));
+  states_[0]->SetFetchGate(false);
+  ASSERT_TRUE(states_[0]->WaitUntil([](FakeSensorState& s) { return s.waitingAtGate > 0; }));
+
+  auto stop = std::async(std::launch::async, [&] { return engine_->StopPreview(); });
+  EXPECT_FALSE(Finishes(stop, 100ms));  // the grab holds the frame in hand
+  states_[0]->SetFetchGate(true);
+  ASSERT_TRUE(Finishes(stop));
+  EXPECT_TRUE(stop.get());
+  std::lock_guard<std::mutex> lock(states_[0]->mutex);
+  EXPECT_EQ(states_[0]->delivered, states_[0]->releases);
+  EXPECT_EQ(states_[0]->busy, 0);
+}
+
+TEST_F(EngineTest, StalledFirstSensorNeitherHoldsAStopNorATake) {
+  Make({true, true, false, false});
+  Enable({1, 1, 0, 0});
+  states_[0]->stalled = true;
+  StartTicking();
+  engine_->StartPreview();
+  std::this_thread::sleep_for(50ms);
+  auto stop = std::async(std::launch::async, [&] { return engine_->StopPreview(); });
+  ASSERT_TRUE(Finishes(stop));
+
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(Eventually([&] { return !engine_->IsRecording(); }));
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::SensorStalled);
+  EXPECT_FALSE(engine_->LastTake().message.empty());
+}
+
+TEST_F(EngineTest, MissingFirstSensorIsPacedByTheNextAndNeverGrabbed) {
+  Make({false, true, true, false});
+  Enable({1, 1, 1, 0});
+  StartTicking();
+  engine_->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return engine_->GrabCount(1) > 3 && engine_->GrabCount(2) > 3; }));
+  EXPECT_TRUE(engine_->StopPreview());
+  EXPECT_EQ(engine_->GrabCount(0), 0u);
+  EXPECT_FALSE(engine_->cameraActive[0]);
+  std::lock_guard<std::mutex> lock(states_[1]->mutex);
+  EXPECT_GE(states_[1]->registrations, 1);
+}
+
+TEST_F(EngineTest, WithoutAnySensorTheLoopsRunOnTheNominalTimer) {
+  Make({false, false, false, false});
+  EXPECT_EQ(engine_->SensorCount(), 0);
+  engine_->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return engine_->PreviewCycles() > 3; }));
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(3));
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::Stopped);
+  EXPECT_TRUE(engine_->IsPreviewRunning());  // handed back to the preview
+}
+
+TEST_F(EngineTest, CheckedCameraWithoutSensorIsSkippedInATake) {
+  Make({true, false, true, false});
+  Enable({1, 1, 1, 1});
+  StartTicking();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(5));
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_GE(engine_->GrabCount(0), 5u);
+  EXPECT_GE(engine_->GrabCount(2), 5u);
+  EXPECT_EQ(engine_->GrabCount(1), 0u);
+  EXPECT_EQ(engine_->GrabCount(3), 0u);
+}
+
+TEST_F(EngineTest, CloseDuringATakeJoinsEverythingThenShutsTheSensorsDown) {
+  Make({true, true, true, true});
+  Enable({1, 1, 0, 1});
+  StartTicking();
+  engine_->StartPreview();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(5));
+  engine_->Close();
+  ExpectNoWorkerLeft();
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::Closed);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("RECPARAM.txt")));
+  for (auto& state : states_) {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    EXPECT_TRUE(state->shutDown);
+    EXPECT_FALSE(state->shutDownWhileBusy);
+  }
+}
+
+TEST_F(EngineTest, TimeLimitEndsTheTakeAndCloseStillJoinsIt) {
+  Make({true, false, false, false});
+  engine_->owner->Modify([](OperatorSettings& s) { s.maxRecordingMinutes = 0; });
+  StartTicking();
+  engine_->StartPreview();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(Eventually([&] { return !engine_->IsRecording(); }));
+  EXPECT_FALSE(engine_->StopRecording());  // a later stop does nothing
+  engine_->Close();
+  ExpectNoWorkerLeft();
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::TimeLimit);
+  EXPECT_GE(engine_->LastTake().cycles, 1);
+}
+
+TEST_F(EngineTest, NewTakeWaitsForATakeThatIsStillFinishing) {
+  Make({true, false, false, false});
+  engine_->owner->Modify([](OperatorSettings& s) { s.maxRecordingMinutes = 0; });
+  StartTicking();
+  states_[0]->SetWithdrawGate(false);  // the ending take hangs in its last step
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(states_[0]->WaitUntil([](FakeSensorState& s) { return s.withdrawals == 1; }));
+  EXPECT_FALSE(engine_->IsRecording());
+
+  auto second = std::async(std::launch::async, [&] {
+    std::string error;
+    return engine_->StartRecording(&error);
+  });
+  EXPECT_FALSE(Finishes(second, 100ms));
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::None);  // the first take has not finished
+  states_[0]->SetWithdrawGate(true);
+  ASSERT_TRUE(Finishes(second));
+  EXPECT_TRUE(second.get());
+  ASSERT_TRUE(Eventually([&] { return !engine_->TakeThreadAlive(); }));
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::TimeLimit);
+}
+
+TEST_F(EngineTest, StopIsIgnoredWhileTheRecordPressWaitsForThePreview) {
+  Make({true, false, false, false}, 5s);
+  StartTicking();
+  engine_->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return engine_->PreviewCycles() > 1; }));
+  states_[0]->SetFetchGate(false);
+  ASSERT_TRUE(states_[0]->WaitUntil([](FakeSensorState& s) { return s.waitingAtGate > 0; }));
+  ASSERT_TRUE(Record());
+  EXPECT_FALSE(engine_->StopRecording());
+  states_[0]->SetFetchGate(true);
+  ASSERT_TRUE(WaitForCycles(3));  // the take goes on
+  EXPECT_TRUE(engine_->IsRecording());
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_TRUE(engine_->IsPreviewRunning());
+}
+
+TEST_F(EngineTest, StopIsIgnoredWhilePreviewingAndRecordWhileRecording) {
+  Make({true, false, false, false});
+  StartTicking();
+  engine_->StartPreview();
+  EXPECT_FALSE(engine_->StopRecording());
+  ASSERT_TRUE(Record());
+  std::string error;
+  EXPECT_FALSE(engine_->StartRecording(&error));
+  EXPECT_NE(error.find("already"), std::string::npos);
+}
+
+TEST_F(EngineTest, TakeIntoAMissingDirectoryIsRefusedAndNothingStarts) {
+  Make({true, false, false, false});
+  StartTicking();
+  engine_->StartPreview();
+  engine_->SetOutputDir(dir_.File("missing"));
+  std::string error;
+  EXPECT_FALSE(engine_->StartRecording(&error));
+  EXPECT_NE(error.find(dir_.File("missing")), std::string::npos) << error;
+  EXPECT_FALSE(engine_->IsRecording());
+  EXPECT_FALSE(engine_->TakeThreadAlive());
+  EXPECT_TRUE(engine_->IsPreviewRunning());
+}
+
+TEST_F(EngineTest, TakeWithNoCameraEnabledStillRunsItsCycles) {
+  Make({true, true, false, false});
+  Enable({0, 0, 0, 0});
+  StartTicking();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(5));
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(engine_->GrabCount(0) + engine_->GrabCount(1), 0u);
+}
+
+TEST_F(EngineTest, UncheckingACameraDuringATakeChangesOnlyTheNextTake) {
+  Make({true, true, false, false});
+  Enable({1, 1, 0, 0});
+  StartTicking();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(3));
+  Enable({1, 0, 0, 0});
+  std::uint64_t before = engine_->GrabCount(1);
+  ASSERT_TRUE(WaitForCycles(3));
+  EXPECT_GT(engine_->GrabCount(1), before);
+  EXPECT_TRUE(engine_->StopRecording());
+
+  ASSERT_TRUE(Record());
+  std::uint64_t after = engine_->GrabCount(1);
+  ASSERT_TRUE(WaitForCycles(3));
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(engine_->GrabCount(1), after);
+}
+
+TEST_F(EngineTest, ElapsedTextIsRefreshedEveryThirtyCycles) {
+  Make({true, false, false, false});
+  engine_->owner->SetElapsedText("previous take");
+  StartTicking();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(29));
+  ASSERT_TRUE(Eventually([&] { return engine_->owner->ElapsedText() != "previous take"; }));
+  EXPECT_TRUE(std::regex_match(engine_->owner->ElapsedText(), std::regex(" 0 min [ 1-9][0-9] sec")))
+      << engine_->owner->ElapsedText();
+}
+
+TEST(ElapsedText, MinutesAndSecondsRightAlignedInTwoCharacters) {
+  EXPECT_EQ(ElapsedText(1200), " 0 min  1 sec");
+  EXPECT_EQ(ElapsedText(61500), " 1 min  1 sec");
+  EXPECT_EQ(ElapsedText(659999), "10 min 59 sec");
+  EXPECT_EQ(ElapsedText(6000000), "100 min  0 sec");
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,86 @@
+#include "tests/support/FakeSensors.h"
+
+namespace kestrova::testing {
+
+void FakeSensorState::Tick() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (stalled || shutDown) return;
+  pending = std::min(2, pending + 1);
+  clockMs += 33;
+  ++frameNumber;
+  if (frameEnd) frameEnd->Set();
+  changed.notify_all();
+}
+
+void FakeSensorState::SetFetchGate(bool open) {
+  std::lock_guard<std::mutex> lock(mutex);
+  fetchGateOpen = open;
+  changed.notify_all();
+}
+
+void FakeSensorState::SetWithdrawGate(bool open) {
+  std::lock_guard<std::mutex> lock(mutex);
+  withdrawGateOpen = open;
+  changed.notify_all();
+}
+
+HRESULT FakeSensor::NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t) {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  if (event == nullptr) {
+    ++state_->withdrawals;
+    state_->changed.notify_all();
+    state_->changed.wait(lock, [this] { return state_->withdrawGateOpen; });
+  } else {
+    ++state_->registrations;
+  }
+  state_->frameEnd = event;
+  state_->changed.notify_all();
+  return S_OK;
+}
+
+HRESULT FakeSensor::NuiImageStreamGetNextFrame(NuiStreamHandle, std::uint32_t waitMs,
+                                               NuiImageFrame* frame) {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  FakeSensorState& s = *state_;
+  ++s.fetches;
+  ++s.busy;
+  const bool atGate = !s.fetchGateOpen;
+  if (atGate) ++s.waitingAtGate;
+  s.changed.notify_all();
+  bool ready = s.changed.wait_for(lock, std::chrono::milliseconds(waitMs), [&s] {
+    return s.shutDown || (s.fetchGateOpen && s.pending > 0);
+  });
+  if (atGate) --s.waitingAtGate;
+  if (!ready || s.shutDown) {
+    --s.busy;
+    s.changed.notify_all();
+    return E_NUI_FRAME_NO_DATA;
+  }
+  --s.pending;
+  ++s.delivered;
+  frame->liTimeStamp.QuadPart = s.clockMs;
+  frame->dwFrameNumber = s.frameNumber;
+  frame->pFrameTexture = &s.texture;
+  s.changed.notify_all();
+  return S_OK;  // still busy until released
+}
+
+HRESULT FakeSensor::NuiImageStreamReleaseFrame(NuiStreamHandle, NuiImageFrame* frame) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  ++state_->releases;
+  --state_->busy;
+  frame->pFrameTexture = nullptr;
+  state_->changed.notify_all();
+  return S_OK;
+}
+
+void FakeSensor::NuiShutdown() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->shutDown) return;
+  if (state_->busy > 0) state_->shutDownWhileBusy = true;
+  state_->shutDown = true;
+  state_->frameEnd = nullptr;
+  state_->changed.notify_all();
+}
+
+}  // namespace kestrova::testing

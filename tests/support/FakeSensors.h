@@ -1,0 +1,82 @@
+// A scripted sensor for engine tests: the test says when a frame is ready,
+// can hold a fetch or the withdrawal of the frame-end event at a gate, and
+// reads back what the engine did. The state outlives the sensor, so it can
+// be read after the engine has shut the sensor down.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "capture/NuiSensor.h"
+#include "core/Event.h"
+
+namespace kestrova::testing {
+
+struct FakeSensorState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  ManualResetEvent* frameEnd = nullptr;
+  int pending = 0;                 // frames ready to fetch (at most 2)
+  std::int64_t clockMs = 1000;
+  std::uint32_t frameNumber = 0;
+  bool fetchGateOpen = true;       // closed: fetches wait at the gate
+  bool withdrawGateOpen = true;    // closed: withdrawing the frame-end event waits
+  bool stalled = false;            // delivers nothing more
+  bool shutDown = false;
+  bool shutDownWhileBusy = false;  // a fetch or a held frame at shutdown
+  int fetches = 0, delivered = 0, releases = 0, busy = 0, waitingAtGate = 0;
+  int registrations = 0, withdrawals = 0;
+  NuiFrameTexture texture;
+
+  // A new frame: ready to fetch, frame end signalled.
+  void Tick();
+  void SetFetchGate(bool open);
+  void SetWithdrawGate(bool open);
+  // Waits until `pred` holds, at most `limit`; false on time-out.
+  template <class Pred>
+  bool WaitUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return pred(*this); });
+  }
+};
+
+class FakeSensor : public INuiSensor {
+ public:
+  explicit FakeSensor(std::shared_ptr<FakeSensorState> state) : state_(std::move(state)) {}
+  ~FakeSensor() override { NuiShutdown(); }
+  HRESULT NuiInitialize(std::uint32_t) override { return S_OK; }
+  HRESULT NuiImageStreamOpen(int, int, std::uint32_t, std::uint32_t, ManualResetEvent*,
+                             NuiStreamHandle* stream) override {
+    *stream = 7;
+    return S_OK;
+  }
+  HRESULT NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t) override;
+  HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle, std::uint32_t waitMs,
+                                     NuiImageFrame* frame) override;
+  HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle, NuiImageFrame* frame) override;
+  void NuiShutdown() override;
+
+ private:
+  std::shared_ptr<FakeSensorState> state_;
+};
+
+// Sensors at the indexes whose state is given; none elsewhere.
+class FakeBackend : public SensorBackend {
+ public:
+  explicit FakeBackend(std::array<std::shared_ptr<FakeSensorState>, 4> states)
+      : states_(std::move(states)) {}
+  HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) override {
+    if (!states_[index]) return E_NUI_DEVICE_NOT_CONNECTED;
+    *sensor = std::make_unique<FakeSensor>(states_[index]);
+    return S_OK;
+  }
+  std::string Name() const override { return "fake"; }
+
+ private:
+  std::array<std::shared_ptr<FakeSensorState>, 4> states_;
+};
+
+}  // namespace kestrova::testing
