@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Records moving 3D scenes with up to four depth cameras.");
   parser.addHelpOption();
-  QCommandLineOption sensorsOption("sensors", "Sensor backend: sim or sim:N (default sim).",
+  QCommandLineOption sensorsOption("sensors", "Sensor backend: sim, sim:N or replay:DIR (default sim).",
                                    "spec", "sim");
-  QCommandLineOption fpsOption("fps", "Frame rate of simulated sensors; 0 = free-running.", "F",
+  QCommandLineOption fpsOption("fps", "Frame rate of simulated or replayed sensors; 0 = free-running.", "F",
                                "30");
   parser.addOption(sensorsOption);
   parser.addOption(fpsOption);

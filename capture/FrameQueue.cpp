@@ -98,6 +98,11 @@ void FrameQueue::Stop() {
   changed_.notify_all();
 }
 
+int FrameQueue::Size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(ready_.size());
+}
+
 std::uint64_t FrameQueue::Dropped() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return dropped_;

@@ -38,6 +38,9 @@ class FrameQueue {
   // Ends the stream: wakes every waiter; Publish and Pop fail from now on.
   void Stop();
 
+  // Frames delivered and not yet taken.
+  int Size() const;
+
   // Frames taken back undelivered because the consumer fell behind.
   std::uint64_t Dropped() const;
 

@@ -82,6 +82,8 @@ class INuiSensor {
   virtual HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) = 0;
   // Stops the sensor; no call but the destructor may follow.
   virtual void NuiShutdown() = 0;
+  // True once a sensor that plays a finite recording has delivered all of it.
+  virtual bool NuiStreamEnded() const { return false; }
   // A text that tells the physical device apart (a serial number), if known.
   virtual std::string NuiUniqueId() const { return std::string(); }
 };

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "capture/ReplaySensor.h"
+
 namespace kestrova {
 
 namespace {
@@ -76,7 +78,16 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     if (spec.size() > 4 && !ParseSimOptions(spec.substr(4), &options, error)) return nullptr;
     return std::make_unique<SimulatedBackend>(options);
   }
-  *error = "unknown sensors '" + spec + "' (use sim or sim:N)";
+  if (spec.rfind("replay:", 0) == 0) {
+    std::string dir = spec.substr(7);
+    auto backend = std::make_unique<ReplayBackend>(dir, fps);
+    if (backend->CameraCount() == 0) {
+      *error = "no frames to replay in " + dir + " (expected cam1/ to cam4/ with .pgm files)";
+      return nullptr;
+    }
+    return backend;
+  }
+  *error = "unknown sensors '" + spec + "' (use sim, sim:N or replay:DIR)";
   return nullptr;
 }
 

@@ -4,6 +4,7 @@
 //   sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S
 //                       with camera C (1..4) missing, stopping after F
 //                       frames, or failing its F-th fetch
+//   replay:DIR          depth frames played from DIR/cam1 .. DIR/cam4
 #pragma once
 
 #include <memory>

@@ -30,8 +30,12 @@ struct Hit {
 struct Box {
   Eigen::Vector3d centre;
   Eigen::Vector3d half;
-  double yaw = 0;  // radians about the vertical axis
+  Eigen::Matrix3d toLocal;  // undoes the box's turn about the vertical axis
 };
+
+Box MakeBox(const Eigen::Vector3d& centre, const Eigen::Vector3d& half, double yaw) {
+  return {centre, half, Eigen::AngleAxisd(-yaw, Eigen::Vector3d::UnitY()).toRotationMatrix()};
+}
 
 struct Ball {
   Eigen::Vector3d centre;
@@ -56,9 +60,8 @@ void HitFloor(const Eigen::Vector3d& o, const Eigen::Vector3d& d, Hit& best) {
 }
 
 void HitBox(const Box& box, const Eigen::Vector3d& o, const Eigen::Vector3d& d, Hit& best) {
-  Eigen::Matrix3d toLocal = Eigen::AngleAxisd(-box.yaw, Eigen::Vector3d::UnitY()).toRotationMatrix();
-  Eigen::Vector3d lo = toLocal * (o - box.centre);
-  Eigen::Vector3d ld = toLocal * d;
+  Eigen::Vector3d lo = box.toLocal * (o - box.centre);
+  Eigen::Vector3d ld = box.toLocal * d;
   double tNear = -kNoHit, tFar = kNoHit;
   int axis = -1;
   for (int a = 0; a < 3; ++a) {
@@ -101,9 +104,9 @@ std::uint16_t DepthOf(const Hit& hit) {
 }
 
 const Box kStaticBoxes[] = {
-    {{-2.0, -31.0, -10.0}, {15.0, 1.0, 1.0}, 0.0},   // the 30 cm rod
-    {{-12.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0},   // its left block
-    {{8.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0},     // its right block
+    MakeBox({-2.0, -31.0, -10.0}, {15.0, 1.0, 1.0}, 0.0),  // the 30 cm rod
+    MakeBox({-12.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0),  // its left block
+    MakeBox({8.0, -37.0, -10.0}, {2.0, 5.0, 2.0}, 0.0),    // its right block
 };
 
 Ball MovingBall(double seconds) {
@@ -112,7 +115,7 @@ Ball MovingBall(double seconds) {
 }
 
 Box MovingBox(double seconds) {
-  return {{15.0, -34.0, 2.0}, {5.0, 8.0, 5.0}, 2 * kPi * seconds / 4.0};
+  return MakeBox({15.0, -34.0, 2.0}, {5.0, 8.0, 5.0}, 2 * kPi * seconds / 4.0);
 }
 
 // The pixel rectangle that a sphere of `radius` around `centre` can cover.
@@ -164,12 +167,27 @@ void Overlay(const SimCameraPose& pose, const Object& object, double boundRadius
   }
 }
 
-const std::vector<std::int16_t>& NoiseTable() {
-  static const std::vector<std::int16_t> table = [] {
-    std::vector<std::int16_t> values(1 << 16);
+// Standard-normal samples scaled so that sample * d^2 is the noise in mm:
+// sigma is about 1.2 mm at 1 m.
+const std::vector<float>& NoiseTable() {
+  static const std::vector<float> table = [] {
+    std::vector<float> values(1 << 16);
     std::mt19937 generator(20261207u);
-    std::normal_distribution<double> normal(0.0, 256.0);  // 8.8 fixed point
-    for (auto& v : values) v = static_cast<std::int16_t>(std::clamp(normal(generator), -1024.0, 1024.0));
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (auto& v : values) v = static_cast<float>(std::clamp(normal(generator), -4.0, 4.0) / 833333.0);
+    return values;
+  }();
+  return table;
+}
+
+// Depth steps that coarsen with distance, as a sensor's disparity steps do.
+const std::vector<std::uint16_t>& QuantisedDepth() {
+  static const std::vector<std::uint16_t> table = [] {
+    std::vector<std::uint16_t> values(8192);
+    for (int d = 0; d < 8192; ++d) {
+      int step = 1 + static_cast<int>((static_cast<std::int64_t>(d) * d) >> 20);
+      values[d] = static_cast<std::uint16_t>(std::max(1, d - d % step));
+    }
     return values;
   }();
   return table;
@@ -209,22 +227,19 @@ void SimulatedScene::RenderMoving(const SimCameraPose& pose, double seconds,
 
 void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
                        std::uint32_t noiseOffset, std::uint16_t* pixels) {
-  const std::vector<std::int16_t>& noise = NoiseTable();
+  const std::vector<float>& noise = NoiseTable();
+  const std::vector<std::uint16_t>& quantised = QuantisedDepth();
   const std::uint32_t mask = static_cast<std::uint32_t>(noise.size() - 1);
   for (int k = 0; k < kDepthPixels; ++k) {
-    std::int32_t d = depthMm[k];
+    const std::int32_t d = depthMm[k];
     if (d == 0) {
       pixels[k] = 0;
       continue;
     }
-    // Noise grows with the square of the distance: sigma about 1.2 mm at 1 m.
-    std::int64_t square = static_cast<std::int64_t>(d) * d;
-    std::int32_t offset = static_cast<std::int32_t>(
-        (noise[(static_cast<std::uint32_t>(k) + noiseOffset) & mask] * square) / (256LL * 833333));
-    std::int32_t step = 1 + static_cast<std::int32_t>(square >> 20);  // coarser steps far away
-    std::int32_t value = d + offset;
-    value -= value % step;
-    value = std::clamp(value, 1, 8191);
+    const float square = static_cast<float>(d) * static_cast<float>(d);
+    const std::int32_t offset =
+        static_cast<std::int32_t>(noise[(static_cast<std::uint32_t>(k) + noiseOffset) & mask] * square);
+    const std::int32_t value = quantised[std::clamp(d + offset, 1, 8191)];
     pixels[k] = static_cast<std::uint16_t>((value << 3) | (label[k] & 7));
   }
 }

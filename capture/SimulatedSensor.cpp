@@ -48,6 +48,9 @@ HRESULT SimulatedSensor::NuiImageStreamOpen(int imageType, int resolution, std::
 HRESULT SimulatedSensor::NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t) {
   std::lock_guard<std::mutex> lock(eventMutex_);
   frameEndEvent_ = event;
+  // Free-running, the sensor makes a frame only when one was taken: frames
+  // already waiting must wake a new listener, or nobody would take one.
+  if (FreeRunning() && frameEndEvent_ && queue_ && queue_->Size() > 0) frameEndEvent_->Set();
   return S_OK;
 }
 
@@ -55,7 +58,9 @@ HRESULT SimulatedSensor::NuiImageStreamGetNextFrame(NuiStreamHandle stream, std:
                                                     NuiImageFrame* frame) {
   if (!queue_ || stream != index_) return E_INVALIDARG;
   if (++fetches_ == options_.failFetchAt[index_]) return E_FAIL;
-  return queue_->Pop(waitMs, frame);
+  HRESULT result = queue_->Pop(waitMs, frame);
+  if (FreeRunning() && Succeeded(result) && queue_->Size() > 0) SignalFrameEnd();
+  return result;
 }
 
 HRESULT SimulatedSensor::NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) {

@@ -50,6 +50,7 @@ class SimulatedSensor : public INuiSensor {
   std::uint64_t FramesDropped() const;
 
  private:
+  bool FreeRunning() const { return options_.fps <= 0; }
   void Produce();
   void RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber);
   void SignalFrameEnd();

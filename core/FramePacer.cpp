@@ -26,6 +26,7 @@ FramePacer::Wait FramePacer::Next(const std::atomic<bool>& keepGoing,
         frameEnd_.Reset();
         return Wait::Frame;
       }
+      if (sensor_->NuiStreamEnded()) return Wait::Ended;
     } else {
       Clock::time_point now = Clock::now();
       if (now >= nextTick_) {

@@ -14,7 +14,7 @@ namespace kestrova {
 
 class FramePacer {
  public:
-  enum class Wait { Frame, Stopped, Stalled };
+  enum class Wait { Frame, Stopped, Stalled, Ended };
 
   // Registers a fresh event with `sensor` (nullptr: pace by a timer).
   FramePacer(INuiSensor* sensor, std::chrono::milliseconds nominalPeriod);
@@ -24,7 +24,8 @@ class FramePacer {
   FramePacer& operator=(const FramePacer&) = delete;
 
   // Waits for the next frame end and resets the event. Stopped as soon as
-  // `keepGoing` is found clear; Stalled when nothing came within `stallLimit`.
+  // `keepGoing` is found clear; Stalled when nothing came within `stallLimit`;
+  // Ended when the pacing sensor has played all it had.
   Wait Next(const std::atomic<bool>& keepGoing, std::chrono::milliseconds stallLimit);
 
   bool PacedBySensor() const { return sensor_ != nullptr; }

@@ -1,6 +1,7 @@
 #include "core/Recorder.h"
 
 #include <ctime>
+#include <thread>
 
 #include "core/FramePacer.h"
 #include "core/TimeText.h"
@@ -10,6 +11,7 @@ namespace kestrova {
 CRecorder::CRecorder(std::unique_ptr<SensorBackend> backend, const EngineTiming& timing)
     : owner(&ownSettings_), timing_(timing) {
   for (int i = 0; i < kCameraCount; ++i) cameras_[i] = DefaultCameraSetting(i);
+  frameSettings_ = {ownSettings_.Settings(), cameras_};
   if (backend) {
     backendName_ = backend->Name();
     OpenSensors(*backend);
@@ -143,6 +145,10 @@ void CRecorder::PreviewLoop() {
       FramePacer::Wait wait = pacer.Next(previewRunning_, timing_.stallLimit);
       if (wait == FramePacer::Wait::Stopped) break;
       if (wait == FramePacer::Wait::Stalled) continue;
+      if (wait == FramePacer::Wait::Ended) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a replay that is over
+        continue;
+      }
       frameSettings_ = TakeFrameSettings();
       SelectActiveCameras(frameSettings_.operatorSettings);
       GrabCycle(false, 0);

@@ -26,6 +26,7 @@
 #include "core/ParamsFile.h"
 #include "core/Settings.h"
 #include "core/SettingsOwner.h"
+#include "record/TakeWriter.h"
 
 namespace kestrova {
 
@@ -52,7 +53,16 @@ class PreviewSink {
 };
 
 // How a take ended.
-enum class TakeEnd { None, Stopped, TimeLimit, Closed, SensorStalled, WriteFailed, ThreadFailed };
+enum class TakeEnd {
+  None,
+  Stopped,
+  TimeLimit,
+  Closed,
+  SensorStalled,
+  InputEnded,  // a replayed camera has no more frames
+  WriteFailed,
+  ThreadFailed
+};
 
 struct TakeOutcome {
   TakeEnd end = TakeEnd::None;
@@ -127,8 +137,18 @@ class CRecorder {
   // sensors down. Idempotent.
   void Close();
 
+  // Takes the copy of the settings that the next grabs work with; the loops
+  // do this before every frame. For tools and benchmarks that grab directly.
+  void RefreshFrameSettings() { frameSettings_ = TakeFrameSettings(); }
+
   // --- per-camera work, on a grab thread
+  // Fetches one frame of `camera` (waiting a bounded time), converts it,
+  // thins, poses and crops it into workClouds and clouds, and, when
+  // `record` is set, appends its line and record to the take files. A
+  // frame that does not come leaves both clouds empty and writes nothing.
   void GrabFrame(int camera, bool record, int frameNumber);
+  // Thinned cloud into workClouds[camera], posed and cropped into clouds[camera].
+  void ProcessCloud(int camera, const pcl::PointCloud<pcl::PointXYZ>& raw);
 
   // Results of the latest frame; read them only while no loop runs or from
   // the loop between frames.
@@ -155,6 +175,8 @@ class CRecorder {
   void PreviewLoop();
   void RecordLoop();
   void FinishTake(TakeEnd end, int cycles, const std::string& message);
+  // The first camera of the take (or the pacing sensor) whose recording ran out; -1 if none.
+  int EndedInput(const INuiSensor* pacer) const;
 
   std::unique_ptr<INuiSensor> sensors_[kCameraCount];
   NuiStreamHandle depthStreams_[kCameraCount] = {kNoStream, kNoStream, kNoStream, kNoStream};
@@ -179,6 +201,11 @@ class CRecorder {
   mutable std::mutex takeMutex_;
   std::string outputDir_;
   TakeOutcome lastTake_;
+
+  TakeWriter takeWriter_;
+  std::array<bool, kCameraCount> takeCameras_{};  // the take's camera set
+  pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per grab
+  pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per grab
 
   std::atomic<bool> closing_{false};
   bool closed_ = false;

@@ -3,7 +3,6 @@
 
 #include "core/FramePacer.h"
 #include "core/Recorder.h"
-#include "record/TakePaths.h"
 
 namespace kestrova {
 
@@ -40,6 +39,14 @@ void CRecorder::FinishTake(TakeEnd end, int cycles, const std::string& message) 
 
 bool CRecorder::TakeThreadAlive() const { return recordLoopAlive_; }
 
+int CRecorder::EndedInput(const INuiSensor* pacer) const {
+  for (int i = 0; i < kCameraCount; ++i) {
+    if (!sensors_[i] || !sensors_[i]->NuiStreamEnded()) continue;
+    if (takeCameras_[i] || sensors_[i].get() == pacer) return i;
+  }
+  return -1;
+}
+
 bool CRecorder::StartRecording(std::string* error) {
   std::lock_guard<std::mutex> lock(recordControl_);
   if (closing_) {
@@ -54,10 +61,16 @@ bool CRecorder::StartRecording(std::string* error) {
   // handing the sensors back: wait for it, so two takes never overlap.
   if (recordThread_.joinable()) recordThread_.join();
 
-  std::string paramsPath;
-  if (!ComposeTakePath(OutputDir(), "RECPARAM.txt", &paramsPath, error)) return false;
+  // Every file of the take is opened, and the settings snapshot written,
+  // before the take counts as started. A camera without a sensor gets no files.
+  OperatorSettings settings = owner->Settings();
+  for (int i = 0; i < kCameraCount; ++i)
+    takeCameras_[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
   recording_ = true;
-  if (!SaveParams(paramsPath, error)) {
+  auto writeSnapshot = [this](const std::string& path, std::string* why) {
+    return SaveParams(path, why);
+  };
+  if (!takeWriter_.Open(OutputDir(), takeCameras_, writeSnapshot, error)) {
     recording_ = false;
     return false;
   }
@@ -68,6 +81,7 @@ bool CRecorder::StartRecording(std::string* error) {
   } catch (const boost::thread_resource_error&) {
     recordLoopAlive_ = false;
     recording_ = false;
+    takeWriter_.Close(nullptr);
     if (error) *error = "cannot start the recording thread";
     return false;
   }
@@ -87,12 +101,13 @@ bool CRecorder::StopRecording() {
 void CRecorder::RecordLoop() {
   const bool resumePreview = StopPreview();
   takeRunning_ = true;
-  SelectActiveCameras(owner->Settings());
+  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = takeCameras_[i];
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
   int frame = 0;
   {
-    FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
+    INuiSensor* pacingSensor = PacingSensor();
+    FramePacer pacer(pacingSensor, timing_.nominalPeriod);
     const auto start = std::chrono::steady_clock::now();
     auto elapsedMs = [start] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -102,6 +117,12 @@ void CRecorder::RecordLoop() {
     while (recording_) {
       FramePacer::Wait wait = pacer.Next(recording_, timing_.stallLimit);
       if (wait == FramePacer::Wait::Stopped) break;
+      if (wait == FramePacer::Wait::Ended) {
+        recording_ = false;
+        end = TakeEnd::InputEnded;
+        why = "the replayed frames ran out";
+        break;
+      }
       if (wait == FramePacer::Wait::Stalled) {
         recording_ = false;
         end = TakeEnd::SensorStalled;
@@ -115,8 +136,21 @@ void CRecorder::RecordLoop() {
         why = "a grab thread could not be started";
         break;
       }
+      if (takeWriter_.Failed()) {
+        recording_ = false;
+        end = TakeEnd::WriteFailed;
+        why = takeWriter_.FailureMessage();
+        break;
+      }
       ++frame;
       ++recordCycles_;
+      int ended = EndedInput(pacingSensor);
+      if (ended >= 0) {
+        recording_ = false;
+        end = TakeEnd::InputEnded;
+        why = "the replayed frames of camera " + std::to_string(ended + 1) + " ran out";
+        break;
+      }
       if (frame % kElapsedRefreshCycles == 0) owner->SetElapsedText(ElapsedText(elapsedMs()));
       // Strict, in double: at exactly the limit the take goes on, and a
       // limit that is not a number never ends it.
@@ -128,7 +162,12 @@ void CRecorder::RecordLoop() {
       }
     }
   }
-  if (closing_) end = TakeEnd::Closed;
+  std::string closeError;
+  if (!takeWriter_.Close(&closeError) && end != TakeEnd::WriteFailed) {
+    end = TakeEnd::WriteFailed;
+    why = closeError;
+  }
+  if (closing_ && end == TakeEnd::Stopped) end = TakeEnd::Closed;
   recording_ = false;
   takeRunning_ = false;
   FinishTake(end, frame, why);

@@ -140,7 +140,7 @@ TEST_F(EngineTest, StalledFirstSensorNeitherHoldsAStopNorATake) {
   ASSERT_TRUE(Finishes(stop));
 
   ASSERT_TRUE(Record());
-  ASSERT_TRUE(Eventually([&] { return !engine_->IsRecording(); }));
+  ASSERT_TRUE(Eventually([&] { return !engine_->TakeThreadAlive(); }));
   EXPECT_EQ(engine_->LastTake().end, TakeEnd::SensorStalled);
   EXPECT_FALSE(engine_->LastTake().message.empty());
 }

@@ -1,0 +1,155 @@
+// Speed of the per-camera pipeline on a realistic frame of the simulated
+// scene at the default settings: the depth-to-point conversion (against a
+// plain reference: a fresh cloud, push_back per point, no reserve), the
+// thinning, posing and cropping, and a whole grab.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "capture/CloudProcessing.h"
+#include "capture/DepthConversion.h"
+#include "capture/NuiSensor.h"
+#include "capture/SensorSpec.h"
+#include "capture/SimulatedScene.h"
+#include "core/Recorder.h"
+
+namespace kestrova {
+namespace {
+
+// Camera 1's view of the scene, with noise, as the sensor would deliver it.
+const std::vector<std::uint16_t>& SceneFrame() {
+  static const std::vector<std::uint16_t> pixels = [] {
+    SimulatedScene scene;
+    SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(0));
+    std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
+    std::vector<std::uint8_t> label(kDepthPixels, 0);
+    scene.RenderMoving(pose, 1.0, depth.data(), label.data());
+    std::vector<std::uint16_t> frame(kDepthPixels);
+    EncodeDepthPixels(depth.data(), label.data(), 1, frame.data());
+    return frame;
+  }();
+  return pixels;
+}
+
+// The conversion as written plainly: one new cloud per frame, grown point by point.
+void ReferenceConvert(const std::uint16_t* pixels, int count, int limit,
+                      pcl::PointCloud<pcl::PointXYZ>& cloud) {
+  const float c = kInverseFocalLength;
+  for (int k = 0; k < count; ++k) {
+    int d = pixels[k] >> 3;
+    if (d <= limit) {
+      float z = static_cast<float>((d >> 3) / 1000.0);
+      double x = (k % 320 - 160) * static_cast<double>(c) * z;
+      double y = (120 - k / 320) * static_cast<double>(c) * z;
+      cloud.push_back(pcl::PointXYZ(static_cast<float>(x), static_cast<float>(y), z));
+    }
+  }
+}
+
+void BM_ConvertFrame(benchmark::State& state) {
+  const auto& frame = SceneFrame();
+  const int limit = DepthLimit(static_cast<float>(state.range(0)));
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  for (auto _ : state) {
+    ConvertDepthFrame(frame.data(), kDepthPixels, limit, cloud);
+    benchmark::DoNotOptimize(cloud.points.data());
+  }
+  state.counters["points"] = static_cast<double>(cloud.size());
+}
+BENCHMARK(BM_ConvertFrame)->Arg(15)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+void BM_ConvertFrameReference(benchmark::State& state) {
+  const auto& frame = SceneFrame();
+  const int limit = DepthLimit(static_cast<float>(state.range(0)));
+  size_t points = 0;
+  for (auto _ : state) {
+    pcl::PointCloud<pcl::PointXYZ> cloud;
+    ReferenceConvert(frame.data(), kDepthPixels, limit, cloud);
+    points = cloud.size();
+    benchmark::DoNotOptimize(cloud.points.data());
+  }
+  state.counters["points"] = static_cast<double>(points);
+}
+BENCHMARK(BM_ConvertFrameReference)->Arg(15)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+void BM_ProcessCloud(benchmark::State& state) {
+  const auto& frame = SceneFrame();
+  pcl::PointCloud<pcl::PointXYZ> raw, work, out, scratch;
+  ConvertDepthFrame(frame.data(), kDepthPixels, DepthLimit(15), raw);
+  OperatorSettings settings;
+  CameraSetting camera = DefaultCameraSetting(0);
+  for (auto _ : state) {
+    ProcessCloud(raw, settings, camera, work, out, scratch);
+    benchmark::DoNotOptimize(out.points.data());
+  }
+  state.counters["raw"] = static_cast<double>(raw.size());
+  state.counters["thinned"] = static_cast<double>(work.size());
+  state.counters["kept"] = static_cast<double>(out.size());
+}
+BENCHMARK(BM_ProcessCloud)->Unit(benchmark::kMicrosecond);
+
+// A whole grab from a free-running simulated sensor: fetch, convert, thin,
+// pose, crop, release. Includes the sensor's own rendering of the frame on
+// its thread when that cannot overlap.
+void BM_GrabFrame(benchmark::State& state) {
+  std::string error;
+  CRecorder engine(MakeSensorBackend("sim:1", 0, &error));
+  engine.RefreshFrameSettings();
+  for (auto _ : state) engine.GrabFrame(0, false, 0);
+  state.counters["kept"] = static_cast<double>(engine.clouds[0].size());
+  engine.Close();
+}
+BENCHMARK(BM_GrabFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// What one simulated sensor spends on a frame: the moving objects over the
+// pre-rendered static scene, then noise and encoding. Must stay far below the
+// pipeline's cost, so that simulated cameras leave the cores to the recorder.
+void BM_SimulatedFrame(benchmark::State& state) {
+  SimulatedScene scene;
+  SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(0));
+  const std::vector<std::uint16_t> staticDepth = scene.RenderStatic(pose);
+  std::vector<std::uint16_t> depth(kDepthPixels), pixels(kDepthPixels);
+  std::vector<std::uint8_t> label(kDepthPixels);
+  std::uint32_t n = 0;
+  for (auto _ : state) {
+    std::copy(staticDepth.begin(), staticDepth.end(), depth.begin());
+    std::fill(label.begin(), label.end(), 0);
+    scene.RenderMoving(pose, n / 30.0, depth.data(), label.data());
+    EncodeDepthPixels(depth.data(), label.data(), n++, pixels.data());
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+BENCHMARK(BM_SimulatedFrame)->Unit(benchmark::kMicrosecond);
+
+// Keeps each run's time so the conversion's speed-up can be printed.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> times;
+};
+
+}  // namespace
+}  // namespace kestrova
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  kestrova::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const char* limit : {"15", "100"}) {
+    auto fast = reporter.times.find(std::string("BM_ConvertFrame/") + limit);
+    auto plain = reporter.times.find(std::string("BM_ConvertFrameReference/") + limit);
+    if (fast != reporter.times.end() && plain != reporter.times.end() && fast->second > 0)
+      std::printf("conversion at max depth %s%%: %.2fx the reference\n", limit,
+                  plain->second / fast->second);
+  }
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,22 @@
+// Depth frames as 16-bit binary PGM files (Netpbm P5, big-endian samples
+// when maxval > 255), holding depth in millimetres. 320 x 240 frames are
+// taken as they are; 640 x 480 frames are halved by taking every second
+// pixel of every second row. The reader treats the file as untrusted: any
+// other size, a bad header or a short file is refused with a reason.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+// Reads `path` into 320 x 240 sensor pixels (depth in bits 3 to 15; a depth
+// beyond 8191 mm, which the pixel cannot hold, becomes 0, no reading).
+bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error);
+
+// Writes depth in millimetres as a 16-bit PGM of the given size.
+bool WriteDepthPgm(const std::string& path, const std::vector<std::uint16_t>& depthMm, int width,
+                   int height, std::string* error);
+
+}  // namespace kestrova

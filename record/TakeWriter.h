@@ -1,0 +1,79 @@
+// The files of one take, per camera n = 1..4 in the take:
+//   PCLn.dat  one record per cycle: int32 point count, then x, y, z float32
+//             per point, little-endian, no header, no delimiter;
+//   TSn.txt   one line per cycle, "%d %d %d \r\n": the take's frame number,
+//             the high and the low 32 bits of the sensor's time stamp, each
+//             printed as a signed 32-bit number.
+// Every cycle's line and record are flushed together; a write that fails
+// (a full disk) cuts both files back to the last complete cycle, so what is
+// on disk always reads as whole lines and whole records.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+
+#include "capture/NuiSensor.h"
+#include "core/Settings.h"
+
+namespace kestrova {
+
+class TakeWriter {
+ public:
+  using SnapshotWriter = std::function<bool(const std::string& path, std::string* error)>;
+
+  TakeWriter() = default;
+  ~TakeWriter();
+  TakeWriter(const TakeWriter&) = delete;
+  TakeWriter& operator=(const TakeWriter&) = delete;
+
+  // Starts a take in `dir` for the cameras marked in `cameras`: opens every
+  // camera file (an older take is not touched yet), writes the settings
+  // snapshot "RECPARAM.txt" through `writeSnapshot`, then empties the camera
+  // files. On failure nothing stays open, no file this call created is
+  // left, and `error` names the path and the reason.
+  bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
+            const SnapshotWriter& writeSnapshot, std::string* error);
+
+  bool IsOpen(int slot) const { return files_[slot].dat != nullptr; }
+
+  // Appends one time-stamp line and one point record for camera `slot`.
+  // Called by that camera's grab alone. False once the camera's files failed.
+  bool Append(int slot, int frameNumber, NuiTimeStamp stamp,
+              const pcl::PointCloud<pcl::PointXYZ>& cloud);
+
+  // The first write failure of the take, if any (read between cycles).
+  bool Failed() const;
+  std::string FailureMessage() const;
+
+  // Flushes, syncs and closes every file. False with the reason when a file
+  // could not be completed.
+  bool Close(std::string* error);
+
+ private:
+  struct CameraFiles {
+    std::FILE* dat = nullptr;
+    std::FILE* ts = nullptr;
+    std::string datPath, tsPath;
+    long datComplete = 0, tsComplete = 0;  // bytes of whole cycles
+    std::vector<char> record;              // reused encoding buffer
+    std::string failure;
+  };
+
+  bool Fail(CameraFiles& files, const std::string& path, int errorNumber);
+
+  std::array<CameraFiles, kCameraCount> files_;
+};
+
+// The time-stamp line of one cycle.
+std::string TimeStampLine(int frameNumber, NuiTimeStamp stamp);
+
+// The point record of one cloud, appended to `out`.
+void EncodePointRecord(const pcl::PointCloud<pcl::PointXYZ>& cloud, std::vector<char>& out);
+
+}  // namespace kestrova

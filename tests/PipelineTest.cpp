@@ -1,0 +1,244 @@
+// From depth pixels to the posed, cropped cloud: the worked examples, the
+// depth-limit edges and the degenerate settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include <pcl/common/transforms.h>
+#include <pcl/filters/passthrough.h>
+#include <pcl/filters/voxel_grid.h>
+
+#include "capture/CloudProcessing.h"
+#include "capture/DepthConversion.h"
+#include "capture/NuiSensor.h"
+#include "capture/SimulatedScene.h"
+
+namespace kestrova {
+namespace {
+
+std::uint16_t Pixel(int depthMm, int lowBits = 0) {
+  return static_cast<std::uint16_t>((depthMm << 3) | lowBits);
+}
+
+// One frame holding a single reading; every other pixel is beyond any limit.
+std::vector<std::uint16_t> FrameWith(int row, int column, std::uint16_t pixel) {
+  std::vector<std::uint16_t> frame(kDepthPixels, Pixel(8191));
+  frame[row * kDepthWidth + column] = pixel;
+  return frame;
+}
+
+Cloud Convert(const std::vector<std::uint16_t>& frame, int limit) {
+  Cloud cloud;
+  ConvertDepthFrame(frame.data(), static_cast<int>(frame.size()), limit, cloud);
+  return cloud;
+}
+
+TEST(DepthLimit, PercentOf8192FlooredInDouble) {
+  EXPECT_EQ(DepthLimit(15), 1228);
+  EXPECT_EQ(DepthLimit(50), 4096);
+  EXPECT_EQ(DepthLimit(100), 8192);
+  EXPECT_EQ(DepthLimit(99.99f), 8191);
+  EXPECT_LT(DepthLimit(-1), 0);
+  EXPECT_EQ(DepthLimit(std::numeric_limits<float>::quiet_NaN()), -1);
+  EXPECT_EQ(DepthLimit(1e30f), std::numeric_limits<int>::max());
+}
+
+TEST(DepthConversion, WorkedExamplesToTheFloat) {
+  Cloud first = Convert(FrameWith(0, 0, Pixel(8000)), 8190);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].x, -0.56016004f);
+  EXPECT_EQ(first[0].y, 0.42012000f);
+  EXPECT_EQ(first[0].z, 1.0f);
+
+  Cloud last = Convert(FrameWith(239, 319, Pixel(1228)), 1228);
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(last[0].x, 0.085168831f);
+  EXPECT_EQ(last[0].y, -0.063742705f);
+  EXPECT_EQ(last[0].z, 0.153f);
+
+  Cloud centre = Convert(FrameWith(120, 160, Pixel(5000)), 8190);
+  ASSERT_EQ(centre.size(), 1u);
+  EXPECT_EQ(centre[0].x, 0.0f);
+  EXPECT_EQ(centre[0].y, 0.0f);
+  EXPECT_EQ(centre[0].z, 0.625f);
+}
+
+TEST(DepthConversion, DepthLimitEdgesAndNoLowerBound) {
+  const int limit = DepthLimit(15);
+  EXPECT_EQ(Convert(FrameWith(10, 10, Pixel(1228, 7)), limit).size(), 1u);  // low bits ignored
+  EXPECT_EQ(Convert(FrameWith(10, 10, Pixel(1229)), limit).size(), 0u);
+  for (int d = 0; d <= 7; ++d) {
+    Cloud cloud = Convert(FrameWith(3, 7, Pixel(d)), limit);
+    ASSERT_EQ(cloud.size(), 1u);
+    EXPECT_EQ(cloud[0].x, 0.0f);
+    EXPECT_EQ(cloud[0].y, 0.0f);
+    EXPECT_EQ(cloud[0].z, 0.0f);
+  }
+  EXPECT_EQ(Convert(FrameWith(3, 7, Pixel(15)), limit)[0].z, 0.001f);
+  std::vector<std::uint16_t> all(kDepthPixels, Pixel(8191));
+  EXPECT_EQ(Convert(all, DepthLimit(100)).size(), static_cast<size_t>(kDepthPixels));
+  EXPECT_EQ(Convert(all, DepthLimit(-5)).size(), 0u);
+}
+
+TEST(DepthConversion, ZIsTheQuotientRoundedToFloatForEveryDepthStep) {
+  std::vector<std::uint16_t> frame(kDepthPixels);
+  for (int k = 0; k < kDepthPixels; ++k) frame[k] = Pixel((k % 1024) * 8);
+  Cloud cloud = Convert(frame, 8192);
+  ASSERT_EQ(cloud.size(), static_cast<size_t>(kDepthPixels));
+  for (int q = 0; q < 1024; ++q) EXPECT_EQ(cloud[q].z, static_cast<float>(q) / 1000.0f) << q;
+  EXPECT_EQ(cloud.width, cloud.size());
+  EXPECT_EQ(cloud.height, 1u);
+}
+
+TEST(CloudProcessing, DefaultLeafAndCropLimits) {
+  OperatorSettings defaults;
+  EXPECT_EQ(LeafSize(defaults.calibration, defaults.resolution), 0.0012f);
+  // Each limit is the float product of the bound and 0.0012f: within an
+  // ulp of the decimal value.
+  CropBox box = CropLimits(defaults);
+  EXPECT_FLOAT_EQ(box.min[0], -0.0348f);
+  EXPECT_FLOAT_EQ(box.max[0], 0.0312f);
+  EXPECT_FLOAT_EQ(box.min[1], -0.0492f);
+  EXPECT_FLOAT_EQ(box.max[1], -0.0048f);
+  EXPECT_FLOAT_EQ(box.min[2], -0.0264f);
+  EXPECT_FLOAT_EQ(box.max[2], 0.0156f);
+  EXPECT_EQ(box.max[0], 26.0f * 0.0012f);
+}
+
+Eigen::Vector3f Moved(const CameraSetting& camera, float s, Eigen::Vector3f p) {
+  return PoseTransform(camera, s) * p;
+}
+
+TEST(CloudProcessing, PoseWorkedExamples) {
+  CameraSetting turned{10, 0, 0, 0, 90, 0, 0, 0, 0, 15};
+  Eigen::Vector3f a = Moved(turned, 0.0012f, {0, 0, 1});
+  EXPECT_NEAR(a.x(), 1.012f, 1e-6);
+  EXPECT_EQ(a.y(), 0.0f);
+  EXPECT_NEAR(a.z(), -4.4e-8f, 1e-8);
+
+  // The rotation about x comes first: (0, 0, 1) goes to (1, 0, 0), not (0, -1, 0).
+  CameraSetting xThenZ{0, 0, 0, 90, 0, 90, 0, 0, 0, 15};
+  Eigen::Vector3f b = Moved(xThenZ, 0.0012f, {0, 0, 1});
+  EXPECT_NEAR(b.x(), 1.0f, 1e-6);
+  EXPECT_NEAR(b.y(), 0.0f, 1e-6);
+  EXPECT_NEAR(b.z(), 0.0f, 1e-6);
+
+  CameraSetting camera1 = DefaultCameraSetting(0);
+  Eigen::Vector3f origin = Moved(camera1, 0.0012f, {0, 0, 0});
+  EXPECT_NEAR(origin.x(), 0.0036f, 1e-7);
+  EXPECT_EQ(origin.y(), 0.0f);
+  EXPECT_NEAR(origin.z(), -0.084f, 1e-7);
+  Eigen::Vector3f ahead = Moved(camera1, 0.0012f, {0, 0, 1});
+  EXPECT_NEAR(ahead.x(), -0.039958f, 1e-6);
+  EXPECT_NEAR(ahead.y(), -0.291029f, 1e-6);
+  EXPECT_NEAR(ahead.z(), 0.871722f, 1e-6);
+}
+
+Cloud Points(std::initializer_list<pcl::PointXYZ> points) {
+  Cloud cloud;
+  for (const auto& p : points) cloud.push_back(p);
+  return cloud;
+}
+
+TEST(CloudProcessing, ThinsToOneCentroidPerCell) {
+  OperatorSettings settings;
+  settings.xMin = settings.yMin = settings.zMin = -1000;
+  settings.xMax = settings.yMax = settings.zMax = 1000;
+  CameraSetting still{0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+  Cloud raw = Points({{0.0001f, 0.0001f, 0.5001f}, {0.0003f, 0.0003f, 0.5003f}, {0.1f, 0.1f, 0.6f}});
+  Cloud work, out, scratch;
+  ProcessCloud(raw, settings, still, work, out, scratch);
+  ASSERT_EQ(work.size(), 2u);
+  EXPECT_EQ(out.size(), 2u);
+  bool centroid = false;
+  for (const auto& p : work) centroid |= std::abs(p.x - 0.0002f) < 1e-7f && std::abs(p.z - 0.5002f) < 1e-6f;
+  EXPECT_TRUE(centroid);
+}
+
+TEST(CloudProcessing, EmptyInputAndInvertedBoxGiveEmptyClouds) {
+  OperatorSettings settings;
+  Cloud work, out, scratch;
+  ProcessCloud(Cloud(), settings, DefaultCameraSetting(0), work, out, scratch);
+  EXPECT_TRUE(work.empty());
+  EXPECT_TRUE(out.empty());
+
+  CameraSetting still{0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+  settings.xMin = 10;  // above xMax
+  ProcessCloud(Points({{0.01f, -0.02f, 0.0f}}), settings, still, work, out, scratch);
+  EXPECT_EQ(work.size(), 1u);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(CloudProcessing, DegenerateLeafMeansNoThinningAndNoWarnings) {
+  Cloud raw;
+  for (int i = 0; i < 200; ++i) raw.push_back({i * 0.001f, -i * 0.0005f, 0.3f + i * 0.002f});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    float calibration, resolution;
+  } cases[] = {{0.0012f, 0}, {0.0012f, -5}, {0, 100}, {-0.0012f, 100}, {nan, 100},
+               {0.0012f, std::numeric_limits<float>::infinity()}, {0.0012f, 1e9f}};
+  for (const Case& c : cases) {
+    OperatorSettings settings;
+    settings.calibration = c.calibration;
+    settings.resolution = c.resolution;
+    Cloud work, out, scratch;
+    ::testing::internal::CaptureStderr();
+    ProcessCloud(raw, settings, DefaultCameraSetting(0), work, out, scratch);
+    std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(work.size(), raw.size()) << c.calibration << " " << c.resolution;
+    EXPECT_EQ(warnings, "") << c.calibration << " " << c.resolution;
+  }
+}
+
+// The same steps with a heap copy for every filter input: the engine's
+// borrowed inputs and reused clouds must give the very same points.
+Cloud ReferenceProcess(const Cloud& raw, const OperatorSettings& s, const CameraSetting& camera) {
+  Cloud work, out;
+  pcl::VoxelGrid<pcl::PointXYZ> grid;
+  float leaf = LeafSize(s.calibration, s.resolution);
+  grid.setLeafSize(leaf, leaf, leaf);
+  grid.setInputCloud(raw.makeShared());
+  grid.filter(work);
+  pcl::transformPointCloud(work, out, PoseTransform(camera, s.calibration));
+  pcl::PassThrough<pcl::PointXYZ> pass;
+  const char* fields[3] = {"x", "y", "z"};
+  float lows[3] = {s.xMin * s.calibration, s.yMin * s.calibration, s.zMin * s.calibration};
+  float highs[3] = {s.xMax * s.calibration, s.yMax * s.calibration, s.zMax * s.calibration};
+  for (int axis = 0; axis < 3; ++axis) {
+    pass.setFilterFieldName(fields[axis]);
+    pass.setFilterLimits(lows[axis], highs[axis]);
+    pass.setInputCloud(out.makeShared());
+    pass.filter(out);
+  }
+  return out;
+}
+
+TEST(CloudProcessing, MatchesTheHeapCopyPipelinePointForPoint) {
+  SimulatedScene scene;
+  for (int camera = 0; camera < kCameraCount; ++camera) {
+    CameraSetting setting = DefaultCameraSetting(camera);
+    SimCameraPose pose = PoseFromSetting(setting);
+    std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
+    std::vector<std::uint8_t> label(kDepthPixels, 0);
+    scene.RenderMoving(pose, 2.5, depth.data(), label.data());
+    std::vector<std::uint16_t> pixels(kDepthPixels);
+    EncodeDepthPixels(depth.data(), label.data(), 99, pixels.data());
+    Cloud raw = Convert(pixels, DepthLimit(setting.maxDepth));
+
+    OperatorSettings settings;
+    Cloud work, out, scratch;
+    ProcessCloud(raw, settings, setting, work, out, scratch);
+    Cloud expected = ReferenceProcess(raw, settings, setting);
+    ASSERT_GT(expected.size(), 100u) << "camera " << camera + 1;
+    ASSERT_EQ(out.size(), expected.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+      ASSERT_EQ(out[i].x, expected[i].x) << i;
+      ASSERT_EQ(out[i].y, expected[i].y) << i;
+      ASSERT_EQ(out[i].z, expected[i].z) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrova
