@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "app/StatusWindow.h"
+#include "app/X11Threads.h"
+#include "preview/PclPreview.h"
 #include "capture/SensorSpec.h"
 #include "core/Recorder.h"
 
@@ -15,6 +17,9 @@ void RequestStop(int) { stopRequested = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The preview's X11 window lives on the preview thread while Qt runs on
+  // this one: Xlib must be made thread-safe before anything opens a display.
+  kestrova::EnableX11Threads();
   QApplication app(argc, argv);
   QApplication::setApplicationName("kestrova");
 
@@ -41,6 +46,8 @@ int main(int argc, char** argv) {
   }
 
   kestrova::CRecorder engine(std::move(backend));
+  kestrova::PclPreview preview;
+  engine.SetPreviewSink(&preview);
   const QString paramsPath = "KVA_Params.txt";
   engine.LoadParamsFile(paramsPath.toStdString());
   engine.StartPreview();

@@ -35,6 +35,8 @@ void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
     ++missedFrames_[camera];
   }
   lastTimeStamp_[camera] = frame.liTimeStamp.QuadPart;
+  lastPointCount_[camera] = clouds[camera].size();
+  CountDroppedFrames(camera, frame.liTimeStamp.QuadPart);
   sensor->NuiImageStreamReleaseFrame(depthStreams_[camera], &frame);
   ++grabCount_[camera];
 }

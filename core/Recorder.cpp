@@ -119,7 +119,9 @@ bool CRecorder::GrabCycle(bool record, int frameNumber) {
 
 void CRecorder::StartPreview() {
   std::lock_guard<std::mutex> lock(previewControl_);
-  if (closing_ || previewRunning_) return;
+  if (closing_) return;
+  previewWanted_ = true;
+  if (previewRunning_) return;
   if (previewThread_.joinable()) previewThread_.join();  // a run that ended by itself
   previewRunning_ = true;  // set before the thread exists, so an early stop is not lost
   try {
@@ -136,7 +138,36 @@ bool CRecorder::StopPreview() {
   return wasRunning;
 }
 
+void CRecorder::ForgetPreviousStamps() {
+  for (auto& stamp : previousStamp_) stamp = -1;
+}
+
+void CRecorder::CountDroppedFrames(int camera, std::int64_t stamp) {
+  std::int64_t previous = previousStamp_[camera];
+  previousStamp_[camera] = stamp;
+  if (previous < 0 || timing_.sensorFramePeriodMs <= 0) return;
+  double periods = static_cast<double>(stamp - previous) / timing_.sensorFramePeriodMs;
+  if (periods >= 1.5) droppedFrames_[camera] += static_cast<std::uint64_t>(periods + 0.5) - 1;
+}
+
+void CRecorder::OnPointPicked(float x, float y, float z) {
+  std::lock_guard<std::mutex> lock(picksMutex_);
+  if (picks_.count < 2) {
+    float* point = picks_.points[picks_.count];
+    point[0] = x;
+    point[1] = y;
+    point[2] = z;
+  }
+  picks_.count = (picks_.count + 1) % 3;
+}
+
+PickState CRecorder::Picks() const {
+  std::lock_guard<std::mutex> lock(picksMutex_);
+  return picks_;
+}
+
 void CRecorder::PreviewLoop() {
+  ForgetPreviousStamps();
   if (previewSink_) previewSink_->Open(*this);
   {
     FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
@@ -162,6 +193,7 @@ void CRecorder::PreviewLoop() {
 void CRecorder::Close() {
   if (closed_) return;
   closing_ = true;
+  previewWanted_ = false;
   StopPreview();
   {
     std::lock_guard<std::mutex> lock(recordControl_);

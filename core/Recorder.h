@@ -58,6 +58,7 @@ enum class TakeEnd {
   Stopped,
   TimeLimit,
   Closed,
+  CycleLimit,  // the number of cycles asked for was recorded
   SensorStalled,
   InputEnded,  // a replayed camera has no more frames
   WriteFailed,
@@ -75,6 +76,13 @@ struct EngineTiming {
   std::chrono::milliseconds frameWait{500};      // a grab's wait for its camera's frame
   std::chrono::milliseconds stallLimit{2000};    // no frame-end signal this long: a stalled sensor
   std::chrono::milliseconds nominalPeriod{33};   // pacing without any sensor
+  double sensorFramePeriodMs = 1000.0 / 30;      // to count frames missing from time stamps
+};
+
+// The two calibration picks made in the preview.
+struct PickState {
+  float points[2][3] = {{0, 0, 0}, {0, 0, 0}};
+  int count = 0;  // 0, 1 or 2
 };
 
 class CRecorder {
@@ -109,6 +117,8 @@ class CRecorder {
   bool LoadParamsFile(const std::string& path);
 
   // --- loops
+  // Starts the live preview; from now on a take hands the sensors back to a
+  // new preview when it ends (also when the operator had closed the window).
   void StartPreview();
   // Clears previewRunning and joins the preview thread; true when a preview was running.
   bool StopPreview();
@@ -127,6 +137,8 @@ class CRecorder {
   // stopped); clears recording and joins the loop. True when it stopped one.
   bool StopRecording();
   bool IsRecording() const { return recording_; }
+  // Ends the next takes after `cycles` cycles (0: no limit).
+  void SetTakeCycleLimit(int cycles) { takeCycleLimit_ = cycles; }
   // How the latest finished take ended.
   TakeOutcome LastTake() const;
   // True from StartRecording until its loop has ended.
@@ -156,11 +168,21 @@ class CRecorder {
   pcl::PointCloud<pcl::PointXYZ> clouds[kCameraCount];
   bool cameraActive[kCameraCount] = {false, false, false, false};
 
+  // --- calibration picks, made in the preview window (preview thread)
+  // First pick: point 0; second: point 1; third: clears; and round again.
+  void OnPointPicked(float x, float y, float z);
+  PickState Picks() const;
+
   // --- counters, for status displays and tests
   std::uint64_t GrabCount(int slot) const { return grabCount_[slot]; }
   std::uint64_t MissedFrames(int slot) const { return missedFrames_[slot]; }
   std::int64_t LastTimeStamp(int slot) const { return lastTimeStamp_[slot]; }
   std::uint64_t PreviewCycles() const { return previewCycles_; }
+  // Points in the camera's latest final cloud.
+  std::uint64_t LastPointCount(int slot) const { return lastPointCount_[slot]; }
+  // Sensor frames that never reached the grabs, as gaps in the time stamps
+  // show (counted within each loop run).
+  std::uint64_t DroppedFrames(int slot) const { return droppedFrames_[slot]; }
   std::uint64_t RecordCycles() const { return recordCycles_; }
 
  private:
@@ -169,6 +191,8 @@ class CRecorder {
   INuiSensor* PacingSensor() const;
   FrameSettings TakeFrameSettings() const;
   void SelectActiveCameras(const OperatorSettings& settings);
+  void ForgetPreviousStamps();
+  void CountDroppedFrames(int camera, std::int64_t stamp);
   // Forks one grab per active camera and joins them all; false when a
   // thread could not be started.
   bool GrabCycle(bool record, int frameNumber);
@@ -208,11 +232,18 @@ class CRecorder {
   pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per grab
 
   std::atomic<bool> closing_{false};
+  std::atomic<bool> previewWanted_{false};
+  std::atomic<int> takeCycleLimit_{0};
+  mutable std::mutex picksMutex_;
+  PickState picks_;
   bool closed_ = false;
 
   std::atomic<std::uint64_t> grabCount_[kCameraCount] = {};
   std::atomic<std::uint64_t> missedFrames_[kCameraCount] = {};
   std::atomic<std::int64_t> lastTimeStamp_[kCameraCount] = {};
+  std::atomic<std::uint64_t> lastPointCount_[kCameraCount] = {};
+  std::atomic<std::uint64_t> droppedFrames_[kCameraCount] = {};
+  std::int64_t previousStamp_[kCameraCount] = {-1, -1, -1, -1};  // per loop run, grab thread only
   bool grabbedFrame_[kCameraCount] = {false, false, false, false};  // this frame's outcome per camera
   std::atomic<std::uint64_t> previewCycles_{0};
   std::atomic<std::uint64_t> recordCycles_{0};

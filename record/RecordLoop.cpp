@@ -99,8 +99,9 @@ bool CRecorder::StopRecording() {
 }
 
 void CRecorder::RecordLoop() {
-  const bool resumePreview = StopPreview();
+  StopPreview();
   takeRunning_ = true;
+  ForgetPreviousStamps();
   for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = takeCameras_[i];
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
@@ -144,6 +145,13 @@ void CRecorder::RecordLoop() {
       }
       ++frame;
       ++recordCycles_;
+      if (frame % kElapsedRefreshCycles == 0) owner->SetElapsedText(ElapsedText(elapsedMs()));
+      const int cycleLimit = takeCycleLimit_;
+      if (cycleLimit > 0 && frame >= cycleLimit) {
+        recording_ = false;
+        end = TakeEnd::CycleLimit;
+        break;
+      }
       int ended = EndedInput(pacingSensor);
       if (ended >= 0) {
         recording_ = false;
@@ -151,7 +159,6 @@ void CRecorder::RecordLoop() {
         why = "the replayed frames of camera " + std::to_string(ended + 1) + " ran out";
         break;
       }
-      if (frame % kElapsedRefreshCycles == 0) owner->SetElapsedText(ElapsedText(elapsedMs()));
       // Strict, in double: at exactly the limit the take goes on, and a
       // limit that is not a number never ends it.
       double limitSeconds = owner->Settings().maxRecordingMinutes * 60.0;
@@ -171,7 +178,9 @@ void CRecorder::RecordLoop() {
   recording_ = false;
   takeRunning_ = false;
   FinishTake(end, frame, why);
-  if (resumePreview) StartPreview();
+  // The preview comes back after every take, unless the program never
+  // asked for one (a headless recording) or is closing.
+  if (previewWanted_ && !closing_) StartPreview();
   recordLoopAlive_ = false;
 }
 

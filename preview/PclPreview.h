@@ -1,0 +1,41 @@
+// The live "Preview" window: a PCLVisualizer that lives on the preview
+// thread for one run of the preview loop, redrawn after every frame and
+// served for 20 ms (spinOnce). Points picked in it go to the engine's
+// calibration picks.
+//
+// When the operator closes the window by hand, the preview run ends: the
+// cameras are no longer grabbed for it and nothing else changes. Takes still
+// work, and the window opens again when the next take ends.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/Recorder.h"
+
+namespace pcl::visualization {
+class PCLVisualizer;
+}
+
+namespace kestrova {
+
+class PclPreview : public PreviewSink {
+ public:
+  PclPreview();
+  ~PclPreview() override;
+
+  void Open(CRecorder& engine) override;
+  bool Draw(CRecorder& engine, const FrameSettings& settings) override;
+  void Close(CRecorder& engine) override;
+
+  // Called on the preview thread after each redraw, with the viewer; for tests.
+  void SetAfterDraw(std::function<void(pcl::visualization::PCLVisualizer&)> hook) {
+    afterDraw_ = std::move(hook);
+  }
+
+ private:
+  std::unique_ptr<pcl::visualization::PCLVisualizer> viewer_;
+  std::function<void(pcl::visualization::PCLVisualizer&)> afterDraw_;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,85 @@
+#include "preview/PreviewScene.h"
+
+#include <cstdio>
+
+#include <vtkLogger.h>
+#include <vtkRenderWindow.h>
+
+namespace kestrova {
+
+namespace {
+std::string CloudId(int slot) {
+  char id[16];
+  std::snprintf(id, sizeof id, "cloud%d", slot);
+  return id;
+}
+}  // namespace
+
+PreviewScene SceneOfFrame(const CRecorder& engine, const FrameSettings& settings) {
+  PreviewScene scene;
+  for (int i = 0; i < kCameraCount; ++i) {
+    scene.active[i] = engine.cameraActive[i];
+    scene.clouds[i] = &engine.clouds[i];
+    // A colour part stored beyond 0..255 shows by its low 8 bits, as the
+    // operator window shows it.
+    const CameraSetting& camera = settings.cameras[i];
+    scene.colours[i][0] = camera.r & 0xFF;
+    scene.colours[i][1] = camera.g & 0xFF;
+    scene.colours[i][2] = camera.b & 0xFF;
+  }
+  const OperatorSettings& o = settings.operatorSettings;
+  const float s = o.calibration;
+  const float box[6] = {o.xMin * s, o.xMax * s, o.yMin * s, o.yMax * s, o.zMin * s, o.zMax * s};
+  std::copy(box, box + 6, scene.box);
+  scene.picks = engine.Picks();
+  return scene;
+}
+
+void DrawScene(pcl::visualization::PCLVisualizer& viewer, const PreviewScene& scene) {
+  using namespace pcl::visualization;
+  viewer.removeAllPointClouds();
+  viewer.removeAllShapes();
+  for (int i = 0; i < kCameraCount; ++i) {
+    if (!scene.active[i] || scene.clouds[i] == nullptr) continue;
+    // The viewer gets its own copy; the engine's cloud is refilled by the next grab.
+    auto copy = std::make_shared<pcl::PointCloud<pcl::PointXYZ>>(*scene.clouds[i]);
+    PointCloudColorHandlerCustom<pcl::PointXYZ> colour(copy, scene.colours[i][0],
+                                                       scene.colours[i][1], scene.colours[i][2]);
+    const std::string id = CloudId(i);
+    viewer.addPointCloud<pcl::PointXYZ>(copy, colour, id);
+    viewer.setPointCloudRenderingProperties(PCL_VISUALIZER_POINT_SIZE, 2.0, id);
+  }
+  const float* b = scene.box;
+  viewer.addCube(b[0], b[1], b[2], b[3], b[4], b[5], 0.0, 0.0, 0.0, "roi");
+  viewer.setShapeRenderingProperties(PCL_VISUALIZER_REPRESENTATION,
+                                     PCL_VISUALIZER_REPRESENTATION_WIREFRAME, "roi");
+  viewer.setShapeRenderingProperties(PCL_VISUALIZER_COLOR, 0.3, 0.3, 0.3, "roi");
+
+  const PickState& picks = scene.picks;
+  if (picks.count == 1) {
+    auto marker = std::make_shared<pcl::PointCloud<pcl::PointXYZ>>();
+    marker->push_back(pcl::PointXYZ(picks.points[0][0], picks.points[0][1], picks.points[0][2]));
+    PointCloudColorHandlerCustom<pcl::PointXYZ> red(marker, 255, 0, 0);
+    viewer.addPointCloud<pcl::PointXYZ>(marker, red, "pick");
+    viewer.setPointCloudRenderingProperties(PCL_VISUALIZER_POINT_SIZE, 8.0, "pick");
+  } else if (picks.count == 2) {
+    pcl::PointXYZ from(picks.points[0][0], picks.points[0][1], picks.points[0][2]);
+    pcl::PointXYZ to(picks.points[1][0], picks.points[1][1], picks.points[1][2]);
+    viewer.addLine(from, to, 1.0, 0.0, 0.0, "pick");
+    viewer.setShapeRenderingProperties(PCL_VISUALIZER_LINE_WIDTH, 5.0, "pick");
+  }
+}
+
+std::unique_ptr<pcl::visualization::PCLVisualizer> MakePreviewViewer() {
+  // PCL's viewer uses VTK calls that VTK 9 reports as deprecated on every
+  // start; keep the terminal for real errors.
+  vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR);
+  auto viewer = std::make_unique<pcl::visualization::PCLVisualizer>("Preview");
+  viewer->getRenderWindow()->SetSize(800, 600);
+  viewer->getRenderWindow()->SetPosition(30, 50);
+  viewer->setCameraPosition(0.0, 0.0, -1.0, 0.0, 0.0, 0.0);
+  viewer->addCoordinateSystem(0.01);
+  return viewer;
+}
+
+}  // namespace kestrova

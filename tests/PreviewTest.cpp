@@ -1,0 +1,210 @@
+// The live preview window (under Xvfb): the items it draws after a frame,
+// its hand-over to takes and back, and the operator closing it by hand.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include <vtkActor.h>
+#include <vtkProperty.h>
+#include <vtkRenderWindow.h>
+
+#include "capture/SensorSpec.h"
+#include "preview/PclPreview.h"
+#include "preview/PreviewScene.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/X11Close.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+using pcl::visualization::PCLVisualizer;
+
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 20s) {
+  auto giveUp = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+class PreviewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+  }
+};
+
+vtkActor* CloudActor(PCLVisualizer& viewer, const std::string& id) {
+  auto found = viewer.getCloudActorMap()->find(id);
+  return found == viewer.getCloudActorMap()->end() ? nullptr : found->second.actor.GetPointer();
+}
+
+vtkActor* ShapeActor(PCLVisualizer& viewer, const std::string& id) {
+  auto found = viewer.getShapeActorMap()->find(id);
+  if (found == viewer.getShapeActorMap()->end()) return nullptr;
+  return vtkActor::SafeDownCast(found->second);
+}
+
+TEST_F(PreviewTest, CamerasBoxAndPickMarkerAsItemsOfTheViewer) {
+  auto viewer = MakePreviewViewer();
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  cloud.push_back({0.01f, -0.02f, 0.0f});
+  PreviewScene scene;
+  scene.active[2] = true;  // camera 3 alone
+  for (auto& c : scene.clouds) c = &cloud;
+  scene.colours[2][0] = 0;
+  scene.colours[2][1] = 255;
+  scene.colours[2][2] = 255;
+  const float box[6] = {-0.0348f, 0.0312f, -0.0492f, -0.0048f, -0.0264f, 0.0156f};
+  std::copy(box, box + 6, scene.box);
+
+  DrawScene(*viewer, scene);
+  EXPECT_EQ(viewer->getCloudActorMap()->size(), 1u);
+  ASSERT_NE(CloudActor(*viewer, "cloud2"), nullptr);
+  EXPECT_DOUBLE_EQ(CloudActor(*viewer, "cloud2")->GetProperty()->GetPointSize(), 2.0);
+  vtkActor* roi = ShapeActor(*viewer, "roi");
+  ASSERT_NE(roi, nullptr);
+  EXPECT_EQ(roi->GetProperty()->GetRepresentation(), VTK_WIREFRAME);
+  EXPECT_DOUBLE_EQ(roi->GetProperty()->GetColor()[0], 0.3);
+  double bounds[6];
+  roi->GetBounds(bounds);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(bounds[i], box[i], 1e-6);
+  EXPECT_FALSE(viewer->contains("pick"));
+
+  scene.picks.count = 1;
+  scene.picks.points[0][0] = 0.005f;
+  DrawScene(*viewer, scene);  // everything removed and added again: no duplicate ids
+  ASSERT_NE(CloudActor(*viewer, "pick"), nullptr);
+  EXPECT_DOUBLE_EQ(CloudActor(*viewer, "pick")->GetProperty()->GetPointSize(), 8.0);
+  EXPECT_EQ(ShapeActor(*viewer, "pick"), nullptr);
+
+  scene.picks.count = 2;
+  DrawScene(*viewer, scene);
+  EXPECT_EQ(CloudActor(*viewer, "pick"), nullptr);
+  vtkActor* line = ShapeActor(*viewer, "pick");
+  ASSERT_NE(line, nullptr);
+  EXPECT_DOUBLE_EQ(line->GetProperty()->GetLineWidth(), 5.0);
+  EXPECT_DOUBLE_EQ(line->GetProperty()->GetColor()[0], 1.0);
+  EXPECT_DOUBLE_EQ(line->GetProperty()->GetColor()[1], 0.0);
+
+  scene.picks.count = 0;
+  scene.active[2] = false;
+  DrawScene(*viewer, scene);
+  EXPECT_FALSE(viewer->contains("pick"));
+  EXPECT_FALSE(viewer->contains("cloud2"));
+  EXPECT_TRUE(viewer->contains("roi"));
+}
+
+// Counts the preview windows opened and closed, and what the last frame showed.
+class WatchedPreview : public PclPreview {
+ public:
+  WatchedPreview() {
+    SetAfterDraw([this](PCLVisualizer& viewer) {
+      std::lock_guard<std::mutex> lock(mutex);
+      ids.clear();
+      for (const auto& entry : *viewer.getCloudActorMap()) ids.push_back(entry.first);
+      window = reinterpret_cast<unsigned long>(viewer.getRenderWindow()->GetGenericWindowId());
+      ++draws;
+    });
+  }
+  void Open(CRecorder& engine) override {
+    ++opened;
+    PclPreview::Open(engine);
+  }
+  void Close(CRecorder& engine) override {
+    PclPreview::Close(engine);
+    ++closed;
+  }
+  std::vector<std::string> Ids() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return ids;
+  }
+
+  std::mutex mutex;
+  std::vector<std::string> ids;
+  unsigned long window = 0;
+  std::atomic<int> opened{0}, closed{0}, draws{0};
+};
+
+std::unique_ptr<CRecorder> SimEngine(std::array<int, 4> enabled) {
+  std::string error;
+  auto engine = std::make_unique<CRecorder>(MakeSensorBackend("sim:4", 30, &error));
+  engine->owner->Modify([&](OperatorSettings& s) {
+    for (int i = 0; i < 4; ++i) s.cameraEnabled[i] = enabled[i];
+  });
+  return engine;
+}
+
+TEST_F(PreviewTest, ShowsCameraThreeAloneAsCloud2) {
+  auto engine = SimEngine({0, 0, 1, 0});
+  WatchedPreview preview;
+  engine->SetPreviewSink(&preview);
+  engine->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return preview.draws > 2; }));
+  EXPECT_EQ(preview.Ids(), std::vector<std::string>{"cloud2"});
+  engine->Close();
+  EXPECT_EQ(preview.opened, 1);
+  EXPECT_EQ(preview.closed, 1);
+}
+
+TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {
+  testing::TempDir dir;
+  auto engine = SimEngine({1, 1, 0, 0});
+  WatchedPreview preview;
+  engine->SetPreviewSink(&preview);
+  engine->SetOutputDir(dir.path());
+  engine->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return preview.draws > 1; }));
+  std::string error;
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  ASSERT_TRUE(Eventually([&] { return engine->RecordCycles() >= 5; }));
+  EXPECT_EQ(preview.closed, 1);  // no preview window during the take
+  EXPECT_TRUE(engine->StopRecording());
+  EXPECT_TRUE(engine->IsPreviewRunning());
+  int drawsAfter = preview.draws;
+  ASSERT_TRUE(Eventually([&] { return preview.draws > drawsAfter; }));
+  EXPECT_EQ(preview.opened, 2);
+
+  // Closing during a take: the take's files are closed and no preview is left.
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  ASSERT_TRUE(Eventually([&] { return engine->RecordCycles() >= 8; }));
+  engine->Close();
+  EXPECT_EQ(engine->LastTake().end, TakeEnd::Closed);
+  EXPECT_FALSE(engine->IsPreviewRunning());
+  EXPECT_EQ(preview.opened, preview.closed);
+}
+
+TEST_F(PreviewTest, ClosingThePreviewByHandEndsItUntilTheNextTake) {
+  testing::TempDir dir;
+  auto engine = SimEngine({1, 0, 0, 0});
+  WatchedPreview preview;
+  engine->SetPreviewSink(&preview);
+  engine->SetOutputDir(dir.path());
+  engine->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return preview.draws > 2; }));
+  unsigned long window;
+  {
+    std::lock_guard<std::mutex> lock(preview.mutex);
+    window = preview.window;
+  }
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(testing::RequestWindowClose(window));
+  ASSERT_TRUE(Eventually([&] { return !engine->IsPreviewRunning(); }));
+  EXPECT_EQ(preview.closed, 1);
+
+  // Recording still works, and the preview is back after the take.
+  std::string error;
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  ASSERT_TRUE(Eventually([&] { return engine->RecordCycles() >= 3; }));
+  EXPECT_TRUE(engine->StopRecording());
+  EXPECT_TRUE(engine->IsPreviewRunning());
+  ASSERT_TRUE(Eventually([&] { return preview.opened == 2; }));
+  engine->Close();
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,146 @@
+// kestrova-record as a user runs it: a take of 300 frames from four
+// simulated cameras, its errors, Ctrl-C and a full disk.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/TakeFiles.h"
+#include "tests/support/TempDir.h"
+
+extern char** environ;
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadRecordCounts;
+using testing::ReadTimeStampLines;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+// Runs the tool through the shell with `arguments`, stdout and stderr together.
+ToolRun RunTool(const std::string& arguments, const std::string& prefix = "") {
+  std::string command = prefix + "'" KESTROVA_RECORD "' " + arguments + " 2>&1";
+  ToolRun run;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::string AllCamerasParams(const TempDir& dir) {
+  std::string path = dir.File("params.txt");
+  WriteFile(path, "TIME: x\r\n \r\nCAL: 0.001200 \r\nCAM: 1 1 1 1 \r\n");
+  return path;
+}
+
+void ExpectWholeTake(const TempDir& dir, int camera, size_t cycles) {
+  std::string n = std::to_string(camera);
+  auto lines = ReadTimeStampLines(dir.File("TS" + n + ".txt"));
+  size_t trailing = 1;
+  auto records = ReadRecordCounts(dir.File("PCL" + n + ".dat"), &trailing);
+  EXPECT_EQ(lines.size(), cycles) << "camera " << camera;
+  EXPECT_EQ(records.size(), lines.size()) << "camera " << camera;
+  EXPECT_EQ(trailing, 0u) << "camera " << camera;
+  for (size_t i = 0; i < lines.size(); ++i) ASSERT_EQ(lines[i][0], static_cast<long long>(i));
+}
+
+TEST(RecordTool, ThreeHundredFramesFromFourSimulatedCameras) {
+  TempDir dir;
+  ToolRun run = RunTool("--sensors sim --frames 300 --params " + AllCamerasParams(dir) + " --out " +
+                    dir.path());
+  ASSERT_EQ(run.status, 0) << run.output;
+  for (int camera = 1; camera <= 4; ++camera) ExpectWholeTake(dir, camera, 300);
+  EXPECT_NE(run.output.find("recorded 300 cycles"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("cycles/s"), std::string::npos) << run.output;  // progress was shown
+}
+
+TEST(RecordTool, HelpListsEveryOption) {
+  ToolRun run = RunTool("--help");
+  EXPECT_EQ(run.status, 0);
+  for (const char* option : {"--sensors", "--fps", "--params", "--out", "--frames", "--seconds"})
+    EXPECT_NE(run.output.find(option), std::string::npos) << option;
+}
+
+TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
+  TempDir dir;
+  struct Case {
+    std::string arguments, reason;
+    int status;
+  } cases[] = {
+      {"--bogus", "unknown option", 2},
+      {"--out " + dir.path(), "--frames", 2},
+      {"--out " + dir.path() + " --frames 3 --seconds 2", "either", 2},
+      {"--out " + dir.path() + " --frames -4", "--frames", 2},
+      {"--sensors kinect --out " + dir.path() + " --frames 3", "kinect", 2},
+      {"--sensors sim:0 --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
+      {"--params " + dir.File("none.txt") + " --out " + dir.path() + " --frames 3", "none.txt", 2},
+      {"--out " + dir.File("missing") + " --frames 3", dir.File("missing"), 1},
+  };
+  for (const Case& c : cases) {
+    ToolRun run = RunTool(c.arguments);
+    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.arguments << "\n" << run.output;
+    EXPECT_NE(run.output.find("kestrova-record: "), std::string::npos) << run.output;
+  }
+}
+
+TEST(RecordTool, CtrlCEndsTheTakeCleanly) {
+  TempDir dir;
+  std::string params = AllCamerasParams(dir);
+  std::string out = dir.path();
+  std::vector<std::string> args = {KESTROVA_RECORD, "--sensors", "sim:2", "--params", params,
+                                   "--out", out, "--seconds", "60"};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  // Wait for a few cycles on disk, then interrupt.
+  auto giveUp = std::chrono::steady_clock::now() + 30s;
+  while (ReadTimeStampLines(dir.File("TS2.txt")).size() < 5 && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(20ms);
+  kill(pid, SIGINT);
+  int status = 0;
+  for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(20ms);
+  if (!WIFEXITED(status)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the tool did not end after Ctrl-C";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  size_t cycles = ReadTimeStampLines(dir.File("TS1.txt")).size();
+  EXPECT_GE(cycles, 5u);
+  ExpectWholeTake(dir, 1, cycles);
+  ExpectWholeTake(dir, 2, cycles);
+}
+
+TEST(RecordTool, FullDiskEndsTheTakeWithAReasonAndWholeRecords) {
+  TempDir dir;
+  // A 1 MiB file-size limit stands for a disk that fills up.
+  ToolRun run = RunTool("--sensors sim:1 --fps 0 --frames 100000 --out " + dir.path(), "ulimit -f 1024; ");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("PCL1.dat"), std::string::npos) << run.output;
+  size_t cycles = ReadTimeStampLines(dir.File("TS1.txt")).size();
+  EXPECT_GT(cycles, 10u);
+  ExpectWholeTake(dir, 1, cycles);
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,101 @@
+#include "tools/RecordCommand.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrova {
+
+const char kRecordUsage[] =
+    "usage: kestrova-record [--sensors SPEC] [--fps F] [--params FILE] --out DIR\n"
+    "                       (--frames N | --seconds S)\n"
+    "\n"
+    "Records one take of every enabled camera into DIR, as the Kestrova window\n"
+    "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
+    "\n"
+    "  --sensors SPEC  sim (default), sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F,\n"
+    "                  replay:DIR\n"
+    "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
+    "                  0 = as fast as the recorder takes them)\n"
+    "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
+    "                  directory when present, else the built-in defaults)\n"
+    "  --out DIR       the take directory; it must exist\n"
+    "  --frames N      record exactly N cycles\n"
+    "  --seconds S     record until S seconds have passed (the take's time limit)\n"
+    "  --help          this text\n"
+    "\n"
+    "Ctrl-C ends the take cleanly. Exit status 0 when the take was recorded.\n";
+
+namespace {
+
+bool ParseNumber(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return *end == '\0' && std::isfinite(*value);
+}
+
+}  // namespace
+
+bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* options,
+                        std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      options->help = true;
+      return true;
+    }
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    double number = 0;
+    if (arg == "--sensors") {
+      if (!value(&options->sensors)) return false;
+    } else if (arg == "--params") {
+      if (!value(&options->paramsFile)) return false;
+    } else if (arg == "--out") {
+      if (!value(&options->outputDir)) return false;
+    } else if (arg == "--fps") {
+      if (!value(&text)) return false;
+      if (!ParseNumber(text, &number) || number < 0) {
+        *error = "--fps takes a number of 0 or more: '" + text + "'";
+        return false;
+      }
+      options->fps = number;
+    } else if (arg == "--frames") {
+      if (!value(&text)) return false;
+      if (!ParseNumber(text, &number) || number < 1 || number != std::floor(number) ||
+          number > 2147483647.0) {
+        *error = "--frames takes a whole number of 1 or more: '" + text + "'";
+        return false;
+      }
+      options->frames = static_cast<long>(number);
+    } else if (arg == "--seconds") {
+      if (!value(&text)) return false;
+      if (!ParseNumber(text, &number) || number <= 0) {
+        *error = "--seconds takes a number above 0: '" + text + "'";
+        return false;
+      }
+      options->seconds = number;
+    } else {
+      *error = "unknown option '" + arg + "' (see --help)";
+      return false;
+    }
+  }
+  if (options->outputDir.empty()) {
+    *error = "--out DIR is required (see --help)";
+    return false;
+  }
+  if ((options->frames > 0) == (options->seconds > 0)) {
+    *error = "give either --frames N or --seconds S (see --help)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrova

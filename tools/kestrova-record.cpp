@@ -1,0 +1,183 @@
+// kestrova-record: one take from the command line, on the engine the window
+// uses, without a preview. For scripted captures and tests.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "capture/SensorSpec.h"
+#include "core/Recorder.h"
+#include "tools/RecordCommand.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+void RequestStop(int) { stopRequested = 1; }
+
+int Fail(int status, const std::string& reason) {
+  std::fprintf(stderr, "kestrova-record: %s\n", reason.c_str());
+  return status;
+}
+
+const char* EndText(kestrova::TakeEnd end) {
+  using kestrova::TakeEnd;
+  switch (end) {
+    case TakeEnd::CycleLimit: return "all frames recorded";
+    case TakeEnd::TimeLimit: return "time limit reached";
+    case TakeEnd::Stopped: return "stopped";
+    case TakeEnd::Closed: return "closed";
+    case TakeEnd::InputEnded: return "replay finished";
+    case TakeEnd::SensorStalled: return "a sensor stopped delivering frames";
+    case TakeEnd::WriteFailed: return "a take file could not be written";
+    case TakeEnd::ThreadFailed: return "a grab thread could not be started";
+    case TakeEnd::None: break;
+  }
+  return "unknown";
+}
+
+class Progress {
+ public:
+  Progress(const kestrova::CRecorder& engine, const bool (&cameras)[kestrova::kCameraCount])
+      : engine_(engine), cameras_(cameras), tty_(isatty(STDERR_FILENO) != 0) {
+    for (int i = 0; i < kestrova::kCameraCount; ++i) droppedBefore_[i] = engine.DroppedFrames(i);
+  }
+
+  void Show(double seconds) {
+    std::uint64_t cycles = engine_.RecordCycles() - cyclesBefore_;
+    double rate = seconds > lastSeconds_ ? (cycles - lastCycles_) / (seconds - lastSeconds_) : 0;
+    lastSeconds_ = seconds;
+    lastCycles_ = cycles;
+    std::string line;
+    char part[96];
+    std::snprintf(part, sizeof part, "%7.1f s %7llu cycles %6.1f cycles/s  points", seconds,
+                  static_cast<unsigned long long>(cycles), rate);
+    line += part;
+    for (int i = 0; i < kestrova::kCameraCount; ++i) {
+      if (!cameras_[i]) continue;
+      std::snprintf(part, sizeof part, " %d:%llu", i + 1,
+                    static_cast<unsigned long long>(engine_.LastPointCount(i)));
+      line += part;
+    }
+    line += "  dropped";
+    for (int i = 0; i < kestrova::kCameraCount; ++i) {
+      if (!cameras_[i]) continue;
+      std::snprintf(part, sizeof part, " %d:%llu", i + 1,
+                    static_cast<unsigned long long>(engine_.DroppedFrames(i) - droppedBefore_[i]));
+      line += part;
+    }
+    std::fprintf(stderr, tty_ ? "\r%s\033[K" : "%s\n", line.c_str());
+  }
+
+  void Finish() {
+    if (tty_) std::fputc('\n', stderr);
+  }
+
+  std::uint64_t Dropped(int slot) const { return engine_.DroppedFrames(slot) - droppedBefore_[slot]; }
+
+ private:
+  const kestrova::CRecorder& engine_;
+  const bool (&cameras_)[kestrova::kCameraCount];
+  const bool tty_;
+  std::uint64_t cyclesBefore_ = engine_.RecordCycles();
+  std::uint64_t droppedBefore_[kestrova::kCameraCount] = {};
+  double lastSeconds_ = 0;
+  std::uint64_t lastCycles_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrova;
+  RecordOptions options;
+  std::string error;
+  if (!ParseRecordOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
+    return Fail(2, error);
+  if (options.help) {
+    std::fputs(kRecordUsage, stdout);
+    return 0;
+  }
+
+  std::unique_ptr<SensorBackend> backend = MakeSensorBackend(options.sensors, options.fps, &error);
+  if (!backend) return Fail(2, error);
+  EngineTiming timing;
+  if (options.fps > 0) timing.sensorFramePeriodMs = 1000.0 / options.fps;
+  CRecorder engine(std::move(backend), timing);
+  if (engine.SensorCount() == 0) return Fail(1, "no depth sensor found (" + options.sensors + ")");
+
+  if (!options.paramsFile.empty()) {
+    if (!engine.LoadParamsFile(options.paramsFile))
+      return Fail(2, "cannot read " + options.paramsFile + ": " + std::strerror(errno));
+  } else {
+    engine.LoadParamsFile("KVA_Params.txt");
+  }
+  const double seconds = options.seconds;
+  engine.owner->Modify([seconds](OperatorSettings& s) {
+    // --frames alone never ends on time: a limit that is not finite never ends a take.
+    s.maxRecordingMinutes = seconds > 0 ? static_cast<float>(seconds / 60.0) : INFINITY;
+  });
+  engine.SetTakeCycleLimit(static_cast<int>(options.frames));
+
+  OperatorSettings settings = engine.owner->Settings();
+  bool cameras[kCameraCount] = {};
+  std::string recorded;
+  for (int i = 0; i < kCameraCount; ++i) {
+    cameras[i] = settings.cameraEnabled[i] != 0 && engine.HasSensor(i);
+    if (engine.HasSensor(i)) {
+      std::fprintf(stderr, "camera %d: %s sensor %s%s\n", i + 1, engine.BackendName().c_str(),
+                   engine.Sensor(i)->NuiUniqueId().c_str(),
+                   cameras[i] ? "" : (settings.cameraEnabled[i] ? "" : " (not enabled)"));
+    } else if (settings.cameraEnabled[i]) {
+      std::fprintf(stderr, "camera %d: enabled, but no sensor: not recorded\n", i + 1);
+    }
+    if (cameras[i]) recorded += (recorded.empty() ? "" : ", ") + std::to_string(i + 1);
+  }
+  if (recorded.empty()) return Fail(1, "none of the enabled cameras has a sensor");
+
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  // A file-size limit must fail the write (and end the take cleanly), not
+  // kill the process with the take files half written.
+  std::signal(SIGXFSZ, SIG_IGN);
+  engine.SetOutputDir(options.outputDir);
+  if (!engine.StartRecording(&error)) return Fail(1, error);
+
+  Progress progress(engine, cameras);
+  const auto start = std::chrono::steady_clock::now();
+  auto nextReport = start + std::chrono::seconds(1);
+  bool interrupted = false;
+  while (engine.TakeThreadAlive()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (stopRequested && !interrupted) interrupted = engine.StopRecording();
+    auto now = std::chrono::steady_clock::now();
+    if (now >= nextReport) {
+      progress.Show(std::chrono::duration<double>(now - start).count());
+      nextReport += std::chrono::seconds(1);
+    }
+  }
+  progress.Finish();
+  engine.Close();
+
+  TakeOutcome outcome = engine.LastTake();
+  std::string dropped;
+  for (int i = 0; i < kCameraCount; ++i)
+    if (cameras[i] && progress.Dropped(i) > 0)
+      dropped += " camera " + std::to_string(i + 1) + ": " + std::to_string(progress.Dropped(i));
+  std::fprintf(stderr, "recorded %d cycles of camera%s %s into %s (%s%s%s)\n", outcome.cycles,
+               recorded.size() > 1 ? "s" : "", recorded.c_str(), options.outputDir.c_str(),
+               interrupted ? "stopped by Ctrl-C" : EndText(outcome.end),
+               outcome.message.empty() ? "" : ": ", outcome.message.c_str());
+  if (!dropped.empty()) std::fprintf(stderr, "sensor frames dropped:%s\n", dropped.c_str());
+  switch (outcome.end) {
+    case TakeEnd::CycleLimit:
+    case TakeEnd::TimeLimit:
+    case TakeEnd::Stopped:
+    case TakeEnd::InputEnded:
+      return 0;
+    default:
+      return 1;
+  }
+}
