@@ -30,7 +30,23 @@ bool ParseCameraAt(const std::string& text, int* slot, int* count) {
   return true;
 }
 
+class NoSensorBackend : public SensorBackend {
+ public:
+  HRESULT NuiCreateSensorByIndex(int, std::unique_ptr<INuiSensor>* sensor) override {
+    if (sensor) sensor->reset();
+    return E_NUI_DEVICE_NOT_CONNECTED;
+  }
+  std::string Name() const override { return "none"; }
+};
+
 }  // namespace
+
+std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
+
+std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error) {
+  *error = "no depth sensor found";
+  return nullptr;
+}
 
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
   std::stringstream items(text);

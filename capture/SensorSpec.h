@@ -18,6 +18,13 @@ namespace kestrova {
 // Parses the part after "sim:" into `options`; false with a reason otherwise.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);
 
+// Real depth cameras, when a hardware backend finds any; else nullptr with
+// the reason.
+std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error);
+
+// A backend with no sensor at all.
+std::unique_ptr<SensorBackend> MakeNoSensorBackend();
+
 // The backend named by `spec` with frame rate `fps` (0 = free-running), or
 // nullptr with a reason.
 std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double fps,

@@ -8,7 +8,7 @@ PACKAGES=(
   libpcl-dev libboost-thread-dev libeigen3-dev
   qtbase5-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth locales
+  xvfb xauth locales fonts-ipafont-gothic
 )
 
 missing=()

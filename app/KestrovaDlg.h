@@ -1,0 +1,107 @@
+// CKestrovaDlg: the operator window "Kestrova". It holds the
+// OperatorSettings (as the engine's owner), shows and edits every setting,
+// starts and stops takes and starts the scale calibration.
+//
+// Data exchange follows the dialog framework: UpdateData(true) takes the
+// controls into the settings in a fixed order and stops, with a prompt and
+// the focus there, at the first field that does not parse; UpdateData(false)
+// shows every setting. Committed values act on the engine from its next frame.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/Prompter.h"
+#include "core/Recorder.h"
+#include "core/SettingsOwner.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace kestrova {
+
+class ColorButton;
+class FolderEdit;
+
+class CKestrovaDlg : public QDialog {
+  Q_OBJECT
+ public:
+  struct Options {
+    // Opens the sensors; called once, when the window opens.
+    std::function<std::unique_ptr<SensorBackend>()> makeBackend;
+    // The preview window; null runs the preview loop without one.
+    PreviewSink* preview = nullptr;
+    QString paramsPath = "KVA_Params.txt";
+    QString outputDir;  // the output directory shown at start
+  };
+
+  explicit CKestrovaDlg(Options options, QWidget* parent = nullptr);
+  ~CKestrovaDlg() override;
+
+  // Opens the window as the framework does: OnInitDialog, then modal.
+  int DoModal();
+  // Creates the engine, loads the settings file, starts the preview and
+  // fills the controls.
+  void OnInitDialog();
+  // Stops the timer, the preview and any take, then writes the settings file.
+  void OnClose();
+
+  bool UpdateData(bool saveAndValidate);
+  void OnCameraIdChanged();
+  void StoreCameraSetting();
+  void OnCameraCheckClicked();
+  void OnColorClicked();
+  void OnRecordClicked();
+  void OnStopClicked();
+  void OnSetClicked();
+  void OnTimer();
+
+  CRecorder* engine() const { return engine_.get(); }
+  SettingsOwner& settings() { return settings_; }
+  void SetPrompter(Prompter prompt) { prompt_ = std::move(prompt); }
+  // Makes the length dialog for "Set"; tests may supply their own.
+  void SetLengthDialogFactory(std::function<int(float* length)> ask) { askLength_ = std::move(ask); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void reject() override {}  // Escape never closes the window
+
+ private:
+  struct FloatField {
+    QLineEdit* edit;
+    float OperatorSettings::*field;
+    bool percentRange;  // checked 0 to 100 after it is taken
+  };
+
+  void BuildControls();
+  QLineEdit* AddEdit(int id, const char* name, const char* label, QRect labelDlu, QRect dlu);
+  void ReportTakeEnd();
+  int AskLength(float* length);
+
+  Options options_;
+  SettingsOwner settings_;
+  std::unique_ptr<CRecorder> engine_;
+  Prompter prompt_ = ShowPrompt;
+  std::function<int(float*)> askLength_;
+  QTimer timer_;
+  bool watchingTake_ = false;
+  bool closed_ = false;
+  const QEvent* lastKey_ = nullptr;
+
+  FolderEdit* outputDir_;
+  QCheckBox* cameraChecks_[kCameraCount];
+  ColorButton* colorButton_;
+  QComboBox* cameraList_;
+  QLineEdit* calibration_;
+  QLineEdit* elapsed_;
+  std::vector<FloatField> floatFields_;  // in exchange order, after the calibration
+};
+
+}  // namespace kestrova

@@ -1,0 +1,334 @@
+// The operator window "Kestrova" (Qt Test, under Xvfb): its start, the commit
+// rules of its controls, the data exchange on bad input, Enter and Escape,
+// the timer during a take, the calibration and the close.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <cmath>
+
+#include "app/ColorButton.h"
+#include "app/DlgInputCLen.h"
+#include "app/KestrovaDlg.h"
+#include "capture/SensorSpec.h"
+#include "tests/support/TempDir.h"
+
+using namespace kestrova;
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::TempDir> dir_;
+  std::unique_ptr<CKestrovaDlg> dlg_;
+  QStringList prompts_;
+
+  void Open(const std::string& sensors = "sim:4", const std::string& params = "") {
+    if (!params.empty()) testing::WriteFile(dir_->File("KVA_Params.txt"), params);
+    CKestrovaDlg::Options options;
+    options.makeBackend = [sensors] {
+      std::string error;
+      return MakeSensorBackend(sensors, 30, &error);
+    };
+    options.paramsPath = QString::fromStdString(dir_->File("KVA_Params.txt"));
+    options.outputDir = QString::fromStdString(dir_->path());
+    dlg_ = std::make_unique<CKestrovaDlg>(options);
+    dlg_->SetPrompter([this](QWidget*, const QString& text) { prompts_ << text; });
+    dlg_->OnInitDialog();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
+  }
+  template <class T = QLineEdit>
+  T* Control(const char* name) {
+    T* control = dlg_->findChild<T*>(name);
+    if (!control) qFatal("no control %s", name);
+    return control;
+  }
+  void Type(const char* name, const QString& text) {
+    QLineEdit* edit = Control(name);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+  }
+  void PressEnter(const char* name) { QTest::keyClick(Control<QWidget>(name), Qt::Key_Return); }
+  void SelectCamera(int index) {
+    auto* list = Control<QComboBox>("cameraIndex");
+    list->setCurrentIndex(index);
+    emit list->activated(index);  // as a choice in the list
+  }
+  CameraSetting Camera(int i) { return dlg_->engine()->Camera(i); }
+  OperatorSettings Settings() { return dlg_->settings().Settings(); }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<testing::TempDir>();
+    prompts_.clear();
+  }
+  void cleanup() {
+    if (dlg_) dlg_->close();
+    dlg_.reset();
+    dir_.reset();
+  }
+
+  void opensWithTheDefaults() {
+    Open();
+    QCOMPARE(dlg_->windowTitle(), QString("Kestrova"));
+    QCOMPARE(dlg_->pos(), QPoint(870, 50));
+    QCOMPARE(dlg_->minimumSize(), dlg_->maximumSize());  // fixed size
+    QVERIFY(Control<QCheckBox>("cameraEnabled0")->isChecked());
+    QVERIFY(!Control<QCheckBox>("cameraEnabled1")->isChecked());
+    QCOMPARE(Control<QComboBox>("cameraIndex")->currentText(), QString("1"));
+    QCOMPARE(Control<QComboBox>("cameraIndex")->count(), 4);
+    QCOMPARE(Control("calibration")->text(), QString("0.0012"));
+    QCOMPARE(Control("z")->text(), QString("-70"));
+    QCOMPARE(Control("rx")->text(), QString("17"));
+    QCOMPARE(Control("maxDepth")->text(), QString("15"));
+    QCOMPARE(Control("maxRecordingMinutes")->text(), QString("11"));
+    QCOMPARE(Control<ColorButton>("previewColor")->color(), QColor(255, 255, 0));
+    QCOMPARE(Control("elapsedText")->text(), QString(" 0 min  0 sec"));
+    QVERIFY(Control("calibration")->isReadOnly());
+    QCOMPARE(Control("x")->alignment() & Qt::AlignRight, Qt::AlignRight);
+    QVERIFY(dlg_->engine()->IsPreviewRunning());
+  }
+
+  void missingSensorBoxIsDisabledAndKeepsItsState() {
+    Open("sim:2", "TIME: x\r\n \r\nCAL: 0.0012 \r\nCAM: 1 0 1 0 \r\n");
+    auto* third = Control<QCheckBox>("cameraEnabled2");
+    QVERIFY(!third->isEnabled());
+    QVERIFY(third->isChecked());
+    QVERIFY(Control<QCheckBox>("cameraEnabled1")->isEnabled());
+    QTest::mouseClick(third, Qt::LeftButton);
+    QVERIFY(third->isChecked());
+    QCOMPARE(Settings().cameraEnabled[2], 1);
+  }
+
+  void withoutSensorsEveryBoxIsDisabled() {
+    Open("sim:0");
+    for (int i = 0; i < 4; ++i)
+      QVERIFY(!Control<QCheckBox>(QString("cameraEnabled%1").arg(i).toLatin1().constData())->isEnabled());
+    QVERIFY(Control<QCheckBox>("cameraEnabled0")->isChecked());
+    QVERIFY(dlg_->isVisible());
+  }
+
+  void typingAloneCommitsNothing() {
+    Open();
+    Type("x", "12");
+    Type("resolution", "50");
+    QCOMPARE(Settings().resolution, 100.0f);
+    QCOMPARE(Camera(0).x, 3.0f);
+  }
+
+  void enterCommitsTheSettingsAndTheSelectedCamera() {
+    Open();
+    Type("x", "12.5");
+    Type("resolution", "50");
+    PressEnter("resolution");
+    QCOMPARE(Settings().resolution, 50.0f);
+    QCOMPARE(Camera(0).x, 12.5f);
+    QVERIFY(prompts_.isEmpty());
+  }
+
+  void selectingAnotherCameraDropsUncommittedTyping() {
+    Open();
+    Type("x", "44");
+    Type("resolution", "70");
+    SelectCamera(2);
+    QCOMPARE(Camera(0).x, 3.0f);                      // camera 1 keeps its X
+    QCOMPARE(Settings().resolution, 70.0f);           // the other fields were taken
+    QCOMPARE(Control("x")->text(), QString("-85.5"));  // camera 3 is shown
+    QCOMPARE(Control("ry")->text(), QString("90"));
+    QCOMPARE(Control<ColorButton>("previewColor")->color(), QColor(0, 255, 255));
+  }
+
+  void choosingAColourCommitsThatCamerasTypedPose() {
+    Open();
+    SelectCamera(1);
+    Type("z", "-7.25");
+    Control<ColorButton>("previewColor")->choose(QColor(10, 20, 30));
+    const CameraSetting second = Camera(1);
+    QCOMPARE(second.z, -7.25f);
+    QCOMPARE(second.r, 10);
+    QCOMPARE(second.g, 20);
+    QCOMPARE(second.b, 30);
+    QCOMPARE(Camera(0).z, -70.0f);
+  }
+
+  void checkBoxTakesTheSettingsButNoCamera() {
+    Open();
+    Type("x", "9");
+    Type("zMax", "20");
+    Control<QCheckBox>("cameraEnabled3")->click();
+    QCOMPARE(Settings().cameraEnabled[3], 1);
+    QCOMPARE(Settings().zMax, 20.0f);
+    QCOMPARE(Camera(0).x, 3.0f);
+  }
+
+  void badNumberStopsTheExchangeThereTwiceOnEnter() {
+    Open();
+    Type("maxDepth", "20");   // before RX in the exchange order
+    Type("rx", "abc");
+    Type("resolution", "50");  // after it
+    PressEnter("resolution");
+    QCOMPARE(prompts_.size(), 2);  // Enter takes the controls twice
+    QCOMPARE(prompts_[0], QString("Please enter a number."));
+    QCOMPARE(Settings().maxDepth, 20.0f);
+    QCOMPARE(Settings().rx, 17.0f);
+    QCOMPARE(Settings().resolution, 100.0f);
+    QCOMPARE(Camera(0).maxDepth, 20.0f);
+    QCOMPARE(Camera(0).rx, 17.0f);
+    QCOMPARE(dlg_->focusWidget(), Control<QWidget>("rx"));
+  }
+
+  void maxDepthOutOfRangeIsTakenThenRefused() {
+    Open();
+    Type("maxDepth", "120");
+    Type("rx", "5");
+    PressEnter("rx");
+    QCOMPARE(prompts_.size(), 2);
+    QCOMPARE(prompts_[0], QString("Please enter a number between 0 and 100."));
+    QCOMPARE(Settings().maxDepth, 120.0f);
+    QCOMPARE(Camera(0).maxDepth, 120.0f);
+    QCOMPARE(Settings().rx, 17.0f);
+    QCOMPARE(dlg_->focusWidget(), Control<QWidget>("maxDepth"));
+  }
+
+  void enterAndEscapeNeverCloseTheWindow() {
+    Open();
+    auto* record = Control<QPushButton>("OnRecordClicked");
+    record->setFocus();
+    QTest::keyClick(record, Qt::Key_Return);
+    QTest::keyClick(record, Qt::Key_Escape);
+    QTest::keyClick(Control<QWidget>("x"), Qt::Key_Escape);
+    QTest::keyClick(dlg_.get(), Qt::Key_Escape);
+    QVERIFY(dlg_->isVisible());
+    QVERIFY(!dlg_->engine()->IsRecording());  // Enter did not press the button
+  }
+
+  void recordTakesTheSettingsAndTheTimerShowsTheTake() {
+    Open("sim:1");
+    Type("x", "55");
+    Type("maxRecordingMinutes", "5");
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(dlg_->engine()->IsRecording());
+    QCOMPARE(Settings().maxRecordingMinutes, 5.0f);
+    QCOMPARE(Camera(0).x, 3.0f);
+    // Typing during a take is replaced at the next tick unless committed.
+    Type("resolution", "7");
+    QTRY_COMPARE_WITH_TIMEOUT(Control("resolution")->text(), QString("100"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(Control("elapsedText")->text() != " 0 min  0 sec", 10000);
+    Control<QPushButton>("OnStopClicked")->click();
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QVERIFY(dlg_->engine()->IsPreviewRunning());
+    QVERIFY(QFile::exists(QString::fromStdString(dir_->File("PCL1.dat"))));
+    QVERIFY(prompts_.isEmpty());
+  }
+
+  void takeThatCannotStartSaysWhy() {
+    Open();
+    Control<QLineEdit>("outputDir")->setText(QString::fromStdString(dir_->File("missing")));
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QCOMPARE(prompts_.size(), 1);
+    QVERIFY(prompts_[0].contains(QString::fromStdString(dir_->File("missing"))));
+  }
+
+  void setNeedsTwoPicksAndAsksForTheLength() {
+    Open();
+    int asked = 0;
+    float offered = 0;
+    float answer = 100;
+    int result = QDialog::Accepted;
+    dlg_->SetLengthDialogFactory([&](float* length) {
+      ++asked;
+      offered = *length;
+      *length = answer;
+      return result;
+    });
+    auto* set = Control<QPushButton>("OnSetClicked");
+    set->click();
+    dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.0f);
+    set->click();
+    QCOMPARE(asked, 0);  // fewer than two picks: nothing opens
+    dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.125f);
+    set->click();
+    QCOMPARE(asked, 1);
+    QCOMPARE(offered, 100.0f);
+    QCOMPARE(Settings().calibration, 0.00125f);
+    QCOMPARE(Control("calibration")->text(), QString("0.00125"));
+
+    result = QDialog::Rejected;  // Cancel: nothing changes
+    answer = 50;
+    set->click();
+    QCOMPARE(Settings().calibration, 0.00125f);
+
+    result = QDialog::Accepted;  // a refused length: a message, the scale stays
+    answer = 0;
+    set->click();
+    QCOMPARE(Settings().calibration, 0.00125f);
+    QCOMPARE(prompts_.size(), 1);
+    QVERIFY(prompts_[0].contains("above 0"));
+
+    dlg_->engine()->OnPointPicked(1, 1, 1);  // third pick: the pair is gone
+    set->click();
+    QCOMPARE(asked, 3);
+  }
+
+  void lengthDialogOpensWith100AndRefusesText() {
+    Open();
+    dlg_->engine()->OnPointPicked(0, 0, 0);
+    dlg_->engine()->OnPointPicked(0, 0.3f, 0);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<CDlgInputCLen*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      QCOMPARE(dialog->windowTitle(), QString("Length of Calibration (cm)"));
+      auto* edit = dialog->findChild<QLineEdit*>("length");
+      QCOMPARE(edit->text(), QString("100"));
+      QCOMPARE(dialog->findChild<QPushButton*>("IDCANCEL")->text(), QString::fromUtf8("キャンセル"));
+      edit->setText("abc");
+      dialog->findChild<QPushButton*>("IDOK")->click();  // refused: stays open
+      QVERIFY(dialog->isVisible());
+      edit->setText("30");
+      dialog->findChild<QPushButton*>("IDOK")->click();
+      seen = true;
+    });
+    Control<QPushButton>("OnSetClicked")->click();
+    QVERIFY(seen);
+    QCOMPARE(prompts_, QStringList{"Please enter a number."});
+    QCOMPARE(Settings().calibration, 0.3f / 30.0f);
+  }
+
+  void closeJoinsThePreviewAndWritesTheSettingsFile() {
+    Open();
+    Type("resolution", "64");
+    PressEnter("resolution");
+    dlg_->close();
+    QVERIFY(!dlg_->engine()->IsPreviewRunning());
+    const std::string file = testing::ReadFile(dir_->File("KVA_Params.txt"));
+    QVERIFY(file.find("RESOLUTION: 64.000000 \r\n") != std::string::npos);
+  }
+
+  void closeDuringATakeEndsItAndWritesTheSettingsFile() {
+    Open("sim:1");
+    Control<QPushButton>("OnRecordClicked")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->engine()->RecordCycles() > 5, 10000);
+    const std::string snapshot = testing::ReadFile(dir_->File("RECPARAM.txt"));
+    dlg_->close();
+    QCOMPARE(dlg_->engine()->LastTake().end, TakeEnd::Closed);
+    QVERIFY(!dlg_->engine()->IsPreviewRunning());
+    QVERIFY(!dlg_->engine()->TakeThreadAlive());
+    QCOMPARE(testing::ReadFile(dir_->File("RECPARAM.txt")), snapshot);
+    QVERIFY(testing::ReadFile(dir_->File("KVA_Params.txt")).rfind("TIME: ", 0) == 0);
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Q_INIT_RESOURCE(kestrova);
+  WindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"
