@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 ReplaySensor::ReplaySensor(int index, std::vector<std::string> frames, double fps)
-    : index_(index), frames_(std::move(frames)), fps_(fps) {}
+    : QueuedSensor(index), frames_(std::move(frames)), fps_(fps) {}
 
 ReplaySensor::~ReplaySensor() { NuiShutdown(); }
 
@@ -27,61 +27,19 @@ HRESULT ReplaySensor::NuiInitialize(std::uint32_t flags) {
 HRESULT ReplaySensor::NuiImageStreamOpen(int imageType, int resolution, std::uint32_t,
                                          std::uint32_t frameLimit, ManualResetEvent*,
                                          NuiStreamHandle* stream) {
-  if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240 ||
-      stream == nullptr)
+  if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240)
     return E_INVALIDARG;
-  if (queue_) return E_FAIL;
-  queue_ = std::make_unique<FrameQueue>(static_cast<int>(frameLimit), FrameQueue::Overflow::Wait);
-  producer_ = std::thread(&ReplaySensor::Produce, this);
-  *stream = index_;
-  return S_OK;
-}
-
-HRESULT ReplaySensor::NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t) {
-  std::lock_guard<std::mutex> lock(eventMutex_);
-  frameEndEvent_ = event;
-  // Frames may already wait in the queue: tell the new listener at once.
-  if (frameEndEvent_ && queue_ && queue_->Size() > 0) frameEndEvent_->Set();
-  return S_OK;
-}
-
-HRESULT ReplaySensor::NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
-                                                 NuiImageFrame* frame) {
-  if (!queue_ || stream != index_) return E_INVALIDARG;
-  HRESULT result = queue_->Pop(waitMs, frame);
-  // A frame still waiting after this one must wake the pacing loop again,
-  // or it would never be taken: a replay loses no frame.
-  if (Succeeded(result) && queue_->Size() > 0) SignalFrameEnd();
-  return result;
-}
-
-HRESULT ReplaySensor::NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) {
-  if (!queue_ || stream != index_) return E_INVALIDARG;
-  return queue_->Release(frame);
-}
-
-void ReplaySensor::NuiShutdown() {
-  {
-    std::lock_guard<std::mutex> lock(stopMutex_);
-    stopping_ = true;
-  }
-  stopSignal_.notify_all();
-  if (queue_) queue_->Stop();
-  if (producer_.joinable()) producer_.join();
-  NuiSetFrameEndEvent(nullptr, 0);
+  // A replay loses no frame: the queue waits, and frames still waiting keep
+  // waking the pacing loop.
+  return OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream);
 }
 
 bool ReplaySensor::NuiStreamEnded() const {
-  return producerDone_ && (!queue_ || queue_->Size() == 0);
+  return producerDone_ && Queue().Size() == 0;
 }
 
 std::string ReplaySensor::NuiUniqueId() const {
   return "replay:cam" + std::to_string(index_ + 1);
-}
-
-void ReplaySensor::SignalFrameEnd() {
-  std::lock_guard<std::mutex> lock(eventMutex_);
-  if (frameEndEvent_) frameEndEvent_->Set();
 }
 
 void ReplaySensor::Produce() {
@@ -91,10 +49,9 @@ void ReplaySensor::Produce() {
     if (fps_ > 0) {
       auto due = opened + std::chrono::duration_cast<Clock::duration>(
                               std::chrono::duration<double, std::milli>(periodMs * n));
-      std::unique_lock<std::mutex> lock(stopMutex_);
-      if (stopSignal_.wait_until(lock, due, [this] { return stopping_; })) break;
+      if (!SleepUntil(due)) break;
     }
-    std::unique_ptr<NuiFrameTexture> buffer = queue_->AcquireBuffer();
+    std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (!buffer) break;  // shut down
     std::string error;
     if (!ReadDepthPgm(frames_[n], buffer->pixels, &error)) {
@@ -104,7 +61,7 @@ void ReplaySensor::Produce() {
     }
     NuiTimeStamp stamp;
     stamp.QuadPart = std::llround(periodMs * n);
-    if (!queue_->Publish(std::move(buffer), stamp, static_cast<std::uint32_t>(n))) break;
+    if (!Queue().Publish(std::move(buffer), stamp, static_cast<std::uint32_t>(n))) break;
     SignalFrameEnd();
   }
   producerDone_ = true;

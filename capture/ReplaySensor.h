@@ -9,19 +9,14 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "capture/FrameQueue.h"
-#include "capture/NuiSensor.h"
+#include "capture/QueuedSensor.h"
 
 namespace kestrova {
 
-class ReplaySensor : public INuiSensor {
+class ReplaySensor : public QueuedSensor {
  public:
   // `fps` paces the delivery; 0 delivers as fast as frames are taken.
   ReplaySensor(int index, std::vector<std::string> frames, double fps);
@@ -31,29 +26,16 @@ class ReplaySensor : public INuiSensor {
   HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
                              std::uint32_t frameLimit, ManualResetEvent* nextFrameEvent,
                              NuiStreamHandle* stream) override;
-  HRESULT NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t flags) override;
-  HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
-                                     NuiImageFrame* frame) override;
-  HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) override;
-  void NuiShutdown() override;
   bool NuiStreamEnded() const override;
   std::string NuiUniqueId() const override;
 
- private:
-  void Produce();
-  void SignalFrameEnd();
+ protected:
+  void Produce() override;
 
-  const int index_;
+ private:
   const std::vector<std::string> frames_;
   const double fps_;
-  std::unique_ptr<FrameQueue> queue_;
-  std::thread producer_;
-  std::mutex stopMutex_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;
   std::atomic<bool> producerDone_{false};
-  std::mutex eventMutex_;
-  ManualResetEvent* frameEndEvent_ = nullptr;
 };
 
 class ReplayBackend : public SensorBackend {

@@ -1,9 +1,6 @@
 #include "capture/SimulatedSensor.h"
 
-#include <cmath>
 #include <cstdio>
-
-#include "core/Event.h"
 
 namespace kestrova {
 
@@ -11,7 +8,7 @@ using Clock = std::chrono::steady_clock;
 
 SimulatedSensor::SimulatedSensor(int index, const SimOptions& options,
                                  std::shared_ptr<const SimulatedScene> scene)
-    : index_(index),
+    : QueuedSensor(index),
       options_(options),
       scene_(std::move(scene)),
       pose_(PoseFromSetting(DefaultCameraSetting(index))),
@@ -33,50 +30,17 @@ HRESULT SimulatedSensor::NuiImageStreamOpen(int imageType, int resolution, std::
                                             std::uint32_t frameLimit, ManualResetEvent*,
                                             NuiStreamHandle* stream) {
   if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240 ||
-      stream == nullptr || initialised_ == Clock::time_point())
+      initialised_ == Clock::time_point())
     return E_INVALIDARG;
-  if (queue_) return E_FAIL;  // one depth stream per sensor
+  if (HasQueue()) return E_FAIL;
   staticDepth_ = scene_->RenderStatic(pose_);
-  queue_ = std::make_unique<FrameQueue>(
-      static_cast<int>(frameLimit),
-      options_.fps > 0 ? FrameQueue::Overflow::DropOldest : FrameQueue::Overflow::Wait);
-  producer_ = std::thread(&SimulatedSensor::Produce, this);
-  *stream = index_;
-  return S_OK;
+  // Free-running, the sensor makes a frame only when one was taken.
+  return FreeRunning() ? OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream)
+                       : OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
 }
 
-HRESULT SimulatedSensor::NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t) {
-  std::lock_guard<std::mutex> lock(eventMutex_);
-  frameEndEvent_ = event;
-  // Free-running, the sensor makes a frame only when one was taken: frames
-  // already waiting must wake a new listener, or nobody would take one.
-  if (FreeRunning() && frameEndEvent_ && queue_ && queue_->Size() > 0) frameEndEvent_->Set();
-  return S_OK;
-}
-
-HRESULT SimulatedSensor::NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
-                                                    NuiImageFrame* frame) {
-  if (!queue_ || stream != index_) return E_INVALIDARG;
-  if (++fetches_ == options_.failFetchAt[index_]) return E_FAIL;
-  HRESULT result = queue_->Pop(waitMs, frame);
-  if (FreeRunning() && Succeeded(result) && queue_->Size() > 0) SignalFrameEnd();
-  return result;
-}
-
-HRESULT SimulatedSensor::NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) {
-  if (!queue_ || stream != index_) return E_INVALIDARG;
-  return queue_->Release(frame);
-}
-
-void SimulatedSensor::NuiShutdown() {
-  {
-    std::lock_guard<std::mutex> lock(stopMutex_);
-    stopping_ = true;
-  }
-  stopSignal_.notify_all();
-  if (queue_) queue_->Stop();
-  if (producer_.joinable()) producer_.join();
-  NuiSetFrameEndEvent(nullptr, 0);
+HRESULT SimulatedSensor::BeforeFetch() {
+  return ++fetches_ == options_.failFetchAt[index_] ? E_FAIL : S_OK;
 }
 
 std::string SimulatedSensor::NuiUniqueId() const {
@@ -85,16 +49,9 @@ std::string SimulatedSensor::NuiUniqueId() const {
   return id;
 }
 
-std::uint64_t SimulatedSensor::FramesDropped() const { return queue_ ? queue_->Dropped() : 0; }
-
 std::int64_t SimulatedSensor::ClockMs(Clock::time_point at) const {
   return clockOffsetMs_ +
          std::chrono::duration_cast<std::chrono::milliseconds>(at - initialised_).count();
-}
-
-bool SimulatedSensor::SleepUntil(Clock::time_point at) {
-  std::unique_lock<std::mutex> lock(stopMutex_);
-  return !stopSignal_.wait_until(lock, at, [this] { return stopping_; });
 }
 
 void SimulatedSensor::RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber) {
@@ -106,13 +63,8 @@ void SimulatedSensor::RenderInto(NuiFrameTexture& texture, std::uint32_t frameNu
   EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), noiseOffset, texture.pixels.data());
 }
 
-void SimulatedSensor::SignalFrameEnd() {
-  std::lock_guard<std::mutex> lock(eventMutex_);
-  if (frameEndEvent_) frameEndEvent_->Set();
-}
-
 void SimulatedSensor::Produce() {
-  const bool paced = options_.fps > 0;
+  const bool paced = !FreeRunning();
   const auto period = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(paced ? 1.0 / options_.fps : 0.0));
   const Clock::time_point opened = Clock::now();
@@ -122,20 +74,19 @@ void SimulatedSensor::Produce() {
     const Clock::time_point due = opened + period * slot;
     if (paced && !SleepUntil(due)) return;
     if (stallAfter >= 0 && produced_ >= static_cast<std::uint64_t>(stallAfter)) {
-      std::unique_lock<std::mutex> lock(stopMutex_);  // delivers nothing more until shut down
-      stopSignal_.wait(lock, [this] { return stopping_; });
+      WaitForShutdown();  // delivers nothing more
       return;
     }
-    std::unique_ptr<NuiFrameTexture> buffer = queue_->AcquireBuffer();
+    std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (buffer) {
       RenderInto(*buffer, slot);
       NuiTimeStamp stamp;
       stamp.QuadPart = ClockMs(paced ? due : Clock::now());
-      if (!queue_->Publish(std::move(buffer), stamp, slot)) return;
+      if (!Queue().Publish(std::move(buffer), stamp, slot)) return;
       ++produced_;
       SignalFrameEnd();
     } else if (!paced) {
-      return;  // stopped
+      return;  // shut down
     }
     ++slot;
     if (paced) {

@@ -6,15 +6,11 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
-#include "capture/FrameQueue.h"
-#include "capture/NuiSensor.h"
+#include "capture/QueuedSensor.h"
 #include "capture/SimulatedScene.h"
 
 namespace kestrova {
@@ -29,7 +25,7 @@ struct SimOptions {
   std::uint32_t seed = 1;
 };
 
-class SimulatedSensor : public INuiSensor {
+class SimulatedSensor : public QueuedSensor {
  public:
   SimulatedSensor(int index, const SimOptions& options, std::shared_ptr<const SimulatedScene> scene);
   ~SimulatedSensor() override;
@@ -38,45 +34,30 @@ class SimulatedSensor : public INuiSensor {
   HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
                              std::uint32_t frameLimit, ManualResetEvent* nextFrameEvent,
                              NuiStreamHandle* stream) override;
-  HRESULT NuiSetFrameEndEvent(ManualResetEvent* event, std::uint32_t flags) override;
-  HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
-                                     NuiImageFrame* frame) override;
-  HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) override;
-  void NuiShutdown() override;
   std::string NuiUniqueId() const override;
 
-  // Frames rendered so far, and frames dropped unfetched.
+  // Frames rendered so far.
   std::uint64_t FramesProduced() const { return produced_; }
-  std::uint64_t FramesDropped() const;
+
+ protected:
+  void Produce() override;
+  HRESULT BeforeFetch() override;
 
  private:
   bool FreeRunning() const { return options_.fps <= 0; }
-  void Produce();
   void RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber);
-  void SignalFrameEnd();
   std::int64_t ClockMs(std::chrono::steady_clock::time_point at) const;
-  bool SleepUntil(std::chrono::steady_clock::time_point at);
 
-  const int index_;
   const SimOptions options_;
   const std::shared_ptr<const SimulatedScene> scene_;
   const SimCameraPose pose_;
   std::vector<std::uint16_t> staticDepth_;
   std::vector<std::uint16_t> depthScratch_;
   std::vector<std::uint8_t> labelScratch_;
-
   std::chrono::steady_clock::time_point initialised_;
   std::int64_t clockOffsetMs_ = 0;
-  std::unique_ptr<FrameQueue> queue_;
-  std::thread producer_;
-  std::mutex stopMutex_;
-  std::condition_variable stopSignal_;
-  bool stopping_ = false;
   std::atomic<std::uint64_t> produced_{0};
   std::atomic<int> fetches_{0};
-
-  std::mutex eventMutex_;
-  ManualResetEvent* frameEndEvent_ = nullptr;
 };
 
 class SimulatedBackend : public SensorBackend {
