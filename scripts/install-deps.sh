@@ -8,6 +8,7 @@ PACKAGES=(
   libpcl-dev libboost-thread-dev libeigen3-dev
   qtbase5-dev
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev pcl-tools
   xvfb xauth locales fonts-ipafont-gothic
 )
 

@@ -1,0 +1,269 @@
+// kestrova-take on small takes written by the engine's own writer: the
+// figures of info, the faults verify finds and where, exports read back with
+// PCL and with PCL's command-line tools, and playback.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+
+#include "core/ParamsFile.h"
+#include "record/TakeCheck.h"
+#include "record/TakeWriter.h"
+#include "tests/support/TempDir.h"
+
+namespace kestrova {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+using Cloud = pcl::PointCloud<pcl::PointXYZ>;
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun RunCommand(const std::string& command) {
+  ToolRun run;
+  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+ToolRun Take(const std::string& arguments) { return RunCommand("'" KESTROVA_TAKE "' " + arguments); }
+
+NuiTimeStamp Stamp(std::int64_t ms) {
+  NuiTimeStamp stamp;
+  stamp.QuadPart = ms;
+  return stamp;
+}
+
+Cloud Points(int count, float base) {
+  Cloud cloud;
+  for (int i = 0; i < count; ++i) cloud.push_back({base + i * 0.002f, -0.01f * i, 0.004f});
+  return cloud;
+}
+
+// Cameras 1 and 3 with calibration 0.002: camera 1 has frames 0..3 with 2, 3,
+// 1 and 2 points, its third time-stamp step two frame periods long; camera 3
+// has frames 0 and 2 (frame 1 never came) with 4 points each.
+void WriteSmallTake(const std::string& dir) {
+  OperatorSettings settings;
+  settings.calibration = 0.002f;
+  settings.cameraEnabled[2] = 1;
+  CameraSettings cameras;
+  for (int i = 0; i < kCameraCount; ++i) cameras[i] = DefaultCameraSetting(i);
+  cameras[0].r = 300;  // stored beyond 0..255: the low 8 bits (44) colour the points
+  TakeWriter writer;
+  std::string error;
+  auto snapshot = [&](const std::string& path, std::string* why) {
+    return WriteFileAtomically(path, FormatParams(settings, cameras, "Mon Dec 07 00:00:42 2026"), why);
+  };
+  ASSERT_TRUE(writer.Open(dir, {true, false, true, false}, snapshot, &error)) << error;
+  const int counts[4] = {2, 3, 1, 2};
+  const std::int64_t stamps[4] = {1000, 1033, 1066, 1133};
+  for (int frame = 0; frame < 4; ++frame) {
+    writer.Append(0, frame, Stamp(stamps[frame]), Points(counts[frame], 0.01f * frame));
+    if (frame == 0 || frame == 2) writer.Append(2, frame, Stamp(500000 + 33 * frame), Points(4, -0.02f));
+  }
+  ASSERT_TRUE(writer.Close(&error)) << error;
+}
+
+class TakeToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteSmallTake(take_.path()); }
+  TempDir take_;
+};
+
+TEST_F(TakeToolTest, InfoFiguresMatchTheTake) {
+  TakeReport report = ExamineTake(take_.path());
+  ASSERT_TRUE(report.Sound()) << report.AllFaults()[0].Text();
+  ASSERT_EQ(report.cameraReports.size(), 2u);
+  const CameraReport& first = report.cameraReports[0];
+  EXPECT_EQ(first.number, 1);
+  EXPECT_EQ(first.records, 4);
+  EXPECT_EQ(first.pointsMin, 1u);
+  EXPECT_EQ(first.pointsMax, 3u);
+  EXPECT_DOUBLE_EQ(first.pointsMean, 2.0);
+  EXPECT_DOUBLE_EQ(first.durationSeconds, 0.133);
+  EXPECT_NEAR(first.frameRate, 3 / 0.133, 1e-9);
+  EXPECT_EQ(first.droppedFrames, 1);  // 1066 -> 1133 is two periods of 33 ms
+  EXPECT_EQ(first.missingFrames, 0);
+  const CameraReport& third = report.cameraReports[1];
+  EXPECT_EQ(third.number, 3);
+  EXPECT_EQ(third.records, 2);
+  EXPECT_EQ(third.missingFrames, 1);
+  EXPECT_FLOAT_EQ(report.settings.calibration, 0.002f);
+
+  ToolRun json = Take("info " + take_.path() + " --json");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_NE(json.output.find("\"number\": 1, \"frames\": 4"), std::string::npos) << json.output;
+  EXPECT_NE(json.output.find("\"droppedFrames\": 1, \"missingFrames\": 0"), std::string::npos);
+  EXPECT_NE(json.output.find("\"colour\": [44, 255, 0]"), std::string::npos);
+  EXPECT_NE(json.output.find("\"sound\": true"), std::string::npos);
+
+  // Files of camera 2 from an older take beside this one.
+  WriteFile(take_.File("PCL2.dat"), std::string(4, '\0'));
+  WriteFile(take_.File("TS2.txt"), "0 0 5 \r\n");
+  ToolRun text = Take("info " + take_.path());
+  EXPECT_NE(text.output.find("older take: PCL2.dat"), std::string::npos) << text.output;
+  EXPECT_NE(text.output.find("camera 1: 4 frames"), std::string::npos) << text.output;
+}
+
+TEST_F(TakeToolTest, VerifyFindsEachFaultAtItsByte) {
+  ToolRun sound = Take("verify " + take_.path());
+  EXPECT_EQ(sound.status, 0) << sound.output;
+  EXPECT_NE(sound.output.find("sound: 2 cameras, 6 records"), std::string::npos) << sound.output;
+
+  // Records of camera 1: 28 bytes at 0, 40 at 28, 16 at 68, 28 at 84 (112 in all).
+  std::filesystem::resize_file(take_.File("PCL1.dat"), 107);
+  ToolRun cut = Take("verify " + take_.path());
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.output.find("PCL1.dat: record 3 at byte 84: record cut short"), std::string::npos)
+      << cut.output;
+
+  // A coordinate that is not a number: camera 3's second record, point 1, y.
+  std::string data = ReadFile(take_.File("PCL3.dat"));
+  const float nan = std::nanf("");
+  std::memcpy(&data[52 + 4 + 12 + 4], &nan, 4);
+  WriteFile(take_.File("PCL3.dat"), data);
+  WriteFile(take_.File("TS1.txt"), "0 0 1000 \r\n1 0 1033 \r\nabc\r\n");
+  ToolRun faults = Take("verify " + take_.path());
+  EXPECT_NE(faults.output.find("PCL3.dat: record 1 at byte 72: coordinate y of point 1 is not finite"),
+            std::string::npos)
+      << faults.output;
+  EXPECT_NE(faults.output.find("TS1.txt: line 2 at byte 22: not a line of three whole numbers"),
+            std::string::npos)
+      << faults.output;
+}
+
+TEST_F(TakeToolTest, VerifyNamesUnpairedLinesAndRecords) {
+  std::string lines = ReadFile(take_.File("TS3.txt"));
+  WriteFile(take_.File("TS3.txt"), lines + "3 0 500099 \r\n");
+  ToolRun run = Take("verify " + take_.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("TS3.txt: line 2 at byte "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("no record for this line"), std::string::npos) << run.output;
+}
+
+pcl::PointCloud<pcl::PointXYZRGB> LoadBack(const std::string& path) {
+  pcl::PointCloud<pcl::PointXYZRGB> cloud;
+  int result = path.substr(path.size() - 3) == "ply" ? pcl::io::loadPLYFile(path, cloud)
+                                                     : pcl::io::loadPCDFile(path, cloud);
+  EXPECT_EQ(result, 0) << path;
+  return cloud;
+}
+
+TEST_F(TakeToolTest, ExportsPcdAndPlyInCentimetresWithCameraColours) {
+  for (const char* format : {"pcd", "ply"}) {
+    TempDir out;
+    ToolRun run = Take("export " + take_.path() + " --to " + out.path() + " --format " + format);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("exported 4 frames into 6 files"), std::string::npos) << run.output;
+    auto cloud = LoadBack(out.File(std::string("frame000001_cam1.") + format));
+    ASSERT_EQ(cloud.size(), 3u);
+    // x of point 2 of frame 1: 0.01 + 2 * 0.002 = 0.014 PCL units, / 0.002 = 7 cm.
+    EXPECT_NEAR(cloud[2].x, 7.0f, 1e-5);
+    EXPECT_NEAR(cloud[2].y, -10.0f, 1e-5);
+    EXPECT_NEAR(cloud[2].z, 2.0f, 1e-5);
+    EXPECT_EQ(cloud[0].r, 44);
+    EXPECT_EQ(cloud[0].g, 255);
+    EXPECT_EQ(cloud[0].b, 0);
+    auto third = LoadBack(out.File(std::string("frame000002_cam3.") + format));
+    ASSERT_EQ(third.size(), 4u);
+    EXPECT_EQ(third[0].r, 0);
+    EXPECT_EQ(third[0].g, 255);
+    EXPECT_EQ(third[0].b, 255);
+    EXPECT_FALSE(std::filesystem::exists(out.File(std::string("frame000001_cam3.") + format)));
+  }
+}
+
+TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) {
+  TempDir out;
+  ToolRun run = Take("export " + take_.path() + " --to " + out.path() +
+                     " --merge --units pcl --frames 0:1");
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto merged = LoadBack(out.File("frame000000.pcd"));
+  ASSERT_EQ(merged.size(), 6u);  // camera 1's two points, then camera 3's four
+  EXPECT_EQ(merged[0].r, 44);
+  EXPECT_EQ(merged[5].r, 0);
+  EXPECT_EQ(merged[5].b, 255);
+  EXPECT_FLOAT_EQ(merged[5].x, -0.02f + 3 * 0.002f);  // PCL units kept
+  EXPECT_EQ(LoadBack(out.File("frame000001.pcd")).size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(out.File("frame000002.pcd")));
+
+  // PCL's own converter reads the binary file and writes it as text.
+  ToolRun convert = RunCommand("pcl_convert_pcd_ascii_binary " + out.File("frame000000.pcd") + " " +
+                        out.File("ascii.pcd") + " 0");
+  ASSERT_EQ(convert.status, 0) << convert.output;
+  std::string ascii = ReadFile(out.File("ascii.pcd"));
+  EXPECT_NE(ascii.find("POINTS 6\n"), std::string::npos) << ascii;
+  EXPECT_NE(ascii.find("FIELDS x y z rgb"), std::string::npos) << ascii;
+
+  TempDir plyOut;
+  ASSERT_EQ(Take("export " + take_.path() + " --to " + plyOut.path() + " --merge --format ply").status, 0);
+  ToolRun fromPly = RunCommand("pcl_converter " + plyOut.File("frame000003.ply") + " " +
+                        plyOut.File("back.pcd") + " -f ascii");
+  ASSERT_EQ(fromPly.status, 0) << fromPly.output;
+  EXPECT_NE(ReadFile(plyOut.File("back.pcd")).find("POINTS 2\n"), std::string::npos);
+}
+
+TEST_F(TakeToolTest, CutTakeExportsEveryWholeRecordAndSaysWhereItStopped) {
+  std::filesystem::resize_file(take_.File("PCL1.dat"), 107);
+  TempDir out;
+  ToolRun run = Take("export " + take_.path() + " --to " + out.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("cut short"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("record 3 at byte 84"), std::string::npos) << run.output;
+  EXPECT_TRUE(std::filesystem::exists(out.File("frame000002_cam1.pcd")));
+  EXPECT_FALSE(std::filesystem::exists(out.File("frame000003_cam1.pcd")));
+}
+
+TEST_F(TakeToolTest, UntrustedFilesNeverCrashTheTool) {
+  WriteFile(take_.File("PCL1.dat"), std::string("\xff\xff\xff\x7f", 4));  // 2^31-1 points in 4 bytes
+  WriteFile(take_.File("TS3.txt"), std::string(100000, '9'));
+  WriteFile(take_.File("RECPARAM.txt"), std::string("\0\0garbage", 9));
+  for (const char* verb : {"info", "verify"}) {
+    ToolRun run = Take(std::string(verb) + " " + take_.path());
+    EXPECT_LT(run.status, 2) << verb << "\n" << run.output;
+  }
+  ToolRun verify = Take("verify " + take_.path());
+  EXPECT_NE(verify.output.find("2147483647 points need"), std::string::npos) << verify.output;
+  TempDir out;
+  EXPECT_LT(Take("export " + take_.path() + " --to " + out.path()).status, 2);
+}
+
+TEST_F(TakeToolTest, BadCommandLinesAreRefused) {
+  EXPECT_EQ(Take("").status, 2);
+  EXPECT_EQ(Take("export " + take_.path()).status, 2);
+  EXPECT_EQ(Take("export " + take_.path() + " --to /tmp --format obj").status, 2);
+  EXPECT_EQ(Take("export " + take_.path() + " --to /tmp --frames 5:2").status, 2);
+  EXPECT_EQ(Take("frobnicate " + take_.path()).status, 2);
+  ToolRun help = Take("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"info", "verify", "export", "view", "--merge", "--units", "--frames"})
+    EXPECT_NE(help.output.find(word), std::string::npos) << word;
+}
+
+TEST_F(TakeToolTest, ViewPlaysTheTakeToTheEnd) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+  ToolRun run = Take("view " + take_.path() + " --once --speed 8 --screenshot " + take_.File("view.png"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(std::filesystem::exists(take_.File("view.png")));
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,148 @@
+#include "tools/TakeExport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <pcl/common/io.h>
+#include <pcl/console/print.h>
+#include <pcl/io/pcd_io.h>
+#include <pcl/io/ply_io.h>
+#include <pcl/point_types.h>
+
+#include "record/TakeFrames.h"
+
+namespace kestrova {
+
+namespace fs = std::filesystem;
+using ColourCloud = pcl::PointCloud<pcl::PointXYZRGB>;
+
+namespace {
+
+bool ParseFrame(const std::string& text, std::int64_t* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || v < 0) return false;
+  *value = v;
+  return true;
+}
+
+// PCL refuses to write an empty PLY file; a frame without points still gets
+// a valid one, with the vertex properties PCL writes for coloured points.
+bool WriteEmptyPly(const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  out << "ply\nformat binary_little_endian 1.0\nelement vertex 0\nproperty float x\n"
+         "property float y\nproperty float z\nproperty uchar red\nproperty uchar green\n"
+         "property uchar blue\nend_header\n";
+  return static_cast<bool>(out);
+}
+
+bool Save(const std::string& path, const ColourCloud& cloud, bool ply, std::string* error) {
+  int result = 0;
+  if (ply) {
+    result = cloud.empty() ? (WriteEmptyPly(path) ? 0 : -1) : pcl::io::savePLYFileBinary(path, cloud);
+  } else {
+    result = pcl::io::savePCDFileBinary(path, cloud);
+  }
+  if (result != 0) *error = "cannot write " + path;
+  return result == 0;
+}
+
+void Append(const std::vector<float>& xyz, float scale, const int (&colour)[3], ColourCloud& cloud) {
+  for (size_t i = 0; i + 2 < xyz.size(); i += 3) {
+    pcl::PointXYZRGB p(static_cast<std::uint8_t>(colour[0]), static_cast<std::uint8_t>(colour[1]),
+                       static_cast<std::uint8_t>(colour[2]));
+    p.x = xyz[i] / scale;
+    p.y = xyz[i + 1] / scale;
+    p.z = xyz[i + 2] / scale;
+    cloud.push_back(p);
+  }
+}
+
+}  // namespace
+
+bool ParseFrameRange(const std::string& text, ExportOptions* options, std::string* error) {
+  const size_t colon = text.find(':');
+  std::int64_t first = 0, last = std::numeric_limits<std::int64_t>::max();
+  const std::string a = colon == std::string::npos ? text : text.substr(0, colon);
+  const std::string b = colon == std::string::npos ? text : text.substr(colon + 1);
+  if ((!a.empty() && !ParseFrame(a, &first)) || (!b.empty() && !ParseFrame(b, &last)) ||
+      (a.empty() && b.empty()) || first > last) {
+    *error = "--frames takes A:B, A: or :B with frame numbers A <= B: '" + text + "'";
+    return false;
+  }
+  options->firstFrame = first;
+  options->lastFrame = last;
+  return true;
+}
+
+bool ExportTake(const ExportOptions& options, ExportResult* result, std::string* error,
+                const std::function<void(size_t, size_t)>& progress) {
+  TakeFrames take;
+  if (!take.Open(options.dir, error)) return false;
+  const TakeReport& report = take.Report();
+  float scale = 1.0f;
+  if (options.centimetres) {
+    scale = report.settings.calibration;
+    if (!report.hasParams || !(scale > 0) || !std::isfinite(scale)) {
+      *error = "the take has no usable calibration (CAL: in RECPARAM.txt) to give centimetres; "
+               "use --units pcl";
+      return false;
+    }
+  }
+  std::error_code failed;
+  if (!fs::is_directory(options.out, failed)) {
+    *error = options.out + ": no such directory";
+    return false;
+  }
+  int colours[kCameraCount][3];
+  for (int i = 0; i < kCameraCount; ++i) {
+    colours[i][0] = report.cameras[i].r & 0xFF;
+    colours[i][1] = report.cameras[i].g & 0xFF;
+    colours[i][2] = report.cameras[i].b & 0xFF;
+  }
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < take.FrameNumbers().size(); ++i) {
+    const std::int64_t number = take.FrameNumbers()[i];
+    if (number >= options.firstFrame && number <= options.lastFrame) positions.push_back(i);
+  }
+  pcl::console::setVerbosityLevel(pcl::console::L_ERROR);
+  const char* extension = options.ply ? "ply" : "pcd";
+  TakeFrame frame;
+  for (size_t done = 0; done < positions.size(); ++done) {
+    ReadFault fault;
+    if (!take.Read(positions[done], &frame, &fault)) {
+      *error = fault.Text();
+      return false;
+    }
+    ColourCloud merged;
+    for (int slot = 0; slot < kCameraCount; ++slot) {
+      if (!frame.has[slot]) continue;
+      if (options.merge) {
+        Append(frame.xyz[slot], scale, colours[slot], merged);
+        continue;
+      }
+      ColourCloud cloud;
+      Append(frame.xyz[slot], scale, colours[slot], cloud);
+      char name[64];
+      std::snprintf(name, sizeof name, "frame%06lld_cam%d.%s", static_cast<long long>(frame.number),
+                    slot + 1, extension);
+      if (!Save((fs::path(options.out) / name).string(), cloud, options.ply, error)) return false;
+      ++result->files;
+    }
+    if (options.merge) {
+      char name[64];
+      std::snprintf(name, sizeof name, "frame%06lld.%s", static_cast<long long>(frame.number), extension);
+      if (!Save((fs::path(options.out) / name).string(), merged, options.ply, error)) return false;
+      ++result->files;
+    }
+    ++result->frames;
+    if (progress) progress(done + 1, positions.size());
+  }
+  result->stops = take.Stops();
+  return true;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,124 @@
+#include "tools/TakeInfo.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "core/CLocale.h"
+
+namespace kestrova {
+
+namespace {
+
+std::string Number(double value, const char* format = "%g") {
+  if (!std::isfinite(value)) return "null";
+  ScopedCLocale cLocale;
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string TakeInfoText(const TakeReport& r) {
+  std::ostringstream out;
+  const OperatorSettings& s = r.settings;
+  out << "take in " << r.dir << "\n";
+  if (r.hasParams) {
+    out << "  started " << r.timeText << "; calibration " << Number(s.calibration)
+        << " PCL units per cm; resolution " << Number(s.resolution) << " points per m\n";
+    out << "  region of interest x " << Number(s.xMin) << " to " << Number(s.xMax) << ", y "
+        << Number(s.yMin) << " to " << Number(s.yMax) << ", z " << Number(s.zMin) << " to "
+        << Number(s.zMax) << " cm\n";
+  } else {
+    out << "  no RECPARAM.txt: settings unknown\n";
+  }
+  for (const CameraReport& c : r.cameraReports) {
+    if (!c.inTake) continue;
+    const CameraSetting& pose = r.cameras[c.number - 1];
+    out << "camera " << c.number << ": " << c.records << " frames";
+    if (!c.lines.empty()) {
+      out << ", " << Number(c.durationSeconds, "%.2f") << " s, " << Number(c.frameRate, "%.2f")
+          << " frames/s, dropped " << c.droppedFrames << ", missing " << c.missingFrames;
+    }
+    out << "\n  points per frame min " << c.pointsMin << " mean " << Number(c.pointsMean, "%.1f")
+        << " max " << c.pointsMax << "\n";
+    if (r.hasParams) {
+      out << "  pose x " << Number(pose.x) << " y " << Number(pose.y) << " z " << Number(pose.z)
+          << " cm, rx " << Number(pose.rx) << " ry " << Number(pose.ry) << " rz " << Number(pose.rz)
+          << " degrees; colour " << (pose.r & 0xFF) << " " << (pose.g & 0xFF) << " "
+          << (pose.b & 0xFF) << "; max depth " << Number(pose.maxDepth) << " %\n";
+    }
+  }
+  for (int camera : r.OlderTakeCameras())
+    out << "older take: PCL" << camera << ".dat / TS" << camera
+        << ".txt are not part of this take (camera " << camera << " is not enabled in RECPARAM.txt)\n";
+  const std::vector<ReadFault> faults = r.AllFaults();
+  if (faults.empty()) out << "sound: no faults\n";
+  for (const ReadFault& fault : faults) out << "fault: " << fault.Text() << "\n";
+  return out.str();
+}
+
+std::string TakeInfoJson(const TakeReport& r) {
+  std::ostringstream out;
+  const OperatorSettings& s = r.settings;
+  out << "{\n  \"dir\": " << JsonString(r.dir) << ",\n";
+  out << "  \"params\": " << (r.hasParams ? "true" : "false") << ",\n";
+  if (r.hasParams) {
+    out << "  \"time\": " << JsonString(r.timeText) << ",\n";
+    out << "  \"calibration\": " << Number(s.calibration) << ",\n";
+    out << "  \"resolution\": " << Number(s.resolution) << ",\n";
+    out << "  \"roi\": {\"xMin\": " << Number(s.xMin) << ", \"xMax\": " << Number(s.xMax)
+        << ", \"yMin\": " << Number(s.yMin) << ", \"yMax\": " << Number(s.yMax)
+        << ", \"zMin\": " << Number(s.zMin) << ", \"zMax\": " << Number(s.zMax) << "},\n";
+  }
+  out << "  \"cameras\": [";
+  bool first = true;
+  for (const CameraReport& c : r.cameraReports) {
+    if (!c.inTake) continue;
+    const CameraSetting& p = r.cameras[c.number - 1];
+    out << (first ? "\n" : ",\n") << "    {\"number\": " << c.number << ", \"frames\": " << c.records
+        << ", \"lines\": " << c.lines.size() << ", \"durationSeconds\": " << Number(c.durationSeconds)
+        << ", \"frameRate\": " << Number(c.frameRate) << ", \"droppedFrames\": " << c.droppedFrames
+        << ", \"missingFrames\": " << c.missingFrames << ",\n     \"points\": {\"min\": "
+        << c.pointsMin << ", \"mean\": " << Number(c.pointsMean) << ", \"max\": " << c.pointsMax
+        << "},\n     \"pose\": {\"x\": " << Number(p.x) << ", \"y\": " << Number(p.y)
+        << ", \"z\": " << Number(p.z) << ", \"rx\": " << Number(p.rx) << ", \"ry\": " << Number(p.ry)
+        << ", \"rz\": " << Number(p.rz) << "}, \"colour\": [" << (p.r & 0xFF) << ", "
+        << (p.g & 0xFF) << ", " << (p.b & 0xFF) << "], \"maxDepth\": " << Number(p.maxDepth) << "}";
+    first = false;
+  }
+  out << (first ? "" : "\n  ") << "],\n  \"olderTakeCameras\": [";
+  first = true;
+  for (int camera : r.OlderTakeCameras()) {
+    out << (first ? "" : ", ") << camera;
+    first = false;
+  }
+  out << "],\n  \"faults\": [";
+  first = true;
+  for (const ReadFault& fault : r.AllFaults()) {
+    out << (first ? "" : ", ") << JsonString(fault.Text());
+    first = false;
+  }
+  out << "],\n  \"sound\": " << (r.Sound() ? "true" : "false") << "\n}\n";
+  return out.str();
+}
+
+}  // namespace kestrova

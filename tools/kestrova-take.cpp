@@ -1,0 +1,168 @@
+// kestrova-take: inspect, verify, export and play back takes.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "record/TakeCheck.h"
+#include "tools/TakeExport.h"
+#include "tools/TakeInfo.h"
+#include "tools/TakeView.h"
+
+namespace {
+
+using namespace kestrova;
+
+const char kUsage[] =
+    "usage: kestrova-take info DIR [--json]\n"
+    "       kestrova-take verify DIR\n"
+    "       kestrova-take export DIR --to OUT [--format pcd|ply] [--units cm|pcl] [--merge]\n"
+    "                            [--frames A:B]\n"
+    "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
+    "\n"
+    "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
+    "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
+    "  verify   checks every file of the take; exit 0 when sound, else 1 with the\n"
+    "           file, the line or record and the byte offset of the first fault\n"
+    "  export   one file per frame and camera into OUT (--merge: one per frame with\n"
+    "           every camera), points in their camera's colour; --units cm (the\n"
+    "           default) divides by the take's calibration, pcl keeps PCL units;\n"
+    "           --frames A:B exports frame numbers A to B (either may be left out)\n"
+    "  view     plays the take: space pauses, Right/n and Left/b step, ] and [ change\n"
+    "           the speed, Home starts again; --once ends after the last frame\n";
+
+int Usage(const std::string& reason) {
+  std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
+  return 2;
+}
+
+int Info(const std::string& dir, bool json) {
+  TakeReport report = ExamineTake(dir);
+  if (report.cameraReports.empty() && !report.hasParams) {
+    std::fprintf(stderr, "kestrova-take: %s: no take here\n", dir.c_str());
+    return 1;
+  }
+  std::fputs((json ? TakeInfoJson(report) : TakeInfoText(report)).c_str(), stdout);
+  return 0;
+}
+
+int Verify(const std::string& dir) {
+  TakeReport report = ExamineTake(dir);
+  std::vector<ReadFault> faults = report.AllFaults();
+  if (report.cameraReports.empty() && faults.empty()) faults.push_back({true, dir, 0, -1, "no take files"});
+  if (faults.empty()) {
+    long long frames = 0;
+    int cameras = 0;
+    for (const CameraReport& camera : report.cameraReports)
+      if (camera.inTake) frames += camera.records, ++cameras;
+    std::printf("sound: %d camera%s, %lld records\n", cameras, cameras == 1 ? "" : "s", frames);
+    return 0;
+  }
+  for (const ReadFault& fault : faults) std::printf("fault: %s\n", fault.Text().c_str());
+  return 1;
+}
+
+void ShowProgress(size_t done, size_t total) {
+  static bool tty = isatty(STDERR_FILENO) != 0;
+  static int lastTenth = -1;
+  const int percent = total ? static_cast<int>(100 * done / total) : 100;
+  if (tty) {
+    const int filled = percent * 30 / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%% (%zu of %zu frames)", std::string(filled, '#').c_str(),
+                 std::string(30 - filled, '.').c_str(), percent, done, total);
+    if (done == total) std::fputc('\n', stderr);
+  } else if (percent / 10 != lastTenth) {
+    lastTenth = percent / 10;
+    std::fprintf(stderr, "%3d%% (%zu of %zu frames)\n", percent, done, total);
+  }
+}
+
+int Export(const std::string& dir, const std::vector<std::string>& args) {
+  ExportOptions options;
+  options.dir = dir;
+  std::string error;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--merge") {
+      options.merge = true;
+    } else if (arg == "--to" && hasValue) {
+      options.out = args[++i];
+    } else if (arg == "--format" && hasValue) {
+      const std::string format = args[++i];
+      if (format != "pcd" && format != "ply") return Usage("--format is pcd or ply");
+      options.ply = format == "ply";
+    } else if (arg == "--units" && hasValue) {
+      const std::string units = args[++i];
+      if (units != "cm" && units != "pcl") return Usage("--units is cm or pcl");
+      options.centimetres = units == "cm";
+    } else if (arg == "--frames" && hasValue) {
+      if (!ParseFrameRange(args[++i], &options, &error)) return Usage(error);
+    } else {
+      return Usage("unknown or incomplete option '" + arg + "'");
+    }
+  }
+  if (options.out.empty()) return Usage("export needs --to OUT");
+  ExportResult result;
+  if (!ExportTake(options, &result, &error, ShowProgress)) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("exported %d frames into %d files in %s\n", result.frames, result.files,
+              options.out.c_str());
+  for (const ReadFault& stop : result.stops)
+    std::fprintf(stderr, "kestrova-take: the take is cut short; exported every whole record before %s\n",
+                 stop.Text().c_str());
+  return result.stops.empty() ? 0 : 1;
+}
+
+int View(const std::string& dir, const std::vector<std::string>& args) {
+  ViewOptions options;
+  options.dir = dir;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--once") {
+      options.once = true;
+    } else if (arg == "--speed" && i + 1 < args.size()) {
+      options.speed = std::atof(args[++i].c_str());
+      if (!(options.speed > 0 && options.speed <= 64)) return Usage("--speed takes a number above 0, at most 64");
+    } else if (arg == "--screenshot" && i + 1 < args.size()) {
+      options.screenshot = args[++i];
+    } else {
+      return Usage("unknown or incomplete option '" + arg + "'");
+    }
+  }
+  std::string error;
+  if (!ViewTake(options, &error)) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("no verb");
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(args[0] + " needs a take directory");
+  const std::string verb = args[0], dir = args[1];
+  const std::vector<std::string> rest(args.begin() + 2, args.end());
+  if (verb == "info") {
+    if (!rest.empty() && !(rest.size() == 1 && rest[0] == "--json")) return Usage("info takes only --json");
+    return Info(dir, !rest.empty());
+  }
+  if (verb == "verify") {
+    if (!rest.empty()) return Usage("verify takes no options");
+    return Verify(dir);
+  }
+  if (verb == "export") return Export(dir, rest);
+  if (verb == "view") return View(dir, rest);
+  return Usage("unknown verb '" + verb + "'");
+}
