@@ -204,7 +204,14 @@ void CKestrovaDlg::OnInitDialog() {
   engine_->StartPreview();
   UpdateData(false);
   for (int i = 0; i < kCameraCount; ++i) {
-    if (engine_->HasSensor(i)) continue;
+    if (engine_->HasSensor(i)) {
+      // Device indexes can shift after a USB reset: the serial tells which camera is which.
+      const std::string serial = engine_->Sensor(i)->NuiUniqueId();
+      std::fprintf(stderr, "camera %d: %s sensor %s\n", i + 1, engine_->BackendName().c_str(),
+                   serial.empty() ? "(serial unknown)" : serial.c_str());
+      cameraChecks_[i]->setToolTip(QString::fromStdString(serial));
+      continue;
+    }
     cameraChecks_[i]->setEnabled(false);  // keeps its checked state
     cameraChecks_[i]->setToolTip("No depth sensor for this camera");
   }

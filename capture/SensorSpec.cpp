@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "capture/FreenectSensor.h"
 #include "capture/ReplaySensor.h"
 
 namespace kestrova {
@@ -41,11 +42,15 @@ class NoSensorBackend : public SensorBackend {
 
 }  // namespace
 
+bool KnownSensorSpec(const std::string& spec) {
+  return spec == "sim" || spec == "freenect" || spec.rfind("sim:", 0) == 0 ||
+         spec.rfind("replay:", 0) == 0;
+}
+
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
 
 std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error) {
-  *error = "no depth sensor found";
-  return nullptr;
+  return MakeFreenectBackend(error);
 }
 
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
@@ -103,7 +108,8 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     }
     return backend;
   }
-  *error = "unknown sensors '" + spec + "' (use sim, sim:N or replay:DIR)";
+  if (spec == "freenect") return MakeFreenectBackend(error);
+  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR or freenect)";
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 //                       with camera C (1..4) missing, stopping after F
 //                       frames, or failing its F-th fetch
 //   replay:DIR          depth frames played from DIR/cam1 .. DIR/cam4
+//   freenect            real Kinect-class cameras through libfreenect
 #pragma once
 
 #include <memory>
@@ -14,6 +15,9 @@
 #include "capture/SimulatedSensor.h"
 
 namespace kestrova {
+
+// True when `spec` names a kind of sensors (whether or not any are found).
+bool KnownSensorSpec(const std::string& spec);
 
 // Parses the part after "sim:" into `options`; false with a reason otherwise.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);

@@ -8,6 +8,9 @@ namespace kestrova {
 
 namespace {
 constexpr int kElapsedRefreshCycles = 30;
+// A camera of the take that delivers no frame this many cycles in a row
+// (each grab waits its bounded time) is taken to be gone: unplugged or stopped.
+constexpr int kMissesOfAStoppedCamera = 3;
 }
 
 std::string ElapsedText(std::int64_t elapsedMs) {
@@ -106,6 +109,7 @@ void CRecorder::RecordLoop() {
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
   int frame = 0;
+  int misses[kCameraCount] = {0, 0, 0, 0};
   {
     INuiSensor* pacingSensor = PacingSensor();
     FramePacer pacer(pacingSensor, timing_.nominalPeriod);
@@ -135,6 +139,17 @@ void CRecorder::RecordLoop() {
         recording_ = false;
         end = TakeEnd::ThreadFailed;
         why = "a grab thread could not be started";
+        break;
+      }
+      int stopped = -1;
+      for (int i = 0; i < kCameraCount; ++i) {
+        misses[i] = cameraActive[i] && !grabbedFrame_[i] ? misses[i] + 1 : 0;
+        if (misses[i] >= kMissesOfAStoppedCamera && stopped < 0) stopped = i;
+      }
+      if (stopped >= 0) {
+        recording_ = false;
+        end = TakeEnd::SensorStalled;
+        why = "camera " + std::to_string(stopped + 1) + " stopped delivering frames";
         break;
       }
       if (takeWriter_.Failed()) {

@@ -88,6 +88,7 @@ TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
       {"--out " + dir.path() + " --frames 3 --seconds 2", "either", 2},
       {"--out " + dir.path() + " --frames -4", "--frames", 2},
       {"--sensors kinect --out " + dir.path() + " --frames 3", "kinect", 2},
+      {"--sensors freenect --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
       {"--sensors sim:0 --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
       {"--params " + dir.File("none.txt") + " --out " + dir.path() + " --frames 3", "none.txt", 2},
       {"--out " + dir.File("missing") + " --frames 3", dir.File("missing"), 1},

@@ -241,6 +241,25 @@ TEST(EngineTake, AFailedFetchLeavesAGapInThatCameraOnly) {
   EXPECT_EQ(engine->MissedFrames(1), 1u);
 }
 
+TEST(EngineTake, ACameraThatStopsDeliveringEndsTheTakeCleanly) {
+  TempDir dir;
+  auto engine = SimEngine("sim:2,stall=2@20", dir.path());
+  EnableCameras(*engine, {1, 1, 0, 0});
+  std::string error;
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  ASSERT_TRUE(WaitForTakeEnd(*engine));
+  EXPECT_EQ(engine->LastTake().end, TakeEnd::SensorStalled);
+  EXPECT_NE(engine->LastTake().message.find("camera 2"), std::string::npos) << engine->LastTake().message;
+  for (int n : {1, 2}) {
+    size_t trailing = 1;
+    auto records = ReadRecordCounts(dir.File("PCL" + std::to_string(n) + ".dat"), &trailing);
+    EXPECT_EQ(trailing, 0u);
+    EXPECT_EQ(ReadTimeStampLines(dir.File("TS" + std::to_string(n) + ".txt")).size(), records.size());
+  }
+  EXPECT_LE(ReadTimeStampLines(dir.File("TS2.txt")).size(), 20u);
+  EXPECT_GE(ReadTimeStampLines(dir.File("TS1.txt")).size(), 20u);
+}
+
 TEST(EngineTake, FullDiskEndsTheTakeWithEveryWholeRecordReadable) {
   TempDir dir;
   auto engine = SimEngine("sim:1", dir.path());

@@ -112,6 +112,12 @@ class WindowTest : public QObject {
     QVERIFY(dlg_->isVisible());
   }
 
+  void realSensorsAbsentLeaveEveryBoxDisabled() {
+    Open("freenect");  // no device is connected here
+    for (int i = 0; i < 4; ++i)
+      QVERIFY(!Control<QCheckBox>(QString("cameraEnabled%1").arg(i).toLatin1().constData())->isEnabled());
+  }
+
   void typingAloneCommitsNothing() {
     Open();
     Type("x", "12");

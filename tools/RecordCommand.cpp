@@ -13,7 +13,7 @@ const char kRecordUsage[] =
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
     "\n"
     "  --sensors SPEC  sim (default), sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F,\n"
-    "                  replay:DIR\n"
+    "                  replay:DIR, freenect (real Kinect-class cameras)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"

@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<SensorBackend> backend = MakeSensorBackend(options.sensors, options.fps, &error);
-  if (!backend) return Fail(2, error);
+  // No sensor of a known kind is a failure of the take; an unknown kind is a bad option.
+  if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
   EngineTiming timing;
   if (options.fps > 0) timing.sensorFramePeriodMs = 1000.0 / options.fps;
   CRecorder engine(std::move(backend), timing);
@@ -127,8 +128,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kCameraCount; ++i) {
     cameras[i] = settings.cameraEnabled[i] != 0 && engine.HasSensor(i);
     if (engine.HasSensor(i)) {
+      const std::string serial = engine.Sensor(i)->NuiUniqueId();
       std::fprintf(stderr, "camera %d: %s sensor %s%s\n", i + 1, engine.BackendName().c_str(),
-                   engine.Sensor(i)->NuiUniqueId().c_str(),
+                   serial.empty() ? "(serial unknown)" : serial.c_str(),
                    cameras[i] ? "" : (settings.cameraEnabled[i] ? "" : " (not enabled)"));
     } else if (settings.cameraEnabled[i]) {
       std::fprintf(stderr, "camera %d: enabled, but no sensor: not recorded\n", i + 1);
