@@ -254,7 +254,8 @@ bool CKestrovaDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && event != lastKey_ && watched->isWidgetType()) {
     auto* widget = static_cast<QWidget*>(watched);
     auto* key = static_cast<QKeyEvent*>(event);
-    if ((widget == this || isAncestorOf(widget)) &&
+    // Only keys for this window: not those of a dialog it opened.
+    if (widget->window() == this &&
         (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
       lastKey_ = event;
       UpdateData(true);

@@ -11,7 +11,7 @@
 
 #include "app/KestrovaDlg.h"
 #include "app/X11Threads.h"
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "preview/PclPreview.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "capture/CloudProcessing.h"
 #include "capture/DepthConversion.h"
 #include "capture/NuiSensor.h"
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "capture/SimulatedScene.h"
 #include "core/Recorder.h"
 

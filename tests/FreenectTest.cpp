@@ -3,14 +3,13 @@
 // and a take recorded from libfreenect's own fake device library.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "capture/FreenectFrames.h"
 #include "capture/NuiSensor.h"
+#include "tests/support/Commands.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
 
@@ -90,15 +89,10 @@ TEST(FreenectBackend, RecordsATakeFromTheFakeDeviceLibrary) {
   WriteFakeRecording(recording.path(), 5);
   const std::string command = "FAKENECT_PATH='" + recording.path() + "' LD_LIBRARY_PATH='" + fake +
                               "' '" KESTROVA_RECORD "' --sensors freenect --frames 4 --out '" +
-                              take.path() + "' 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  char buffer[1024];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  ASSERT_EQ(WEXITSTATUS(status), 0) << output;
+                              take.path() + "'";
+  const testing::CommandRun run = testing::RunCommand(command);
+  const std::string& output = run.output;
+  ASSERT_EQ(run.status, 0) << output;
   auto lines = testing::ReadTimeStampLines(take.File("TS1.txt"));
   ASSERT_EQ(lines.size(), 4u) << output;
   // The device clock wraps between the first and second frame; the stamps

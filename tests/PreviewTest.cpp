@@ -9,10 +9,11 @@
 #include <vtkProperty.h>
 #include <vtkRenderWindow.h>
 
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "preview/PclPreview.h"
 #include "preview/PreviewScene.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 #include "tests/support/X11Close.h"
 
 namespace kestrova {
@@ -21,15 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using pcl::visualization::PCLVisualizer;
 
-template <class Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds limit = 20s) {
-  auto giveUp = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing::Eventually;
 
 class PreviewTest : public ::testing::Test {
  protected:

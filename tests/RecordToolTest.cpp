@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/Commands.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
 
@@ -24,23 +25,11 @@ using testing::ReadTimeStampLines;
 using testing::TempDir;
 using testing::WriteFile;
 
-struct ToolRun {
-  int status = -1;
-  std::string output;
-};
+using testing::CommandRun;
 
 // Runs the tool through the shell with `arguments`, stdout and stderr together.
-ToolRun RunTool(const std::string& arguments, const std::string& prefix = "") {
-  std::string command = prefix + "'" KESTROVA_RECORD "' " + arguments + " 2>&1";
-  ToolRun run;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+CommandRun RunTool(const std::string& arguments, const std::string& prefix = "") {
+  return testing::RunCommand(prefix + "'" KESTROVA_RECORD "' " + arguments);
 }
 
 std::string AllCamerasParams(const TempDir& dir) {
@@ -62,7 +51,7 @@ void ExpectWholeTake(const TempDir& dir, int camera, size_t cycles) {
 
 TEST(RecordTool, ThreeHundredFramesFromFourSimulatedCameras) {
   TempDir dir;
-  ToolRun run = RunTool("--sensors sim --frames 300 --params " + AllCamerasParams(dir) + " --out " +
+  CommandRun run = RunTool("--sensors sim --frames 300 --params " + AllCamerasParams(dir) + " --out " +
                     dir.path());
   ASSERT_EQ(run.status, 0) << run.output;
   for (int camera = 1; camera <= 4; ++camera) ExpectWholeTake(dir, camera, 300);
@@ -71,7 +60,7 @@ TEST(RecordTool, ThreeHundredFramesFromFourSimulatedCameras) {
 }
 
 TEST(RecordTool, HelpListsEveryOption) {
-  ToolRun run = RunTool("--help");
+  CommandRun run = RunTool("--help");
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--sensors", "--fps", "--params", "--out", "--frames", "--seconds"})
     EXPECT_NE(run.output.find(option), std::string::npos) << option;
@@ -94,7 +83,7 @@ TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
       {"--out " + dir.File("missing") + " --frames 3", dir.File("missing"), 1},
   };
   for (const Case& c : cases) {
-    ToolRun run = RunTool(c.arguments);
+    CommandRun run = RunTool(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
     EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.arguments << "\n" << run.output;
     EXPECT_NE(run.output.find("kestrova-record: "), std::string::npos) << run.output;
@@ -135,7 +124,7 @@ TEST(RecordTool, CtrlCEndsTheTakeCleanly) {
 TEST(RecordTool, FullDiskEndsTheTakeWithAReasonAndWholeRecords) {
   TempDir dir;
   // A 1 MiB file-size limit stands for a disk that fills up.
-  ToolRun run = RunTool("--sensors sim:1 --fps 0 --frames 100000 --out " + dir.path(), "ulimit -f 1024; ");
+  CommandRun run = RunTool("--sensors sim:1 --fps 0 --frames 100000 --out " + dir.path(), "ulimit -f 1024; ");
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_NE(run.output.find("PCL1.dat"), std::string::npos) << run.output;
   size_t cycles = ReadTimeStampLines(dir.File("TS1.txt")).size();

@@ -10,7 +10,9 @@
 
 #include "core/Recorder.h"
 #include "tests/support/FakeSensors.h"
+#include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 namespace kestrova {
 namespace {
@@ -20,15 +22,7 @@ using testing::FakeBackend;
 using testing::FakeSensorState;
 using testing::TempDir;
 
-template <class Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s) {
-  auto giveUp = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
+using testing::Eventually;
 
 template <class T>
 bool Finishes(std::future<T>& future, std::chrono::milliseconds limit = 10s) {
@@ -315,6 +309,23 @@ TEST_F(EngineTest, ElapsedTextIsRefreshedEveryThirtyCycles) {
   ASSERT_TRUE(Eventually([&] { return engine_->owner->ElapsedText() != "previous take"; }));
   EXPECT_TRUE(std::regex_match(engine_->owner->ElapsedText(), std::regex(" 0 min [ 1-9][0-9] sec")))
       << engine_->owner->ElapsedText();
+}
+
+TEST_F(EngineTest, AFrameWithNoPixelInRangeGivesEmptyCloudsAndEmptyRecords) {
+  Make({true, false, false, false});
+  // Every pixel reads 8191 mm, beyond camera 1's limit of 1228 mm.
+  std::fill(states_[0]->texture.pixels.begin(), states_[0]->texture.pixels.end(), 8191 << 3);
+  StartTicking();
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(3));
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_TRUE(engine_->workClouds[0].empty());
+  EXPECT_TRUE(engine_->clouds[0].empty());
+  const std::string records = testing::ReadFile(dir_.File("PCL1.dat"));
+  const auto lines = testing::ReadTimeStampLines(dir_.File("TS1.txt"));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(records, std::string(4 * lines.size(), '\0'));  // a count of 0 per cycle, nothing else
+  EXPECT_EQ(lines[0][0], 0);
 }
 
 TEST(ElapsedText, MinutesAndSecondsRightAlignedInTwoCharacters) {

@@ -12,7 +12,7 @@
 
 #include "capture/DepthPgm.h"
 #include "capture/ReplaySensor.h"
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "capture/SimulatedScene.h"
 #include "core/Recorder.h"
 #include "record/TakeWriter.h"

@@ -3,7 +3,6 @@
 // PCL and with PCL's command-line tools, and playback.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "core/ParamsFile.h"
 #include "record/TakeCheck.h"
 #include "record/TakeWriter.h"
+#include "tests/support/Commands.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrova {
@@ -27,23 +27,10 @@ using testing::TempDir;
 using testing::WriteFile;
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 
-struct ToolRun {
-  int status = -1;
-  std::string output;
-};
+using testing::CommandRun;
+using testing::RunCommand;
 
-ToolRun RunCommand(const std::string& command) {
-  ToolRun run;
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
-
-ToolRun Take(const std::string& arguments) { return RunCommand("'" KESTROVA_TAKE "' " + arguments); }
+CommandRun Take(const std::string& arguments) { return RunCommand("'" KESTROVA_TAKE "' " + arguments); }
 
 NuiTimeStamp Stamp(std::int64_t ms) {
   NuiTimeStamp stamp;
@@ -108,7 +95,7 @@ TEST_F(TakeToolTest, InfoFiguresMatchTheTake) {
   EXPECT_EQ(third.missingFrames, 1);
   EXPECT_FLOAT_EQ(report.settings.calibration, 0.002f);
 
-  ToolRun json = Take("info " + take_.path() + " --json");
+  CommandRun json = Take("info " + take_.path() + " --json");
   EXPECT_EQ(json.status, 0);
   EXPECT_NE(json.output.find("\"number\": 1, \"frames\": 4"), std::string::npos) << json.output;
   EXPECT_NE(json.output.find("\"droppedFrames\": 1, \"missingFrames\": 0"), std::string::npos);
@@ -118,19 +105,19 @@ TEST_F(TakeToolTest, InfoFiguresMatchTheTake) {
   // Files of camera 2 from an older take beside this one.
   WriteFile(take_.File("PCL2.dat"), std::string(4, '\0'));
   WriteFile(take_.File("TS2.txt"), "0 0 5 \r\n");
-  ToolRun text = Take("info " + take_.path());
+  CommandRun text = Take("info " + take_.path());
   EXPECT_NE(text.output.find("older take: PCL2.dat"), std::string::npos) << text.output;
   EXPECT_NE(text.output.find("camera 1: 4 frames"), std::string::npos) << text.output;
 }
 
 TEST_F(TakeToolTest, VerifyFindsEachFaultAtItsByte) {
-  ToolRun sound = Take("verify " + take_.path());
+  CommandRun sound = Take("verify " + take_.path());
   EXPECT_EQ(sound.status, 0) << sound.output;
   EXPECT_NE(sound.output.find("sound: 2 cameras, 6 records"), std::string::npos) << sound.output;
 
   // Records of camera 1: 28 bytes at 0, 40 at 28, 16 at 68, 28 at 84 (112 in all).
   std::filesystem::resize_file(take_.File("PCL1.dat"), 107);
-  ToolRun cut = Take("verify " + take_.path());
+  CommandRun cut = Take("verify " + take_.path());
   EXPECT_EQ(cut.status, 1);
   EXPECT_NE(cut.output.find("PCL1.dat: record 3 at byte 84: record cut short"), std::string::npos)
       << cut.output;
@@ -141,7 +128,7 @@ TEST_F(TakeToolTest, VerifyFindsEachFaultAtItsByte) {
   std::memcpy(&data[52 + 4 + 12 + 4], &nan, 4);
   WriteFile(take_.File("PCL3.dat"), data);
   WriteFile(take_.File("TS1.txt"), "0 0 1000 \r\n1 0 1033 \r\nabc\r\n");
-  ToolRun faults = Take("verify " + take_.path());
+  CommandRun faults = Take("verify " + take_.path());
   EXPECT_NE(faults.output.find("PCL3.dat: record 1 at byte 72: coordinate y of point 1 is not finite"),
             std::string::npos)
       << faults.output;
@@ -153,7 +140,7 @@ TEST_F(TakeToolTest, VerifyFindsEachFaultAtItsByte) {
 TEST_F(TakeToolTest, VerifyNamesUnpairedLinesAndRecords) {
   std::string lines = ReadFile(take_.File("TS3.txt"));
   WriteFile(take_.File("TS3.txt"), lines + "3 0 500099 \r\n");
-  ToolRun run = Take("verify " + take_.path());
+  CommandRun run = Take("verify " + take_.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("TS3.txt: line 2 at byte "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("no record for this line"), std::string::npos) << run.output;
@@ -170,7 +157,7 @@ pcl::PointCloud<pcl::PointXYZRGB> LoadBack(const std::string& path) {
 TEST_F(TakeToolTest, ExportsPcdAndPlyInCentimetresWithCameraColours) {
   for (const char* format : {"pcd", "ply"}) {
     TempDir out;
-    ToolRun run = Take("export " + take_.path() + " --to " + out.path() + " --format " + format);
+    CommandRun run = Take("export " + take_.path() + " --to " + out.path() + " --format " + format);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("exported 4 frames into 6 files"), std::string::npos) << run.output;
     auto cloud = LoadBack(out.File(std::string("frame000001_cam1.") + format));
@@ -193,7 +180,7 @@ TEST_F(TakeToolTest, ExportsPcdAndPlyInCentimetresWithCameraColours) {
 
 TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) {
   TempDir out;
-  ToolRun run = Take("export " + take_.path() + " --to " + out.path() +
+  CommandRun run = Take("export " + take_.path() + " --to " + out.path() +
                      " --merge --units pcl --frames 0:1");
   ASSERT_EQ(run.status, 0) << run.output;
   auto merged = LoadBack(out.File("frame000000.pcd"));
@@ -206,7 +193,7 @@ TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) 
   EXPECT_FALSE(std::filesystem::exists(out.File("frame000002.pcd")));
 
   // PCL's own converter reads the binary file and writes it as text.
-  ToolRun convert = RunCommand("pcl_convert_pcd_ascii_binary " + out.File("frame000000.pcd") + " " +
+  CommandRun convert = RunCommand("pcl_convert_pcd_ascii_binary " + out.File("frame000000.pcd") + " " +
                         out.File("ascii.pcd") + " 0");
   ASSERT_EQ(convert.status, 0) << convert.output;
   std::string ascii = ReadFile(out.File("ascii.pcd"));
@@ -215,7 +202,7 @@ TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) 
 
   TempDir plyOut;
   ASSERT_EQ(Take("export " + take_.path() + " --to " + plyOut.path() + " --merge --format ply").status, 0);
-  ToolRun fromPly = RunCommand("pcl_converter " + plyOut.File("frame000003.ply") + " " +
+  CommandRun fromPly = RunCommand("pcl_converter " + plyOut.File("frame000003.ply") + " " +
                         plyOut.File("back.pcd") + " -f ascii");
   ASSERT_EQ(fromPly.status, 0) << fromPly.output;
   EXPECT_NE(ReadFile(plyOut.File("back.pcd")).find("POINTS 2\n"), std::string::npos);
@@ -224,7 +211,7 @@ TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) 
 TEST_F(TakeToolTest, CutTakeExportsEveryWholeRecordAndSaysWhereItStopped) {
   std::filesystem::resize_file(take_.File("PCL1.dat"), 107);
   TempDir out;
-  ToolRun run = Take("export " + take_.path() + " --to " + out.path());
+  CommandRun run = Take("export " + take_.path() + " --to " + out.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("cut short"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("record 3 at byte 84"), std::string::npos) << run.output;
@@ -237,10 +224,10 @@ TEST_F(TakeToolTest, UntrustedFilesNeverCrashTheTool) {
   WriteFile(take_.File("TS3.txt"), std::string(100000, '9'));
   WriteFile(take_.File("RECPARAM.txt"), std::string("\0\0garbage", 9));
   for (const char* verb : {"info", "verify"}) {
-    ToolRun run = Take(std::string(verb) + " " + take_.path());
+    CommandRun run = Take(std::string(verb) + " " + take_.path());
     EXPECT_LT(run.status, 2) << verb << "\n" << run.output;
   }
-  ToolRun verify = Take("verify " + take_.path());
+  CommandRun verify = Take("verify " + take_.path());
   EXPECT_NE(verify.output.find("2147483647 points need"), std::string::npos) << verify.output;
   TempDir out;
   EXPECT_LT(Take("export " + take_.path() + " --to " + out.path()).status, 2);
@@ -252,7 +239,7 @@ TEST_F(TakeToolTest, BadCommandLinesAreRefused) {
   EXPECT_EQ(Take("export " + take_.path() + " --to /tmp --format obj").status, 2);
   EXPECT_EQ(Take("export " + take_.path() + " --to /tmp --frames 5:2").status, 2);
   EXPECT_EQ(Take("frobnicate " + take_.path()).status, 2);
-  ToolRun help = Take("--help");
+  CommandRun help = Take("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"info", "verify", "export", "view", "--merge", "--units", "--frames"})
     EXPECT_NE(help.output.find(word), std::string::npos) << word;
@@ -260,7 +247,7 @@ TEST_F(TakeToolTest, BadCommandLinesAreRefused) {
 
 TEST_F(TakeToolTest, ViewPlaysTheTakeToTheEnd) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-  ToolRun run = Take("view " + take_.path() + " --once --speed 8 --screenshot " + take_.File("view.png"));
+  CommandRun run = Take("view " + take_.path() + " --once --speed 8 --screenshot " + take_.File("view.png"));
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(std::filesystem::exists(take_.File("view.png")));
 }

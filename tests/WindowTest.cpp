@@ -13,7 +13,7 @@
 #include "app/ColorButton.h"
 #include "app/DlgInputCLen.h"
 #include "app/KestrovaDlg.h"
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "tests/support/TempDir.h"
 
 using namespace kestrova;
@@ -283,6 +283,7 @@ class WindowTest : public QObject {
 
   void lengthDialogOpensWith100AndRefusesText() {
     Open();
+    Type("x", "99");  // typed in the window behind, never committed
     dlg_->engine()->OnPointPicked(0, 0, 0);
     dlg_->engine()->OnPointPicked(0, 0.3f, 0);
     bool seen = false;
@@ -297,13 +298,14 @@ class WindowTest : public QObject {
       dialog->findChild<QPushButton*>("IDOK")->click();  // refused: stays open
       QVERIFY(dialog->isVisible());
       edit->setText("30");
-      dialog->findChild<QPushButton*>("IDOK")->click();
+      QTest::keyClick(edit, Qt::Key_Return);  // OK by Enter; the window behind takes nothing
       seen = true;
     });
     Control<QPushButton>("OnSetClicked")->click();
     QVERIFY(seen);
     QCOMPARE(prompts_, QStringList{"Please enter a number."});
     QCOMPARE(Settings().calibration, 0.3f / 30.0f);
+    QCOMPARE(Camera(0).x, 3.0f);
   }
 
   void closeJoinsThePreviewAndWritesTheSettingsFile() {

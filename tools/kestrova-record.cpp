@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "tools/RecordCommand.h"
 

@@ -1,12 +1,12 @@
 // The --sensors texts.
 #include <gtest/gtest.h>
 
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 
 namespace kestrova {
 namespace {
 
-TEST(SensorSpec, CountAndFaultsAreParsed) {
+TEST(SensorChoice, CountAndFaultsAreParsed) {
   SimOptions options;
   std::string error;
   ASSERT_TRUE(ParseSimOptions("3,absent=1,stall=2@100,failfetch=3@5,seed=9", &options, &error))
@@ -20,7 +20,7 @@ TEST(SensorSpec, CountAndFaultsAreParsed) {
   EXPECT_EQ(options.seed, 9u);
 }
 
-TEST(SensorSpec, BadTextsAreRefusedWithAReason) {
+TEST(SensorChoice, BadTextsAreRefusedWithAReason) {
   for (const char* bad : {"5", "x", "2,stall=5@1", "2,absent=0", "2,failfetch=1@0", "2,bogus=1"}) {
     SimOptions options;
     std::string error;
@@ -33,7 +33,7 @@ TEST(SensorSpec, BadTextsAreRefusedWithAReason) {
   EXPECT_EQ(MakeSensorBackend("sim", -1, &error), nullptr);
 }
 
-TEST(SensorSpec, SimWithCountCreatesThoseSensorsOnly) {
+TEST(SensorChoice, SimWithCountCreatesThoseSensorsOnly) {
   std::string error;
   auto backend = MakeSensorBackend("sim:2", 30, &error);
   ASSERT_NE(backend, nullptr) << error;

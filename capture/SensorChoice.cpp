@@ -1,4 +1,4 @@
-#include "capture/SensorSpec.h"
+#include "capture/SensorChoice.h"
 
 #include <cstdlib>
 #include <sstream>

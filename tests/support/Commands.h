@@ -1,0 +1,15 @@
+// Runs a command line through the shell, for tests of the programs.
+#pragma once
+
+#include <string>
+
+namespace kestrova::testing {
+
+struct CommandRun {
+  int status = -1;     // the exit status, or 128 + the signal that ended it
+  std::string output;  // standard output and error together
+};
+
+CommandRun RunCommand(const std::string& command);
+
+}  // namespace kestrova::testing
