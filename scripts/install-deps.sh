@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake g++ make pkg-config
   libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev
-  qtbase5-dev
+  qtbase5-dev libx11-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev pcl-tools
   xvfb xauth locales fonts-ipafont-gothic
