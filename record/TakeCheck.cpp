@@ -54,24 +54,37 @@ void CheckLines(CameraReport& camera, const std::string& name) {
     camera.missingFrames = camera.lines.back().frame + 1 - static_cast<long long>(camera.lines.size());
 }
 
-void ReadRecords(CameraReport& camera, const std::string& path, const std::string& name) {
+// Reads the records of a point stream: counts and point figures always,
+// every coordinate only when `coordinates` is set (else the points are
+// skipped, not read). Returns the byte offset of the first record that has
+// no time-stamp line (the record after the last line), for CompareCounts.
+std::uint64_t ReadRecords(CameraReport& camera, const std::string& path, const std::string& name,
+                          bool coordinates) {
   PointStreamReader reader;
   ReadFault fault;
   if (!reader.Open(path, name, &fault)) {
     camera.faults.push_back(fault);
-    return;
+    return 0;
   }
+  const long long lines = static_cast<long long>(camera.lines.size());
+  std::uint64_t afterLines = 0;
   std::vector<float> xyz;
   double total = 0;
   bool reportedCoordinate = false;
   for (;;) {
     const std::uint64_t start = reader.Offset();
-    if (!reader.Next(&xyz, &fault)) break;
-    const std::uint64_t points = xyz.size() / 3;
-    camera.pointsMin = camera.records == 0 ? points : std::min(camera.pointsMin, points);
-    camera.pointsMax = std::max(camera.pointsMax, points);
-    total += static_cast<double>(points);
-    for (size_t i = 0; i < xyz.size() && !reportedCoordinate; ++i) {
+    if (camera.records == lines) afterLines = start;
+    std::uint32_t count = 0;
+    if (coordinates) {
+      if (!reader.Next(&xyz, &fault)) break;
+      count = static_cast<std::uint32_t>(xyz.size() / 3);
+    } else if (!reader.Skip(&count, &fault)) {
+      break;
+    }
+    camera.pointsMin = camera.records == 0 ? count : std::min<std::uint64_t>(camera.pointsMin, count);
+    camera.pointsMax = std::max<std::uint64_t>(camera.pointsMax, count);
+    total += count;
+    for (size_t i = 0; coordinates && i < xyz.size() && !reportedCoordinate; ++i) {
       if (std::isfinite(xyz[i])) continue;
       reportedCoordinate = true;
       static const char* const kAxis[] = {"x", "y", "z"};
@@ -83,6 +96,7 @@ void ReadRecords(CameraReport& camera, const std::string& path, const std::strin
   }
   if (fault.any) camera.faults.push_back(fault);
   if (camera.records > 0) camera.pointsMean = total / camera.records;
+  return afterLines;
 }
 
 void CompareCounts(CameraReport& camera, const std::string& tsName, const std::string& datName,
@@ -97,16 +111,6 @@ void CompareCounts(CameraReport& camera, const std::string& tsName, const std::s
   } else {
     camera.faults.push_back({true, datName, datOffsetOfExtra, lines, "no line for this record (" + counts + ")"});
   }
-}
-
-// The byte offset of record `index` (counting whole records only).
-std::uint64_t RecordOffset(const std::string& path, long long index) {
-  PointStreamReader reader;
-  ReadFault fault;
-  if (!reader.Open(path, "", &fault)) return 0;
-  std::uint32_t count;
-  for (long long i = 0; i < index && reader.Skip(&count, &fault);) ++i;
-  return reader.Offset();
 }
 
 }  // namespace
@@ -127,7 +131,7 @@ std::vector<int> TakeReport::OlderTakeCameras() const {
   return older;
 }
 
-TakeReport ExamineTake(const std::string& dir) {
+TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
   TakeReport report;
   report.dir = dir;
   for (int i = 0; i < kCameraCount; ++i) report.cameras[i] = DefaultCameraSetting(i);
@@ -164,12 +168,11 @@ TakeReport ExamineTake(const std::string& dir) {
       CheckLines(camera, tsName);
       TimeFigures(camera);
     }
-    if (camera.hasPoints) ReadRecords(camera, datPath, datName);
-    if (camera.hasPoints && camera.hasTimeStamps && camera.faults.empty()) {
-      const long long lines = static_cast<long long>(camera.lines.size());
-      CompareCounts(camera, tsName, datName,
-                    lines < camera.records ? RecordOffset(datPath, lines) : 0);
-    }
+    std::uint64_t afterLines = 0;
+    if (camera.hasPoints)
+      afterLines = ReadRecords(camera, datPath, datName, scan == TakeScan::Everything);
+    if (camera.hasPoints && camera.hasTimeStamps && camera.faults.empty())
+      CompareCounts(camera, tsName, datName, afterLines);
     report.cameraReports.push_back(std::move(camera));
   }
   return report;

@@ -44,8 +44,13 @@ struct TakeReport {
   std::vector<int> OlderTakeCameras() const;
 };
 
+enum class TakeScan {
+  Everything,  // every coordinate is read and checked
+  Records,     // record counts and bounds only; the points are skipped
+};
+
 // Reads every file of the take in `dir` (streaming: the point files are
 // never held in memory whole).
-TakeReport ExamineTake(const std::string& dir);
+TakeReport ExamineTake(const std::string& dir, TakeScan scan = TakeScan::Everything);
 
 }  // namespace kestrova

@@ -15,7 +15,9 @@ bool TakeFrames::Open(const std::string& dir, std::string* error) {
     return false;
   }
   dir_ = dir;
-  report_ = ExamineTake(dir);
+  // Where each camera's data ends is all that matters here; the frames'
+  // points are read when a frame is.
+  report_ = ExamineTake(dir, TakeScan::Records);
   std::set<std::int64_t> numbers;
   for (const CameraReport& camera : report_.cameraReports) {
     if (!camera.inTake || !camera.hasPoints || !camera.hasTimeStamps) continue;

@@ -219,6 +219,20 @@ TEST_F(TakeToolTest, CutTakeExportsEveryWholeRecordAndSaysWhereItStopped) {
   EXPECT_FALSE(std::filesystem::exists(out.File("frame000003_cam1.pcd")));
 }
 
+TEST_F(TakeToolTest, ExportCopiesCoordinatesThatAreNotNumbersAndIsNotCutShort) {
+  std::string data = ReadFile(take_.File("PCL3.dat"));
+  const float nan = std::nanf("");
+  std::memcpy(&data[52 + 4 + 12 + 4], &nan, 4);  // camera 3, frame 2, point 1, y
+  WriteFile(take_.File("PCL3.dat"), data);
+  TempDir out;
+  CommandRun run = Take("export " + take_.path() + " --to " + out.path() + " --units pcl");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("cut short"), std::string::npos) << run.output;
+  auto third = LoadBack(out.File("frame000002_cam3.pcd"));
+  ASSERT_EQ(third.size(), 4u);
+  EXPECT_TRUE(std::isnan(third[1].y));
+}
+
 TEST_F(TakeToolTest, UntrustedFilesNeverCrashTheTool) {
   WriteFile(take_.File("PCL1.dat"), std::string("\xff\xff\xff\x7f", 4));  // 2^31-1 points in 4 bytes
   WriteFile(take_.File("TS3.txt"), std::string(100000, '9'));
