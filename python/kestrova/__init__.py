@@ -1,0 +1,18 @@
+"""Reading Kestrova takes with numpy.
+
+>>> import kestrova
+>>> take = kestrova.open_take("/data/take1")
+>>> take.cameras, take.calibration
+>>> take.points(1, take.frame_numbers(1)[0], units="cm")
+
+Every take file is treated as untrusted input: a cut record, a huge point
+count or a file that is not regular raises TakeFormatError naming the file
+and the byte offset; nothing is read whole into memory.
+"""
+
+from .files import TakeFormatError
+from .settings import CameraSetting, Settings, parse_settings
+from .take import Frame, Take, open_take
+
+__all__ = ["open_take", "Take", "Frame", "TakeFormatError", "Settings", "CameraSetting",
+           "parse_settings"]

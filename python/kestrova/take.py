@@ -1,0 +1,263 @@
+"""A take directory: its settings, and per camera its frames."""
+
+import math
+import os
+from dataclasses import dataclass
+from typing import Dict, Iterator, List, Optional
+
+import numpy as np
+
+from .files import (PointStream, TakeFormatError, list_camera_files, open_regular,
+                    read_time_stamps)
+from .settings import Settings, looks_like_settings, parse_settings
+from .times import time_table, time_table_columns
+
+SETTINGS_FILE = "RECPARAM.txt"
+MAX_SETTINGS_BYTES = 16 * 1024  # ten lines of at most 1023 characters, and then some
+
+
+@dataclass
+class CameraFrames:
+    """One camera's frames: line i of TSn.txt pairs with record i of PCLn.dat."""
+
+    number: int
+    frames: np.ndarray      # the take's frame numbers, rising
+    stamps: np.ndarray      # the sensor's time stamps, ms
+    stream: PointStream
+    position: Dict[int, int]  # frame number -> line and record index
+
+
+@dataclass
+class Frame:
+    """One frame number of the take, across the cameras that recorded it."""
+
+    number: int
+    stamps: Dict[int, int]         # camera -> sensor time stamp, ms
+    points: Dict[int, np.ndarray]  # camera -> (n, 3) float32
+
+
+class Take:
+    """A take recorded by Kestrova. Open it with :func:`open_take`.
+
+    Points are in PCL units unless asked for in centimetres (a coordinate
+    divided by the take's calibration). Frames are addressed by the take's
+    frame number, the first column of ``TSn.txt``.
+    """
+
+    def __init__(self, path: str, strict: bool = True):
+        self.path = os.fspath(path)
+        if not os.path.isdir(self.path):
+            raise FileNotFoundError(f"{self.path}: not a directory")
+        #: Faults found while opening; with strict=True the first one is raised.
+        self.faults: List[TakeFormatError] = []
+        self.settings: Settings = self._read_settings(strict)
+        self._cameras: Dict[int, CameraFrames] = {}
+        for number in self._take_cameras():
+            self._open_camera(number, strict)
+
+    # --- the take as a whole
+
+    @property
+    def calibration(self) -> float:
+        """PCL units per centimetre (the ``CAL:`` value)."""
+        return self.settings.calibration
+
+    @property
+    def cameras(self) -> List[int]:
+        """The numbers (1 to 4) of the cameras this take holds."""
+        return sorted(self._cameras)
+
+    @property
+    def poses(self) -> Dict[int, tuple]:
+        """Per camera (x, y, z) in cm and (rx, ry, rz) in degrees, as typed."""
+        return {n: ((c.x, c.y, c.z), (c.rx, c.ry, c.rz))
+                for n, c in enumerate(self.settings.cameras, start=1)}
+
+    def pose_matrix(self, camera: int, units: str = "pcl") -> np.ndarray:
+        """The 4 x 4 transform from camera coordinates into the common frame:
+        T(x, y, z) . Rz(rz) . Ry(ry) . Rx(rx), the translation in `units`."""
+        c = self.settings.cameras[camera - 1]
+        scale = self._scale(units, inverse=True)
+        rx, ry, rz = (math.radians(a) for a in (c.rx, c.ry, c.rz))
+
+        def rot(axis, angle):
+            m = np.eye(3)
+            i, j = [(1, 2), (0, 2), (0, 1)][axis]
+            cos, sin = math.cos(angle), math.sin(angle)
+            m[i, i] = m[j, j] = cos
+            m[i, j], m[j, i] = (-sin, sin) if axis != 1 else (sin, -sin)
+            return m
+
+        m = np.eye(4)
+        m[:3, :3] = rot(2, rz) @ rot(1, ry) @ rot(0, rx)
+        m[:3, 3] = np.array([c.x, c.y, c.z]) * scale
+        return m
+
+    def frame_range(self) -> np.ndarray:
+        """Every frame number any camera has, rising."""
+        if not self._cameras:
+            return np.zeros(0, dtype=np.int64)
+        return np.unique(np.concatenate([c.frames for c in self._cameras.values()]))
+
+    def time_table(self) -> np.ndarray:
+        """The take's time table (see :mod:`kestrova.times`): one row per frame
+        number, columns ``time_table_columns()``, NaN where a camera has no
+        frame. The same table as ``kestrova-take times``."""
+        return time_table({n: c.frames for n, c in self._cameras.items()},
+                          {n: c.stamps for n, c in self._cameras.items()})
+
+    def time_table_columns(self) -> List[str]:
+        return time_table_columns(self.cameras)
+
+    # --- per camera
+
+    def frame_numbers(self, camera: int) -> np.ndarray:
+        """The camera's frame numbers (int64), rising; a missed frame is absent."""
+        return self._camera(camera).frames.copy()
+
+    def time_stamps(self, camera: int) -> np.ndarray:
+        """The sensor's time stamps (int64, ms) of the camera's frames, in order."""
+        return self._camera(camera).stamps.copy()
+
+    def point_counts(self, camera: int) -> np.ndarray:
+        """Points per frame of the camera, in frame order."""
+        return self._camera(camera).stream.counts.astype(np.int64)
+
+    def has_frame(self, camera: int, frame: int) -> bool:
+        return frame in self._camera(camera).position
+
+    def points(self, camera: int, frame: int, units: str = "pcl") -> np.ndarray:
+        """The (n, 3) float32 points of the camera's frame, by frame number.
+
+        `units` is "pcl" (as stored) or "cm" (divided by the calibration).
+        KeyError when the camera has no such frame.
+        """
+        c = self._camera(camera)
+        if frame not in c.position:
+            raise KeyError(f"camera {camera} has no frame {frame}")
+        self._scale(units)  # refuses unknown units
+        xyz = c.stream.points(c.position[frame])
+        if units == "pcl":
+            return xyz
+        return xyz / np.float32(self.calibration)
+
+    def depth(self, camera: int, frame: int) -> Optional[np.ndarray]:
+        """The camera's raw depth frame as a (240, 320) uint16 array, or None
+        when the take kept no depth frames."""
+        self._camera(camera)
+        return None
+
+    # --- across cameras
+
+    def frames(self, units: str = "pcl", cameras: Optional[List[int]] = None) -> Iterator[Frame]:
+        """Iterates the take's frame numbers in order, each with the points and
+        time stamps of the cameras that recorded it."""
+        chosen = self.cameras if cameras is None else [self._camera(n).number for n in cameras]
+        for number in self.frame_range():
+            number = int(number)
+            present = [n for n in chosen if number in self._cameras[n].position]
+            if not present:
+                continue
+            yield Frame(number,
+                        {n: int(self._cameras[n].stamps[self._cameras[n].position[number]])
+                         for n in present},
+                        {n: self.points(n, number, units) for n in present})
+
+    def to_open3d(self, camera: int, frame: int, units: str = "pcl", colour: bool = True):
+        """The frame as an ``open3d.geometry.PointCloud``, in the camera's
+        preview colour unless `colour` is false (needs Open3D)."""
+        import open3d  # optional: only this call needs it
+
+        cloud = open3d.geometry.PointCloud()
+        cloud.points = open3d.utility.Vector3dVector(self.points(camera, frame, units).astype(np.float64))
+        if colour:
+            rgb = np.array(self.settings.cameras[camera - 1].colour, dtype=np.float64) / 255.0
+            cloud.paint_uniform_color(rgb)
+        return cloud
+
+    def close(self):
+        for c in self._cameras.values():
+            c.stream.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __repr__(self):
+        return (f"<kestrova.Take {self.path!r}: cameras {self.cameras}, "
+                f"calibration {self.calibration:g}>")
+
+    # --- opening
+
+    def _fault(self, fault: TakeFormatError, strict: bool):
+        if strict:
+            raise fault
+        self.faults.append(fault)
+
+    def _read_settings(self, strict: bool) -> Settings:
+        path = os.path.join(self.path, SETTINGS_FILE)
+        with open_regular(path, SETTINGS_FILE) as file:
+            data = file.read(MAX_SETTINGS_BYTES + 1)
+        if len(data) > MAX_SETTINGS_BYTES or not looks_like_settings(data):
+            self._fault(TakeFormatError(SETTINGS_FILE, 0, "not a settings file of ten labelled lines"),
+                        strict)
+        return parse_settings(data)
+
+    def _take_cameras(self) -> List[int]:
+        # Files of cameras the settings do not enable belong to an older take.
+        enabled = [n for n in range(1, 5) if self.settings.camera_enabled[n - 1] != 0]
+        have = set(list_camera_files(self.path, "PCL", ".dat")) & set(
+            list_camera_files(self.path, "TS", ".txt"))
+        return [n for n in enabled if n in have]
+
+    def _open_camera(self, number: int, strict: bool):
+        ts_name, pcl_name = f"TS{number}.txt", f"PCL{number}.dat"
+        frames, stamps, _, fault = read_time_stamps(os.path.join(self.path, ts_name), ts_name)
+        if fault is not None:
+            self._fault(fault, strict)
+        stream = PointStream(os.path.join(self.path, pcl_name), pcl_name)
+        fault = stream.index(len(frames))
+        if fault is not None:
+            self._fault(fault, strict)
+        if stream.end < stream.size and fault is None:
+            self._fault(TakeFormatError(pcl_name, stream.end,
+                                        f"more records than {ts_name} has lines",
+                                        len(stream.offsets)), strict)
+        paired = len(stream.offsets)
+        if paired < len(frames):
+            self._fault(TakeFormatError(ts_name, 0, f"{len(frames)} lines but {paired} whole records "
+                                        f"in {pcl_name}"), strict)
+        frames, stamps = frames[:paired], stamps[:paired]
+        if paired > 1 and np.any(np.diff(frames) <= 0):
+            bad = int(np.argmax(np.diff(frames) <= 0)) + 1
+            self._fault(TakeFormatError(ts_name, 0, "frame numbers do not rise", bad, kind="line"),
+                        strict)
+            frames, stamps, paired = frames[:bad], stamps[:bad], bad
+        stream.offsets, stream.counts = stream.offsets[:paired], stream.counts[:paired]
+        position = {int(f): i for i, f in enumerate(frames)}
+        self._cameras[number] = CameraFrames(number, frames, stamps, stream, position)
+
+    def _camera(self, camera: int) -> CameraFrames:
+        if camera not in self._cameras:
+            raise KeyError(f"camera {camera} is not in this take (cameras: {self.cameras})")
+        return self._cameras[camera]
+
+    def _scale(self, units: str, inverse: bool = False) -> float:
+        if units == "pcl":
+            return self.calibration if inverse else 1.0
+        if units == "cm":
+            return 1.0 if inverse else 1.0 / self.calibration
+        raise ValueError(f'units must be "pcl" or "cm", not {units!r}')
+
+
+def open_take(path, strict: bool = True) -> Take:
+    """Opens the take in directory `path`.
+
+    With `strict` (the default) the first fault in a file raises
+    TakeFormatError naming the file and byte offset; with strict=False a
+    take cut short (a crash) keeps every whole frame and lists the faults in
+    ``take.faults``.
+    """
+    return Take(path, strict)

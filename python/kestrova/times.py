@@ -1,0 +1,92 @@
+"""One time table for all cameras of a take.
+
+The cameras' clocks are independent (each counts from its own start) and the
+recorder does not synchronise them: what ties their frames together is the
+cycle, the take's frame number. Each cycle fetches every camera's newest
+frame, so the frames of one cycle were captured up to about one frame
+period apart (33 ms at 30 frames per second), plus the few milliseconds the
+grabs take to fetch them.
+
+The take time of a cycle (ms since the take's first cycle) is read on the
+clock of the take's reference camera, the one with the most frames (the
+lowest number among equals). Every other camera's clock is mapped onto it
+by a constant offset, the median of the differences over the cycles both
+have; a cycle the reference missed takes the median of the other cameras'
+mapped times. A camera's missed frame stays missing (NaN), never made up.
+"""
+
+from typing import Dict, List, Sequence
+
+import numpy as np
+
+NOMINAL_PERIOD_MS = 1000.0 / 30  # only for a camera that shares no cycle with any other
+
+
+def reference_camera(frames: Dict[int, np.ndarray]) -> int:
+    return max(sorted(frames), key=lambda n: (len(frames[n]), -n))
+
+
+def clock_offsets(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray]) -> Dict[int, float]:
+    """Per camera the offset (ms) that maps its clock onto the reference's."""
+    reference = reference_camera(frames)
+    offsets = {reference: 0.0}
+    pending = [n for n in sorted(frames) if n != reference]
+    while pending:
+        progressed = False
+        for n in list(pending):
+            differences = []
+            for m, offset in offsets.items():
+                _, mine, theirs = np.intersect1d(frames[n], frames[m], assume_unique=True,
+                                                 return_indices=True)
+                differences.extend(stamps[m][theirs] + offset - stamps[n][mine])
+            if differences:
+                offsets[n] = float(np.median(differences))
+                pending.remove(n)
+                progressed = True
+        if not progressed:
+            # Shares no cycle with a mapped camera: place its first frame by the
+            # frame numbers at the nominal rate.
+            n = pending.pop(0)
+            offsets[n] = float(stamps[reference][0] - stamps[n][0]
+                               + (frames[n][0] - frames[reference][0]) * NOMINAL_PERIOD_MS)
+    return offsets
+
+
+def time_table_columns(cameras: Sequence[int]) -> List[str]:
+    columns = ["frame", "take_time_ms"]
+    for n in cameras:
+        columns += [f"cam{n}_stamp_ms", f"cam{n}_since_first_ms"]
+    return columns
+
+
+def time_table(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray]) -> np.ndarray:
+    """The table as a float64 array, one row per frame number any camera has,
+    with the columns of :func:`time_table_columns`; NaN where a camera has no
+    frame."""
+    cameras = sorted(n for n in frames if len(frames[n]))
+    if not cameras:
+        return np.zeros((0, len(time_table_columns([]))))
+    numbers = np.unique(np.concatenate([frames[n] for n in cameras]))
+    offsets = clock_offsets({n: frames[n] for n in cameras}, {n: stamps[n] for n in cameras})
+    reference = reference_camera({n: frames[n] for n in cameras})
+    table = np.full((len(numbers), 2 + 2 * len(cameras)), np.nan)
+    table[:, 0] = numbers
+    mapped = np.full((len(numbers), len(cameras)), np.nan)
+    for k, n in enumerate(cameras):
+        rows = np.searchsorted(numbers, frames[n])
+        table[rows, 2 + 2 * k] = stamps[n]
+        table[rows, 3 + 2 * k] = stamps[n] - stamps[n][0]
+        mapped[rows, k] = stamps[n] + offsets[n]
+    own = mapped[:, cameras.index(reference)]
+    cycle = np.where(np.isnan(own), _nan_median(mapped), own)
+    table[:, 1] = cycle - cycle[0]
+    return table
+
+
+def _nan_median(values: np.ndarray) -> np.ndarray:
+    out = np.full(values.shape[0], np.nan)
+    for i, row in enumerate(values):
+        row = row[~np.isnan(row)]
+        if len(row):
+            out[i] = np.median(row)
+    return out

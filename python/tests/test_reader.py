@@ -1,0 +1,260 @@
+"""The Python reader against takes the recorder wrote and hand-made files."""
+
+import json
+import os
+import struct
+
+import numpy as np
+import pytest
+
+import kestrova
+from conftest import run, tool
+
+DEFAULT_SETTINGS = (
+    b"TIME: Mon Dec 07 00:00:42 2026\r\n \r\n"
+    b"CAL: 0.001200 \r\nCAM: 1 0 0 0 \r\n"
+    b"ROI: -29.000000 26.000000 -41.000000 -4.000000 -22.000000 13.000000 \r\n"
+    b"RESOLUTION: 100.000000 \r\n"
+    b"CAM1: 3.000000 0.000000 -70.000000 17.000000 -2.000000 -2.000000 255 255 0 15.000000 \r\n"
+    b"CAM2: 78.500000 1.000000 -4.500000 16.000000 -90.000000 0.000000 0 255 0 15.000000 \r\n"
+    b"CAM3: -85.500000 1.000000 -9.500000 14.500000 90.000000 0.000000 0 255 255 15.000000 \r\n"
+    b"CAM4: -5.000000 0.000000 65.500000 15.000000 179.000000 1.000000 0 0 255 15.000000 \r\n")
+
+
+def record(points):
+    data = struct.pack("<i", len(points))
+    for p in points:
+        data += struct.pack("<3f", *p)
+    return data
+
+
+def make_take(directory, cameras, settings=DEFAULT_SETTINGS):
+    """cameras: {n: [(frame, high, low, points), ...]}; enables exactly those."""
+    enabled = " ".join("1" if n in cameras else "0" for n in range(1, 5)).encode()
+    settings = settings.replace(b"CAM: 1 0 0 0", b"CAM: " + enabled)
+    (directory / "RECPARAM.txt").write_bytes(settings)
+    for n, frames in cameras.items():
+        (directory / f"TS{n}.txt").write_bytes(
+            b"".join(b"%d %d %d \r\n" % (f, h, l) for f, h, l, _ in frames))
+        (directory / f"PCL{n}.dat").write_bytes(b"".join(record(p) for *_, p in frames))
+    return str(directory)
+
+
+# --- takes written by the recorder
+
+
+def test_recorded_take_matches_the_take_tool(recorded_take):
+    info = run([tool("kestrova-take"), "info", recorded_take, "--json"])
+    assert info.returncode == 0, info.stderr
+    report = json.loads(info.stdout)
+    take = kestrova.open_take(recorded_take)
+    assert take.cameras == [c["number"] for c in report["cameras"]] == [1, 2, 3, 4]
+    assert take.calibration == pytest.approx(report["calibration"], rel=1e-6)
+    assert take.settings.resolution == pytest.approx(report["resolution"], rel=1e-6)
+    roi = report["roi"]
+    assert take.settings.roi == pytest.approx(
+        (roi["xMin"], roi["xMax"], roi["yMin"], roi["yMax"], roi["zMin"], roi["zMax"]), rel=1e-6)
+    for camera in report["cameras"]:
+        n = camera["number"]
+        counts = take.point_counts(n)
+        assert len(take.frame_numbers(n)) == camera["frames"] == 20
+        assert (counts.min(), counts.max()) == (camera["points"]["min"], camera["points"]["max"])
+        assert counts.mean() == pytest.approx(camera["points"]["mean"], rel=1e-5)
+        (x, y, z), (rx, ry, rz) = take.poses[n]
+        pose = camera["pose"]
+        assert (x, y, z, rx, ry, rz) == pytest.approx(
+            (pose["x"], pose["y"], pose["z"], pose["rx"], pose["ry"], pose["rz"]), rel=1e-6)
+        assert list(take.settings.cameras[n - 1].colour) == camera["colour"]
+        stamps = take.time_stamps(n)
+        assert np.all(np.diff(stamps) > 0)
+        assert camera["durationSeconds"] == pytest.approx((stamps[-1] - stamps[0]) / 1000, abs=1e-3)
+
+
+def test_recorded_points_equal_the_export_read_by_open3d(recorded_take, tmp_path):
+    open3d = pytest.importorskip("open3d")
+    done = run([tool("kestrova-take"), "export", recorded_take, "--to", str(tmp_path),
+                "--units", "cm", "--format", "pcd", "--frames", "5:6"])
+    assert done.returncode == 0, done.stderr
+    take = kestrova.open_take(recorded_take)
+    for n in take.cameras:
+        for frame in (5, 6):
+            cloud = open3d.io.read_point_cloud(str(tmp_path / f"frame{frame:06d}_cam{n}.pcd"))
+            ours = take.points(n, frame, units="cm")
+            assert ours.dtype == np.float32 and ours.shape == (len(cloud.points), 3)
+            np.testing.assert_array_equal(np.asarray(cloud.points, dtype=np.float32), ours)
+            mine = take.to_open3d(n, frame, units="cm")
+            np.testing.assert_array_equal(np.asarray(mine.colors[0]) * 255,
+                                          take.settings.cameras[n - 1].colour)
+
+
+def test_frames_iterate_across_cameras_by_number(recorded_take):
+    take = kestrova.open_take(recorded_take)
+    frames = list(take.frames())
+    assert [f.number for f in frames] == list(range(20))
+    assert all(sorted(f.points) == [1, 2, 3, 4] for f in frames)
+    np.testing.assert_array_equal(frames[7].points[3], take.points(3, 7))
+    assert frames[7].stamps[3] == take.time_stamps(3)[7]
+
+
+# --- hand-made takes: values worked out by hand
+
+
+def test_time_stamps_read_the_low_word_unsigned(tmp_path):
+    path = make_take(tmp_path, {2: [(0, 0, -1, []), (1, 1, 5, [(1, 2, 3)]), (4, 1, -2, [])]})
+    take = kestrova.open_take(path)
+    assert take.cameras == [2]
+    np.testing.assert_array_equal(take.frame_numbers(2), [0, 1, 4])
+    # 0 * 2^32 + 4294967295; 1 * 2^32 + 5; 1 * 2^32 + 4294967294
+    np.testing.assert_array_equal(take.time_stamps(2), [4294967295, 4294967301, 8589934590])
+    assert take.time_stamps(2).dtype == np.int64
+
+
+def test_points_in_centimetres_divide_by_the_calibration(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 10, [(0.0012, -0.0024, 0.06)])]})
+    take = kestrova.open_take(path)
+    np.testing.assert_allclose(take.points(1, 0, units="cm"), [[1.0, -2.0, 50.0]], rtol=1e-6)
+    assert take.points(1, 0).dtype == np.float32
+    with pytest.raises(KeyError):
+        take.points(1, 3)
+    with pytest.raises(ValueError):
+        take.points(1, 0, units="mm")
+    assert take.depth(1, 0) is None
+
+
+def test_pose_matrix_is_translation_then_rz_ry_rx(tmp_path):
+    settings = DEFAULT_SETTINGS.replace(
+        b"CAM1: 3.000000 0.000000 -70.000000 17.000000 -2.000000 -2.000000",
+        b"CAM1: 10.000000 20.000000 30.000000 90.000000 0.000000 90.000000")
+    take = kestrova.open_take(make_take(tmp_path, {1: [(0, 0, 0, [])]}, settings))
+    m = take.pose_matrix(1, units="cm")
+    # Rx(90) sends y to z; Rz(90) then leaves z: (0, 1, 0) -> (0, 0, 1), plus (10, 20, 30).
+    np.testing.assert_allclose(m @ [0, 1, 0, 1], [10, 20, 31, 1], atol=1e-12)
+    # x: Rx leaves it, Rz(90) sends it to y.
+    np.testing.assert_allclose(m @ [1, 0, 0, 1], [10, 21, 30, 1], atol=1e-12)
+    np.testing.assert_allclose(take.pose_matrix(1)[:3, 3], np.array([10, 20, 30]) * np.float32(0.0012))
+
+
+def test_files_of_an_older_take_are_not_cameras_of_this_one(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 0, [])]})
+    (tmp_path / "TS3.txt").write_bytes(b"0 0 0 \r\n")
+    (tmp_path / "PCL3.dat").write_bytes(record([]))
+    assert kestrova.open_take(path).cameras == [1]
+
+
+# --- the settings file
+
+
+def test_settings_of_the_default_file():
+    s = kestrova.parse_settings(DEFAULT_SETTINGS)
+    assert s.time == "Mon Dec 07 00:00:42 2026"
+    assert s.calibration == np.float32(0.0012)
+    assert s.camera_enabled == [1, 0, 0, 0]
+    assert s.roi == (-29, 26, -41, -4, -22, 13)
+    c = s.cameras[3]
+    assert (c.x, c.y, c.z, c.rx, c.ry, c.rz, c.r, c.g, c.b, c.max_depth) == (
+        -5, 0, 65.5, 15, 179, 1, 0, 0, 255, 15)
+
+
+def test_settings_are_read_by_position_like_the_recorder():
+    text = (b"anything\n\nX: 0.5\nY: 0 1 1 0\nZ: 1 2 3\nW: 7\n"
+            b"CAM1: 1 2 3 4 5 6 300 -1 oops 9\n")
+    s = kestrova.parse_settings(text)
+    assert s.calibration == 0.5           # labels are skipped unread
+    assert s.camera_enabled == [0, 1, 1, 0]
+    assert s.roi == (1, 2, 3, -4, -22, 13)  # a short line keeps the rest at the defaults
+    assert s.resolution == 7
+    c = s.cameras[0]
+    assert (c.r, c.g, c.b, c.max_depth) == (300, -1, 0, 15)  # "oops" ends the line
+    assert c.colour == (44, 255, 0)
+    assert s.cameras[1].x == 78.5          # a missing line yields nothing
+    assert kestrova.parse_settings(b"").calibration == np.float32(0.0012)
+
+
+# --- hostile files: a clear error, never a hang or a huge allocation
+
+
+def test_a_record_cut_short_names_the_file_and_offset(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 0, [(1, 2, 3)]), (1, 0, 33, [(4, 5, 6), (7, 8, 9)])]})
+    data = (tmp_path / "PCL1.dat").read_bytes()
+    (tmp_path / "PCL1.dat").write_bytes(data[:-5])
+    with pytest.raises(kestrova.TakeFormatError) as fault:
+        kestrova.open_take(path)
+    assert fault.value.file == "PCL1.dat" and fault.value.offset == 16 and fault.value.item == 1
+    assert "PCL1.dat: record 1 at byte 16: record cut short" in str(fault.value)
+    kept = kestrova.open_take(path, strict=False)  # a crash keeps every whole frame
+    np.testing.assert_array_equal(kept.frame_numbers(1), [0])
+    assert len(kept.faults) == 2
+
+
+def test_a_huge_point_count_is_refused_without_allocating(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 0, [])]})
+    (tmp_path / "PCL1.dat").write_bytes(struct.pack("<i", 0x7FFFFFFF) + b"\0" * 24)
+    with pytest.raises(kestrova.TakeFormatError, match="more than a frame has pixels"):
+        kestrova.open_take(path)
+    (tmp_path / "PCL1.dat").write_bytes(struct.pack("<i", -3))
+    with pytest.raises(kestrova.TakeFormatError, match="negative point count -3"):
+        kestrova.open_take(path)
+
+
+def test_files_that_are_not_regular_are_refused(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 0, [])]})
+    os.remove(tmp_path / "TS1.txt")
+    os.mkfifo(tmp_path / "TS1.txt")  # would block a reader that waits for a writer
+    with pytest.raises(kestrova.TakeFormatError, match="TS1.txt: byte 0: not a regular file"):
+        kestrova.open_take(path)
+    os.remove(tmp_path / "TS1.txt")
+    (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n")
+    os.remove(tmp_path / "PCL1.dat")
+    os.symlink("/dev/zero", tmp_path / "PCL1.dat")  # endless
+    with pytest.raises(kestrova.TakeFormatError, match="not a regular file"):
+        kestrova.open_take(path)
+
+
+def test_garbage_time_stamps_and_settings_raise(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 0, [])]})
+    (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n" + b"7" * 10_000_000)
+    with pytest.raises(kestrova.TakeFormatError, match="TS1.txt: line 1 at byte 8: line too long"):
+        kestrova.open_take(path)
+    (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n1 2 \r\n")
+    with pytest.raises(kestrova.TakeFormatError, match="not a line of three whole numbers"):
+        kestrova.open_take(path)
+    (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n")
+    (tmp_path / "RECPARAM.txt").write_bytes(b"\x00\x01garbage")
+    with pytest.raises(kestrova.TakeFormatError, match="RECPARAM.txt"):
+        kestrova.open_take(path)
+    (tmp_path / "RECPARAM.txt").write_bytes(b"")
+    with pytest.raises(kestrova.TakeFormatError, match="RECPARAM.txt"):
+        kestrova.open_take(path)
+
+
+# --- the time table
+
+
+def test_time_table_keeps_missed_frames_missing_and_maps_clocks(tmp_path):
+    # Camera 2's clock is 6002 ms ahead of camera 1's, and it missed frame 2.
+    path = make_take(tmp_path, {
+        1: [(0, 0, 1000, []), (1, 0, 1033, []), (2, 0, 1067, []), (3, 0, 1100, []), (4, 0, 1133, [])],
+        2: [(0, 0, 7002, []), (1, 0, 7035, []), (3, 0, 7102, []), (4, 0, 7136, [])]})
+    take = kestrova.open_take(path)
+    table = take.time_table()
+    assert take.time_table_columns() == ["frame", "take_time_ms", "cam1_stamp_ms",
+                                         "cam1_since_first_ms", "cam2_stamp_ms", "cam2_since_first_ms"]
+    np.testing.assert_array_equal(table[:, 0], [0, 1, 2, 3, 4])
+    np.testing.assert_array_equal(table[:, 1], [0, 33, 67, 100, 133])  # camera 1 has the most frames
+    np.testing.assert_array_equal(table[:, 4], [7002, 7035, np.nan, 7102, 7136])
+    np.testing.assert_array_equal(table[:, 5], [0, 33, np.nan, 100, 134])
+
+
+def test_time_table_fills_a_cycle_the_reference_missed_from_the_others(tmp_path):
+    path = make_take(tmp_path, {
+        1: [(0, 0, 100, []), (1, 0, 133, []), (3, 0, 200, []), (4, 0, 233, [])],
+        2: [(0, 0, 5000, []), (1, 0, 5033, []), (2, 0, 5067, [])],
+        3: [(0, 1, 20000, []), (2, 1, 20068, []), (3, 1, 20100, [])]})
+    table = kestrova.open_take(path).time_table()
+    # Camera 1 (most frames) is the reference. Offsets: camera 2 -4900 (cycles
+    # 0, 1); camera 3 -2^32 - 19900 (the median of -19900, -19900, -19900, -19901
+    # over its cycles shared with cameras 1 and 2). Cycle 2: the median of
+    # 5067 - 4900 = 167 and 20068 - 19900 = 168, less camera 1's first stamp 100.
+    np.testing.assert_array_equal(table[:, 1], [0, 33, 67.5, 100, 133])
+    np.testing.assert_array_equal(table[:, 2], [100, 133, np.nan, 200, 233])
+    np.testing.assert_array_equal(table[:, 7], [0, np.nan, 68, 100, np.nan])
