@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "bench/SceneFrame.h"
 #include "capture/CloudProcessing.h"
 #include "capture/DepthConversion.h"
 #include "capture/NuiSensor.h"
@@ -18,21 +19,6 @@
 
 namespace kestrova {
 namespace {
-
-// Camera 1's view of the scene, with noise, as the sensor would deliver it.
-const std::vector<std::uint16_t>& SceneFrame() {
-  static const std::vector<std::uint16_t> pixels = [] {
-    SimulatedScene scene;
-    SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(0));
-    std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-    std::vector<std::uint8_t> label(kDepthPixels, 0);
-    scene.RenderMoving(pose, 1.0, depth.data(), label.data());
-    std::vector<std::uint16_t> frame(kDepthPixels);
-    EncodeDepthPixels(depth.data(), label.data(), 1, frame.data());
-    return frame;
-  }();
-  return pixels;
-}
 
 // The conversion as written plainly: one new cloud per frame, grown point by point.
 void ReferenceConvert(const std::uint16_t* pixels, int count, int limit,

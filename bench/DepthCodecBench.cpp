@@ -1,0 +1,50 @@
+// Speed and size of keeping a depth frame: the lossless compression of one
+// simulated frame into a DEPTHn.dat record, and reading it back.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/SceneFrame.h"
+#include "capture/NuiSensor.h"
+#include "record/DepthFrameFile.h"
+
+namespace kestrova {
+namespace {
+
+void BM_EncodeDepthFrame(benchmark::State& state) {
+  const auto& frame = SceneFrame(static_cast<int>(state.range(0)));
+  DepthFrameEncoder encoder;
+  std::vector<char> record;
+  std::string error;
+  for (auto _ : state) {
+    encoder.Encode(0, 0, frame.data(), kDepthWidth, kDepthHeight, &record, &error);
+    benchmark::DoNotOptimize(record.data());
+  }
+  state.counters["bytes"] = static_cast<double>(record.size());
+  state.counters["ratio"] = 2.0 * kDepthPixels / static_cast<double>(record.size());
+}
+BENCHMARK(BM_EncodeDepthFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+void BM_DecodeDepthFrame(benchmark::State& state) {
+  const auto& frame = SceneFrame(0);
+  DepthFrameEncoder encoder;
+  std::vector<char> record;
+  std::string error;
+  encoder.Encode(0, 0, frame.data(), kDepthWidth, kDepthHeight, &record, &error);
+  const std::string bytes = DepthFileHeaderBytes(kDepthWidth, kDepthHeight) +
+                            std::string(record.begin(), record.end());
+  DepthFrameRecord decoded;
+  for (auto _ : state) {
+    std::FILE* file = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+    DepthFrameReader reader;
+    ReadFault fault;
+    reader.Open(file, bytes.size(), "DEPTH1.dat", &fault);
+    reader.Next(&decoded, &fault);
+    benchmark::DoNotOptimize(decoded.pixels.data());
+  }
+}
+BENCHMARK(BM_DecodeDepthFrame)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace kestrova

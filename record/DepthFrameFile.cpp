@@ -1,0 +1,234 @@
+#include "record/DepthFrameFile.h"
+
+#include <sys/stat.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kestrova {
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'V', 'A', 'D', 'E', 'P', 'T', 'H'};
+
+template <typename T>
+void PutLittleEndian(T value, char* at) {
+  auto bits = static_cast<std::uint64_t>(value);
+  for (size_t i = 0; i < sizeof(T); ++i) at[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+}
+
+template <typename T>
+T GetLittleEndian(const unsigned char* at) {
+  std::uint64_t bits = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+  return static_cast<T>(bits);
+}
+
+ZSTD_CCtx* CompressionContext(void* context) { return static_cast<ZSTD_CCtx*>(context); }
+ZSTD_DCtx* DecompressionContext(void* context) { return static_cast<ZSTD_DCtx*>(context); }
+
+std::size_t FrameBytes(const DepthFileHeader& header) {
+  return static_cast<std::size_t>(header.width) * header.height * 2;
+}
+
+}  // namespace
+
+std::string DepthFileHeaderBytes(int width, int height) {
+  char bytes[kDepthFileHeaderBytes];
+  std::memcpy(bytes, kMagic, sizeof kMagic);
+  PutLittleEndian<std::uint16_t>(kDepthFileVersion, bytes + 8);
+  PutLittleEndian<std::uint16_t>(static_cast<std::uint16_t>(width), bytes + 10);
+  PutLittleEndian<std::uint16_t>(static_cast<std::uint16_t>(height), bytes + 12);
+  PutLittleEndian<std::uint16_t>(kDepthCodecRowDeltaZstd, bytes + 14);
+  return std::string(bytes, sizeof bytes);
+}
+
+void UndoRowDeltas(std::uint16_t* values, int width, int height) {
+  for (int row = 0; row < height; ++row) {
+    std::uint16_t* line = values + static_cast<std::size_t>(row) * width;
+    for (int column = 1; column < width; ++column)
+      line[column] = static_cast<std::uint16_t>(line[column] + line[column - 1]);
+  }
+}
+
+// --- writing
+
+DepthFrameEncoder::DepthFrameEncoder(int level) : context_(ZSTD_createCCtx()), level_(level) {
+  ZSTD_CCtx_setParameter(CompressionContext(context_), ZSTD_c_compressionLevel, level_);
+  ZSTD_CCtx_setParameter(CompressionContext(context_), ZSTD_c_checksumFlag, 1);
+}
+
+DepthFrameEncoder::~DepthFrameEncoder() { ZSTD_freeCCtx(CompressionContext(context_)); }
+
+bool DepthFrameEncoder::Encode(std::int32_t frame, std::int64_t stamp, const std::uint16_t* pixels,
+                               int width, int height, std::vector<char>* out, std::string* error) {
+  const std::size_t count = static_cast<std::size_t>(width) * height;
+  deltas_.resize(count);
+  for (int row = 0; row < height; ++row) {
+    const std::uint16_t* in = pixels + static_cast<std::size_t>(row) * width;
+    std::uint16_t* delta = deltas_.data() + static_cast<std::size_t>(row) * width;
+    delta[0] = in[0];
+    for (int column = 1; column < width; ++column)
+      delta[column] = static_cast<std::uint16_t>(in[column] - in[column - 1]);
+  }
+  // The values go into the file little-endian, as they lie in memory here.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "depth frames are stored little-endian");
+  const std::size_t bound = ZSTD_compressBound(count * 2);
+  out->resize(kDepthRecordHeaderBytes + bound);
+  const std::size_t size = ZSTD_compress2(CompressionContext(context_),
+                                          out->data() + kDepthRecordHeaderBytes, bound,
+                                          deltas_.data(), count * 2);
+  if (ZSTD_isError(size)) {
+    if (error) *error = std::string("depth frame compression failed: ") + ZSTD_getErrorName(size);
+    return false;
+  }
+  PutLittleEndian<std::int32_t>(frame, out->data());
+  PutLittleEndian<std::int64_t>(stamp, out->data() + 4);
+  PutLittleEndian<std::uint32_t>(static_cast<std::uint32_t>(size), out->data() + 12);
+  out->resize(kDepthRecordHeaderBytes + size);
+  return true;
+}
+
+// --- reading
+
+DepthFrameReader::DepthFrameReader() : context_(ZSTD_createDCtx()) {
+  // A hostile frame may ask for a large window; one frame of the largest
+  // size (614 400 bytes) needs 2^20 at most.
+  ZSTD_DCtx_setParameter(DecompressionContext(context_), ZSTD_d_windowLogMax, 20);
+}
+
+DepthFrameReader::~DepthFrameReader() {
+  if (file_) std::fclose(file_);
+  ZSTD_freeDCtx(DecompressionContext(context_));
+}
+
+bool DepthFrameReader::Open(const std::string& path, const std::string& fileName, ReadFault* fault) {
+  name_ = fileName;
+  offset_ = 0;
+  index_ = -1;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return Fail(fault, std::string("cannot open: ") + std::strerror(errno));
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    std::fclose(file);
+    return Fail(fault, "not a regular file");
+  }
+  return Open(file, static_cast<std::uint64_t>(info.st_size), fileName, fault);
+}
+
+bool DepthFrameReader::Open(std::FILE* file, std::uint64_t size, const std::string& fileName,
+                            ReadFault* fault) {
+  if (file_) std::fclose(file_);
+  file_ = file;
+  size_ = size;
+  name_ = fileName;
+  offset_ = 0;
+  index_ = -1;
+  if (!ReadHeader(fault)) return false;
+  offset_ = kDepthFileHeaderBytes;
+  index_ = 0;
+  return true;
+}
+
+bool DepthFrameReader::Fail(ReadFault* fault, const std::string& reason) {
+  *fault = {true, name_, offset_, index_, reason};
+  return false;
+}
+
+bool DepthFrameReader::Rewind(ReadFault* fault, const std::string& reason) {
+  std::fseek(file_, static_cast<long>(offset_), SEEK_SET);
+  return Fail(fault, reason);
+}
+
+bool DepthFrameReader::ReadHeader(ReadFault* fault) {
+  unsigned char bytes[kDepthFileHeaderBytes];
+  if (size_ < kDepthFileHeaderBytes || std::fread(bytes, 1, sizeof bytes, file_) != sizeof bytes)
+    return Fail(fault, "no depth-frame header: the file is shorter than 16 bytes");
+  if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
+    return Fail(fault, "not a depth-frame file (no KVADEPTH at its start)");
+  header_.version = GetLittleEndian<std::uint16_t>(bytes + 8);
+  header_.width = GetLittleEndian<std::uint16_t>(bytes + 10);
+  header_.height = GetLittleEndian<std::uint16_t>(bytes + 12);
+  header_.codec = GetLittleEndian<std::uint16_t>(bytes + 14);
+  if (header_.version != kDepthFileVersion)
+    return Fail(fault, "depth-frame file version " + std::to_string(header_.version) +
+                           " (this program reads version 1)");
+  if (header_.codec != kDepthCodecRowDeltaZstd)
+    return Fail(fault, "unknown depth-frame codec " + std::to_string(header_.codec));
+  const long long pixels = static_cast<long long>(header_.width) * header_.height;
+  if (pixels == 0 || pixels > kDepthFileMaxPixels)
+    return Fail(fault, "frame size " + std::to_string(header_.width) + " x " +
+                           std::to_string(header_.height) + " is not one a sensor delivers");
+  return true;
+}
+
+bool DepthFrameReader::ReadRecordHeader(DepthFrameRecord* record, ReadFault* fault) {
+  if (file_ == nullptr || index_ < 0) return Fail(fault, "not open");
+  if (offset_ == size_) return false;  // the end, exactly at a record boundary
+  const std::uint64_t left = size_ - offset_;
+  if (left < kDepthRecordHeaderBytes)
+    return Fail(fault, "record cut short: " + std::to_string(left) +
+                           " bytes after the last whole record");
+  unsigned char bytes[kDepthRecordHeaderBytes];
+  if (std::fread(bytes, 1, sizeof bytes, file_) != sizeof bytes) return Rewind(fault, "read error");
+  record->frame = GetLittleEndian<std::int32_t>(bytes);
+  record->stamp = GetLittleEndian<std::int64_t>(bytes + 4);
+  record->compressedBytes = GetLittleEndian<std::uint32_t>(bytes + 12);
+  if (record->frame < 0)
+    return Rewind(fault, "negative frame number " + std::to_string(record->frame));
+  if (record->compressedBytes > ZSTD_compressBound(FrameBytes(header_)))
+    return Rewind(fault, "compressed size " + std::to_string(record->compressedBytes) +
+                             " is more than a frame can take");
+  if (record->compressedBytes > left - kDepthRecordHeaderBytes)
+    return Rewind(fault, "record cut short: its pixels need " +
+                             std::to_string(record->compressedBytes) + " bytes, " +
+                             std::to_string(left - kDepthRecordHeaderBytes) + " remain");
+  return true;
+}
+
+bool DepthFrameReader::Next(DepthFrameRecord* record, ReadFault* fault) {
+  if (!ReadRecordHeader(record, fault)) return false;
+  compressed_.resize(record->compressedBytes);
+  if (!compressed_.empty() &&
+      std::fread(compressed_.data(), 1, compressed_.size(), file_) != compressed_.size())
+    return Rewind(fault, "read error");
+  const std::size_t expected = FrameBytes(header_);
+  const unsigned long long content = ZSTD_getFrameContentSize(compressed_.data(), compressed_.size());
+  if (content != expected)
+    return Rewind(fault, "the compressed pixels do not hold one " + std::to_string(header_.width) +
+                             " x " + std::to_string(header_.height) + " frame");
+  record->pixels.resize(expected / 2);
+  const std::size_t size = ZSTD_decompressDCtx(DecompressionContext(context_), record->pixels.data(),
+                                               expected, compressed_.data(), compressed_.size());
+  if (ZSTD_isError(size) || size != expected)
+    return Rewind(fault, std::string("the compressed pixels are damaged: ") +
+                             (ZSTD_isError(size) ? ZSTD_getErrorName(size) : "short frame"));
+  UndoRowDeltas(record->pixels.data(), header_.width, header_.height);
+  offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
+  ++index_;
+  return true;
+}
+
+bool DepthFrameReader::Skip(DepthFrameRecord* record, ReadFault* fault) {
+  if (!ReadRecordHeader(record, fault)) return false;
+  // Reading through the stream's buffer keeps a scan of many small records
+  // linear in the bytes; a seek per record would cost a system call each.
+  compressed_.resize(record->compressedBytes);
+  if (!compressed_.empty() &&
+      std::fread(compressed_.data(), 1, compressed_.size(), file_) != compressed_.size())
+    return Rewind(fault, "read error");
+  offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
+  ++index_;
+  return true;
+}
+
+bool DepthFrameReader::Seek(std::uint64_t offset, long long recordIndex) {
+  if (file_ == nullptr || offset > size_ || offset < kDepthFileHeaderBytes) return false;
+  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+  offset_ = offset;
+  index_ = recordIndex;
+  return true;
+}
+
+}  // namespace kestrova
