@@ -7,6 +7,7 @@ from typing import Dict, Iterator, List, Optional
 
 import numpy as np
 
+from .depth import DepthStream
 from .files import (PointStream, TakeFormatError, list_camera_files, open_regular,
                     read_time_stamps)
 from .settings import Settings, looks_like_settings, parse_settings
@@ -25,6 +26,7 @@ class CameraFrames:
     stamps: np.ndarray      # the sensor's time stamps, ms
     stream: PointStream
     position: Dict[int, int]  # frame number -> line and record index
+    depth: Optional[DepthStream] = None  # DEPTHn.dat, where the take kept depth frames
 
 
 @dataclass
@@ -142,10 +144,16 @@ class Take:
         return xyz / np.float32(self.calibration)
 
     def depth(self, camera: int, frame: int) -> Optional[np.ndarray]:
-        """The camera's raw depth frame as a (240, 320) uint16 array, or None
-        when the take kept no depth frames."""
-        self._camera(camera)
-        return None
+        """The camera's raw depth frame as a (240, 320) uint16 array (the
+        sensor's 16 bits: depth in mm in bits 3 to 15), by frame number; None
+        when the take kept no depth frames. KeyError when it has no such frame."""
+        stream = self._camera(camera).depth
+        return None if stream is None else stream.pixels(frame)
+
+    def depth_frame_numbers(self, camera: int) -> Optional[np.ndarray]:
+        """The frame numbers of the camera's kept depth frames, or None."""
+        stream = self._camera(camera).depth
+        return None if stream is None else stream.frames.copy()
 
     # --- across cameras
 
@@ -178,6 +186,8 @@ class Take:
     def close(self):
         for c in self._cameras.values():
             c.stream.close()
+            if c.depth is not None:
+                c.depth.close()
 
     def __enter__(self):
         return self
@@ -237,7 +247,22 @@ class Take:
             frames, stamps, paired = frames[:bad], stamps[:bad], bad
         stream.offsets, stream.counts = stream.offsets[:paired], stream.counts[:paired]
         position = {int(f): i for i, f in enumerate(frames)}
-        self._cameras[number] = CameraFrames(number, frames, stamps, stream, position)
+        self._cameras[number] = CameraFrames(number, frames, stamps, stream, position,
+                                             self._open_depth(number, strict))
+
+    def _open_depth(self, number: int, strict: bool) -> Optional[DepthStream]:
+        name = f"DEPTH{number}.dat"
+        path = os.path.join(self.path, name)
+        if not os.path.lexists(path):
+            return None
+        try:
+            depth = DepthStream(path, name)
+        except TakeFormatError as fault:
+            self._fault(fault, strict)
+            return None
+        if depth.fault is not None:
+            self._fault(depth.fault, strict)
+        return depth
 
     def _camera(self, camera: int) -> CameraFrames:
         if camera not in self._cameras:

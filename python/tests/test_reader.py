@@ -258,3 +258,47 @@ def test_time_table_fills_a_cycle_the_reference_missed_from_the_others(tmp_path)
     np.testing.assert_array_equal(table[:, 1], [0, 33, 67.5, 100, 133])
     np.testing.assert_array_equal(table[:, 2], [100, 133, np.nan, 200, 233])
     np.testing.assert_array_equal(table[:, 7], [0, np.nan, 68, 100, np.nan])
+
+
+# --- depth frames
+
+DEPTH_SEED = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fuzz", "seeds", "depth",
+                          "three-frames")
+
+
+def seed_pixels():
+    # What the recorder's encoder was given: 4 x 3 pixels, (800 + 7 i) << 3 | (i & 7).
+    return np.array([((800 + 7 * i) << 3) | (i & 7) for i in range(12)], dtype=np.uint16).reshape(3, 4)
+
+
+def test_depth_frames_read_back_exactly(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 1000, []), (1, 0, 1033, []), (2, 0, 1066, [])]})
+    with open(DEPTH_SEED, "rb") as seed:
+        (tmp_path / "DEPTH1.dat").write_bytes(seed.read())
+    take = kestrova.open_take(path)
+    np.testing.assert_array_equal(take.depth_frame_numbers(1), [0, 1, 2])
+    depth = take.depth(1, 2)
+    assert depth.dtype == np.uint16 and depth.shape == (3, 4)
+    np.testing.assert_array_equal(depth, seed_pixels())
+    with pytest.raises(KeyError):
+        take.depth(1, 5)
+
+
+def test_damaged_depth_frames_raise_with_their_offset(tmp_path):
+    path = make_take(tmp_path, {1: [(0, 0, 1000, [])]})
+    with open(DEPTH_SEED, "rb") as seed:
+        data = seed.read()
+    (tmp_path / "DEPTH1.dat").write_bytes(data[:-7])
+    with pytest.raises(kestrova.TakeFormatError, match=r"DEPTH1.dat: record 2 at byte \d+: record cut short"):
+        kestrova.open_take(path)
+    kept = kestrova.open_take(path, strict=False)
+    np.testing.assert_array_equal(kept.depth(1, 1), seed_pixels())
+    damaged = bytearray(data)
+    damaged[40] ^= 0x55
+    (tmp_path / "DEPTH1.dat").write_bytes(bytes(damaged))
+    with pytest.raises(kestrova.TakeFormatError, match="DEPTH1.dat: record 0 at byte 16"):
+        kestrova.open_take(path).depth(1, 0)
+    (tmp_path / "DEPTH1.dat").write_bytes(data[:16] + (0).to_bytes(4, "little") + b"\0" * 8
+                                          + (2**31).to_bytes(4, "little"))
+    with pytest.raises(kestrova.TakeFormatError, match="more than a frame can take"):
+        kestrova.open_take(path)
