@@ -1,7 +1,5 @@
 #include "capture/FreenectContext.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -14,16 +12,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Calls that not every libfreenect build has (the fake device library lacks
-// them): looked up at run time, so a missing one is skipped, not fatal.
 using ListAttributesFn = int (*)(freenect_context*, freenect_device_attributes**);
 using FreeAttributesFn = void (*)(freenect_device_attributes*);
 using OpenBySerialFn = int (*)(freenect_context*, freenect_device**, const char*);
-
-template <class Fn>
-Fn Optional(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
-}
 
 // libfreenect's log callback names only the context.
 std::mutex registryMutex;
@@ -59,8 +50,10 @@ void FreenectContext::ListCameras() {
   const int devices = std::min(freenect_num_devices(context_), kCameraCount);
   if (devices <= 0) return;
   serials_.assign(devices, std::string());
-  const ListAttributesFn list = Optional<ListAttributesFn>("freenect_list_device_attributes");
-  const FreeAttributesFn release = Optional<FreeAttributesFn>("freenect_free_device_attributes");
+  const ListAttributesFn list =
+      OptionalFreenectCall<ListAttributesFn>("freenect_list_device_attributes");
+  const FreeAttributesFn release =
+      OptionalFreenectCall<FreeAttributesFn>("freenect_free_device_attributes");
   freenect_device_attributes* attributes = nullptr;
   if (!list || !release || list(context_, &attributes) < 0) return;
   std::vector<std::string> listed;
@@ -70,7 +63,8 @@ void FreenectContext::ListCameras() {
   const int all = freenect_num_devices(context_);
   if (static_cast<int>(listed.size()) == all) {
     for (int i = 0; i < devices; ++i) serials_[i] = listed[i];
-    openBySerial_ = Optional<OpenBySerialFn>("freenect_open_device_by_camera_serial") != nullptr;
+    openBySerial_ =
+        OptionalFreenectCall<OpenBySerialFn>("freenect_open_device_by_camera_serial") != nullptr;
     return;
   }
   std::fprintf(stderr,
@@ -94,18 +88,18 @@ FreenectContext::~FreenectContext() {
 
 std::string FreenectContext::CameraName(int index) const {
   const std::string& serial = serials_[index];
-  return "camera " + std::to_string(index + 1) + " (serial " + (serial.empty() ? "unknown" : serial) + ")";
+  return "camera " + std::to_string(index + 1) + " (serial " + (serial.empty() ? "unknown" : serial) +
+         ")";
 }
 
 FreenectDevice* FreenectContext::Open(int index) {
   if (index < 0 || index >= CameraCount()) return nullptr;
   freenect_device* device = nullptr;
   log_.TakeRecent();
-  const int result =
-      openBySerial_
-          ? Optional<OpenBySerialFn>("freenect_open_device_by_camera_serial")(context_, &device,
-                                                                               serials_[index].c_str())
-          : freenect_open_device(context_, &device, index);
+  const int result = openBySerial_
+                         ? OptionalFreenectCall<OpenBySerialFn>("freenect_open_device_by_camera_serial")(
+                               context_, &device, serials_[index].c_str())
+                         : freenect_open_device(context_, &device, index);
   if (result < 0 || device == nullptr) {
     std::fprintf(stderr, "kestrova: %s could not be opened: %s\n", CameraName(index).c_str(),
                  OpenFailureReason(log_.TakeRecent()).c_str());

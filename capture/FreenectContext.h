@@ -3,6 +3,7 @@
 // where each device's frames go, and the one event thread that serves them.
 #pragma once
 
+#include <dlfcn.h>
 #include <libfreenect.h>
 
 #include <atomic>
@@ -16,6 +17,14 @@
 #include "capture/FreenectLog.h"
 
 namespace kestrova {
+
+// A call that not every libfreenect build has (the fake device library
+// lacks several): looked up at run time, so a missing one is skipped, not
+// fatal. nullptr when missing.
+template <class Fn>
+Fn OptionalFreenectCall(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+}
 
 // What an opened device's frames are handed to (its sensor).
 class FreenectStream {

@@ -51,7 +51,8 @@ std::string OpenFailureReason(const std::vector<std::string>& messages) {
 
 void FreenectLog::Report(const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (recent_.size() >= kRecentLimit) recent_.erase(recent_.begin());  // nobody asked: a dead device repeats
+  if (recent_.size() >= kRecentLimit)
+    recent_.erase(recent_.begin());  // nobody asked: a dead device repeats
   recent_.push_back(Trimmed(message));
   if (printedKinds_.insert(MessageKind(message)).second)
     std::fprintf(stderr, "kestrova: libfreenect: %s\n", Trimmed(message).c_str());

@@ -1,6 +1,5 @@
 #include "capture/FreenectSensor.h"
 
-#include <dlfcn.h>
 #include <libfreenect.h>
 #include <libfreenect_registration.h>
 
@@ -28,16 +27,9 @@ constexpr auto kFirstFrameWait = std::chrono::seconds(2);
 // frame periods) is that device's.
 constexpr auto kSilentWhenDead = std::chrono::milliseconds(300);
 
-// Calls that not every libfreenect build has (the fake device library lacks
-// them): looked up at run time, so a missing one is skipped, not fatal.
 using SetFlagFn = int (*)(freenect_device*, freenect_flag, freenect_flag_value);
 using CopyRegistrationFn = freenect_registration (*)(freenect_device*);
 using DestroyRegistrationFn = int (*)(freenect_registration*);
-
-template <class Fn>
-Fn Optional(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
-}
 
 std::int64_t MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -56,7 +48,8 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
   }
 
   HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
-                             std::uint32_t frameLimit, ManualResetEvent*, NuiStreamHandle* stream) override {
+                             std::uint32_t frameLimit, ManualResetEvent*,
+                             NuiStreamHandle* stream) override {
     if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240)
       return E_INVALIDARG;
     if (!ChooseDepthMode()) return E_FAIL;
@@ -102,11 +95,13 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
   void OnDepthFrame(const std::uint16_t* depth, std::uint32_t ticks) override {
     if (lost_) return;
     lastFrame_ = Clock::now();
-    {
-      std::lock_guard<std::mutex> lock(firstFrameMutex_);
-      firstFrameCame_ = true;
+    if (!streaming_) {
+      {
+        std::lock_guard<std::mutex> lock(firstFrameMutex_);
+        firstFrameCame_ = true;
+      }
+      firstFrame_.notify_all();
     }
-    firstFrame_.notify_all();
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (!buffer) return;
     if (millimetres_) {
@@ -161,11 +156,13 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
 
   void AskForNearMode() {
     static std::atomic<bool> told{false};
-    const SetFlagFn setFlag = Optional<SetFlagFn>("freenect_set_flag");
+    const SetFlagFn setFlag = OptionalFreenectCall<SetFlagFn>("freenect_set_flag");
     if (setFlag && setFlag(device_->device, FREENECT_NEAR_MODE, FREENECT_ON) >= 0) return;
     if (!told.exchange(true))
-      std::fprintf(stderr, "kestrova: camera %d has no near mode (only the Kinect for Windows has); "
-                           "going on without it\n", index_ + 1);
+      std::fprintf(stderr,
+                   "kestrova: camera %d has no near mode (only the Kinect for Windows has); "
+                   "going on without it\n",
+                   index_ + 1);
   }
 
   // Once at start: the depth mode, and the device's own geometry against
@@ -173,8 +170,8 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
   void TellDepthGeometry() {
     const char* mode = millimetres_ ? "depth in millimetres"
                                     : "raw disparity converted to millimetres (no millimetre mode)";
-    const auto copy = Optional<CopyRegistrationFn>("freenect_copy_registration");
-    const auto destroy = Optional<DestroyRegistrationFn>("freenect_destroy_registration");
+    const auto copy = OptionalFreenectCall<CopyRegistrationFn>("freenect_copy_registration");
+    const auto destroy = OptionalFreenectCall<DestroyRegistrationFn>("freenect_destroy_registration");
     if (!copy || !destroy) {
       std::fprintf(stderr, "kestrova: %s: %s; this libfreenect does not tell the device's geometry\n",
                    Name().c_str(), mode);
@@ -184,8 +181,8 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
     const freenect_zero_plane_info zeroPlane = registration.zero_plane_info;
     destroy(&registration);
     if (!(zeroPlane.reference_distance > 0) || !(zeroPlane.reference_pixel_size > 0)) {
-      std::fprintf(stderr, "kestrova: %s: %s; the device did not report its geometry\n",
-                   Name().c_str(), mode);
+      std::fprintf(stderr, "kestrova: %s: %s; the device did not report its geometry\n", Name().c_str(),
+                   mode);
       return;
     }
     std::fprintf(stderr,

@@ -81,15 +81,24 @@ Bus ReadBus() {
     const int k = std::atoi(value.c_str());
     int camera = 0, frame = 0;
     Camera* c = k >= 1 && k <= kMaxDevices ? &bus.cameras[k - 1] : nullptr;
-    if (key == "devices") bus.count = std::min(std::max(k, 0), kMaxDevices);
-    else if (key == "raw") bus.raw = true;
-    else if (key == "noserial" && c) c->noSerial = true;
-    else if (key == "denied" && c) c->denied = true;
-    else if (key == "busy" && c) c->busy = true;
-    else if (key == "silent" && c) c->silent = true;
-    else if (key == "dead" && ParseAt(value, &camera, &frame)) bus.cameras[camera - 1].deadAfter = frame;
-    else if (key == "stepback" && ParseAt(value, &camera, &frame)) bus.cameras[camera - 1].stepBackAt = frame;
-    else std::fprintf(stderr, "freenect stand-in: unknown word '%s'\n", word.c_str());
+    if (key == "devices")
+      bus.count = std::min(std::max(k, 0), kMaxDevices);
+    else if (key == "raw")
+      bus.raw = true;
+    else if (key == "noserial" && c)
+      c->noSerial = true;
+    else if (key == "denied" && c)
+      c->denied = true;
+    else if (key == "busy" && c)
+      c->busy = true;
+    else if (key == "silent" && c)
+      c->silent = true;
+    else if (key == "dead" && ParseAt(value, &camera, &frame))
+      bus.cameras[camera - 1].deadAfter = frame;
+    else if (key == "stepback" && ParseAt(value, &camera, &frame))
+      bus.cameras[camera - 1].stepBackAt = frame;
+    else
+      std::fprintf(stderr, "freenect stand-in: unknown word '%s'\n", word.c_str());
   }
   return bus;
 }
@@ -184,8 +193,12 @@ void Serve(freenect_context* context, Clock::time_point now) {
 
 extern "C" {
 
-int freenect_standin_delivered(int position) { return delivered[position]; }
-int freenect_standin_missed(int position) { return missed[position]; }
+int freenect_standin_delivered(int position) {
+  return delivered[position];
+}
+int freenect_standin_missed(int position) {
+  return missed[position];
+}
 
 int freenect_init(freenect_context** context, freenect_usb_context*) {
   std::lock_guard<std::recursive_mutex> lock(eventLock);
@@ -203,19 +216,27 @@ int freenect_shutdown(freenect_context* context) {
   return 0;
 }
 
-void freenect_set_log_level(freenect_context* context, freenect_loglevel level) { context->level = level; }
-void freenect_set_log_callback(freenect_context* context, freenect_log_cb callback) { context->log = callback; }
+void freenect_set_log_level(freenect_context* context, freenect_loglevel level) {
+  context->level = level;
+}
+void freenect_set_log_callback(freenect_context* context, freenect_log_cb callback) {
+  context->log = callback;
+}
 void freenect_select_subdevices(freenect_context*, freenect_device_flags) {}
-int freenect_supported_subdevices(void) { return FREENECT_DEVICE_CAMERA; }
-int freenect_num_devices(freenect_context* context) { return context->bus.count; }
+int freenect_supported_subdevices(void) {
+  return FREENECT_DEVICE_CAMERA;
+}
+int freenect_num_devices(freenect_context* context) {
+  return context->bus.count;
+}
 
 // As libusb's: waits for the next transfer to complete or the time-out,
 // then serves every device. Once any device is marked dead, every call answers -1, although
 // it served the others too.
 int freenect_process_events_timeout(freenect_context* context, timeval* timeout) {
   const Clock::time_point now = Clock::now();
-  Clock::time_point until = now + std::chrono::seconds(timeout->tv_sec) +
-                            std::chrono::microseconds(timeout->tv_usec);
+  Clock::time_point until =
+      now + std::chrono::seconds(timeout->tv_sec) + std::chrono::microseconds(timeout->tv_usec);
   {
     std::lock_guard<std::recursive_mutex> lock(eventLock);
     for (freenect_device* device : context->opened)
@@ -245,7 +266,8 @@ int freenect_list_device_attributes(freenect_context* context, freenect_device_a
   for (int k = 1; k <= context->bus.count; ++k) {
     const Camera& camera = context->bus.cameras[k - 1];
     if (camera.noSerial || camera.denied) continue;
-    auto* item = new freenect_device_attributes{nullptr, strdup(("SERIAL-" + std::to_string(k)).c_str())};
+    auto* item =
+        new freenect_device_attributes{nullptr, strdup(("SERIAL-" + std::to_string(k)).c_str())};
     *next = item;
     next = &item->next;
     ++count;
@@ -270,7 +292,8 @@ int freenect_open_device(freenect_context* context, freenect_device** device, in
   const Camera& camera = context->bus.cameras[index];
   if (camera.denied || camera.busy) {
     if (camera.denied) Log(context, FREENECT_LOG_ERROR, "Could not open camera: %d\n", -3);
-    if (camera.busy) Log(context, FREENECT_LOG_ERROR, "Failed to claim camera interface: %s\n", "LIBUSB_ERROR_BUSY");
+    if (camera.busy)
+      Log(context, FREENECT_LOG_ERROR, "Failed to claim camera interface: %s\n", "LIBUSB_ERROR_BUSY");
     Log(context, FREENECT_LOG_ERROR, "Failed to open camera subdevice or it is not disabled.");
     return -1;
   }
@@ -296,7 +319,8 @@ int freenect_open_device_by_camera_serial(freenect_context* context, freenect_de
     }
   }
   freenect_free_device_attributes(list);
-  Log(context, FREENECT_LOG_ERROR, "freenect_open_device_by_camera_serial: Couldn't find a device with serial %s\n", serial);
+  Log(context, FREENECT_LOG_ERROR,
+      "freenect_open_device_by_camera_serial: Couldn't find a device with serial %s\n", serial);
   return -1;
 }
 
@@ -308,13 +332,19 @@ int freenect_close_device(freenect_device* device) {
   return 0;
 }
 
-void freenect_set_user(freenect_device* device, void* user) { device->user = user; }
-void* freenect_get_user(freenect_device* device) { return device->user; }
+void freenect_set_user(freenect_device* device, void* user) {
+  device->user = user;
+}
+void* freenect_get_user(freenect_device* device) {
+  return device->user;
+}
 void freenect_set_depth_callback(freenect_device* device, freenect_depth_cb callback) {
   device->depthCallback = callback;
 }
 
-int freenect_get_depth_mode_count() { return 2; }
+int freenect_get_depth_mode_count() {
+  return 2;
+}
 
 freenect_frame_mode freenect_get_depth_mode(int number) {
   // Read before any context exists, as the real one: the environment decides.
@@ -331,7 +361,9 @@ int freenect_set_depth_mode(freenect_device* device, const freenect_frame_mode m
   return 0;
 }
 
-int freenect_set_flag(freenect_device*, freenect_flag, freenect_flag_value) { return 0; }
+int freenect_set_flag(freenect_device*, freenect_flag, freenect_flag_value) {
+  return 0;
+}
 
 // A synchronous control transfer lets libusb run other devices' pending
 // callbacks on the calling thread, as starting and stopping do here.
@@ -369,6 +401,8 @@ freenect_registration freenect_copy_registration(freenect_device*) {
   return registration;
 }
 
-int freenect_destroy_registration(freenect_registration*) { return 0; }
+int freenect_destroy_registration(freenect_registration*) {
+  return 0;
+}
 
 }  // extern "C"
