@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "core/Settings.h"
 
@@ -41,15 +42,16 @@ std::shared_ptr<FreenectContext> FreenectContext::Create(std::string* error) {
 }
 
 // Camera n is libfreenect's device n - 1. Opening by serial keeps number,
-// serial and device together only while the serial list holds every
-// device: libfreenect's list leaves out a device whose serial it cannot
-// read (often one this user may not open), and libfreenect 0.5 opens "by
-// serial" the device at the serial's position in that list. With one left
-// out, no serial can be trusted to name its device, so none is shown.
+// serial and device together only while the serial list names every device
+// once: libfreenect's list leaves out a device whose serial it cannot read
+// (often one this user may not open), and libfreenect 0.5 opens "by serial"
+// the device at the serial's position in that list. With one left out, or
+// one serial twice, no serial can be trusted to name its device, so the
+// cameras are opened by number and none is shown.
 void FreenectContext::ListCameras() {
-  const int devices = std::min(freenect_num_devices(context_), kCameraCount);
-  if (devices <= 0) return;
-  serials_.assign(devices, std::string());
+  const int all = freenect_num_devices(context_);
+  if (all <= 0) return;
+  serials_.assign(std::min(all, kCameraCount), std::string());
   const ListAttributesFn list =
       OptionalFreenectCall<ListAttributesFn>("freenect_list_device_attributes");
   const FreeAttributesFn release =
@@ -60,18 +62,22 @@ void FreenectContext::ListCameras() {
   for (freenect_device_attributes* a = attributes; a; a = a->next)
     listed.push_back(a->camera_serial ? a->camera_serial : "");
   release(attributes);
-  const int all = freenect_num_devices(context_);
-  if (static_cast<int>(listed.size()) == all) {
-    for (int i = 0; i < devices; ++i) serials_[i] = listed[i];
+  const std::set<std::string> distinct(listed.begin(), listed.end());
+  if (static_cast<int>(listed.size()) != all) {
+    std::fprintf(stderr,
+                 "kestrova: libfreenect read the serial numbers of %zu of the %d depth cameras (it "
+                 "cannot read one this user may not open: see the udev rules in the README); no "
+                 "serial is shown, since libfreenect cannot tell which camera lacks one\n",
+                 listed.size(), all);
+  } else if (distinct.size() != listed.size() || distinct.count("")) {
+    std::fprintf(stderr,
+                 "kestrova: two depth cameras gave libfreenect the same serial number; no serial is "
+                 "shown, and the cameras are numbered in libfreenect's order\n");
+  } else {
+    for (size_t i = 0; i < serials_.size(); ++i) serials_[i] = listed[i];
     openBySerial_ =
         OptionalFreenectCall<OpenBySerialFn>("freenect_open_device_by_camera_serial") != nullptr;
-    return;
   }
-  std::fprintf(stderr,
-               "kestrova: libfreenect read the serial numbers of %zu of the %d depth cameras (it "
-               "cannot read one this user may not open: see the udev rules in the README); no "
-               "serial is shown, since libfreenect cannot tell which camera lacks one\n",
-               listed.size(), all);
 }
 
 FreenectContext::~FreenectContext() {

@@ -222,6 +222,20 @@ TEST_F(FreenectFaults, ASerialIsShownOnlyWithTheCameraItBelongsTo) {
       << terminal;
 }
 
+TEST_F(FreenectFaults, CamerasGivingOneSerialAreOpenedByNumber) {
+  Terminal capture;
+  auto bus = OpenBus("devices=2 zeroserial=1 zeroserial=2");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(bus->opened[i], S_OK);
+    EXPECT_EQ(bus->Fetch(i), i + 1);
+    EXPECT_EQ(bus->sensors[i]->NuiUniqueId(), "");
+  }
+  const std::string terminal = capture.Text();
+  EXPECT_NE(terminal.find("two depth cameras gave libfreenect the same serial number"),
+            std::string::npos)
+      << terminal;
+}
+
 TEST_F(FreenectFaults, ADeviceClockSteppingBackNeitherGoesBackNorLeaps) {
   Terminal quiet;
   auto bus = OpenBus("devices=1 stepback=1@10");

@@ -6,6 +6,8 @@
 // the bus (1..):
 //   devices=N     N cameras (default 1), serials "SERIAL-K"
 //   noserial=K    camera K's serial cannot be read: the serial list skips it
+//   zeroserial=K  camera K's serial reads 0000000000000000 (as a Kinect for
+//                 Windows' camera when its audio device gives no serial)
 //   denied=K      this user may not open camera K (LIBUSB_ERROR_ACCESS); its
 //                 serial cannot be read either
 //   busy=K        another program holds camera K: its interface cannot be claimed
@@ -46,7 +48,7 @@ constexpr std::uint32_t kStepBackTicks = 600000;  // 10 ms
 constexpr int kMaxDevices = 8;
 
 struct Camera {
-  bool noSerial = false, denied = false, busy = false, silent = false;
+  bool noSerial = false, zeroSerial = false, denied = false, busy = false, silent = false;
   int deadAfter = -1, stepBackAt = -1;
 };
 
@@ -87,6 +89,8 @@ Bus ReadBus() {
       bus.raw = true;
     else if (key == "noserial" && c)
       c->noSerial = true;
+    else if (key == "zeroserial" && c)
+      c->zeroSerial = true;
     else if (key == "denied" && c)
       c->denied = true;
     else if (key == "busy" && c)
@@ -266,8 +270,9 @@ int freenect_list_device_attributes(freenect_context* context, freenect_device_a
   for (int k = 1; k <= context->bus.count; ++k) {
     const Camera& camera = context->bus.cameras[k - 1];
     if (camera.noSerial || camera.denied) continue;
-    auto* item =
-        new freenect_device_attributes{nullptr, strdup(("SERIAL-" + std::to_string(k)).c_str())};
+    auto* item = new freenect_device_attributes{
+        nullptr,
+        strdup(camera.zeroSerial ? "0000000000000000" : ("SERIAL-" + std::to_string(k)).c_str())};
     *next = item;
     next = &item->next;
     ++count;
