@@ -87,6 +87,8 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
 
  protected:
   void Produce() override { WaitForShutdown(); }  // frames come from libfreenect's callback
+  // A lost camera's last frames are from before it went: not handed out.
+  HRESULT BeforeFetch() override { return lost_ ? E_NUI_DEVICE_NOT_CONNECTED : S_OK; }
 
  private:
   std::string Name() const { return context_->CameraName(index_); }
@@ -125,7 +127,7 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
                  "kestrova: %s lost: libfreenect marked its USB device dead (unplugged, or its "
                  "cable or hub failed); the other cameras go on\n",
                  Name().c_str());
-    Queue().Stop();    // fetches answer "not connected" once its last frames are taken
+    Queue().Stop();    // wakes a fetch waiting for this camera: "not connected"
     SignalFrameEnd();  // and a loop waiting for this camera's frame wakes to find out
     return false;
   }
