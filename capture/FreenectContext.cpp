@@ -113,7 +113,6 @@ FreenectDevice* FreenectContext::Open(int index) {
   }
   auto opened = std::make_unique<FreenectDevice>();
   opened->device = device;
-  opened->number = index + 1;
   opened->serial = serials_[index];
   freenect_set_user(device, opened.get());
   freenect_set_depth_callback(device, &FreenectContext::OnDepth);

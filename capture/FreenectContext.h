@@ -44,7 +44,6 @@ class FreenectStream {
 // frame from reaching a stream that is being detached.
 struct FreenectDevice {
   freenect_device* device = nullptr;
-  int number = 0;      // the camera's number, 1 to 4
   std::string serial;  // empty when unknown
   std::mutex routeMutex;
   FreenectStream* stream = nullptr;  // guarded by routeMutex
