@@ -1,6 +1,8 @@
 #include "capture/FreenectFrames.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "capture/NuiSensor.h"
 
@@ -39,14 +41,30 @@ void HalveRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels) {
   }
 }
 
-std::int64_t TimeStampUnwrapper::Milliseconds(std::uint32_t ticks) {
+double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm) {
+  return 4 * referencePixelSizeMm / referenceDistanceMm;
+}
+
+std::int64_t TimeStampUnwrapper::Milliseconds(std::uint32_t ticks, std::int64_t hostMs) {
+  constexpr std::int64_t kTicksPerMs = 60000;
+  constexpr std::int64_t kWrap = std::int64_t{1} << 32;
+  // Frames reach the host within a fraction of a second of being stamped.
+  constexpr std::int64_t kTrustedTicks = 1000 * kTicksPerMs;
   if (first_) {
     first_ = false;
   } else {
-    total_ += static_cast<std::uint32_t>(ticks - last_);  // modulo 2^32: across a wrap too
+    const std::int64_t step = static_cast<std::uint32_t>(ticks - lastTicks_);  // 0 .. 2^32 - 1
+    const std::int64_t hostTicks = std::max<std::int64_t>(0, hostMs - lastHostMs_) * kTicksPerMs;
+    // The wraps that bring the device's step nearest the host's; -1 is a step back.
+    const std::int64_t wraps =
+        std::max<std::int64_t>(-1, std::llround(static_cast<double>(hostTicks - step) / kWrap));
+    std::int64_t elapsed = step + wraps * kWrap;
+    if (std::llabs(elapsed - hostTicks) > kTrustedTicks) elapsed = hostTicks;
+    total_ += std::max<std::int64_t>(0, elapsed);
   }
-  last_ = ticks;
-  return startMs_ + static_cast<std::int64_t>(total_ / 60000);
+  lastTicks_ = ticks;
+  lastHostMs_ = hostMs;
+  return startMs_ + total_ / kTicksPerMs;
 }
 
 }  // namespace kestrova

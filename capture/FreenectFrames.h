@@ -19,19 +19,32 @@ void HalveDepthFrame(const std::uint16_t* depthMm, std::uint16_t* pixels);
 void HalveRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels);
 std::uint16_t RawDisparityToMm(std::uint16_t raw);
 
+// The inverse focal length at 320 x 240 that a device's zero-plane values
+// imply. libfreenect's reference pixel size is that of the 1280-wide sensor
+// image, so a pixel of the 640-wide depth image is twice it, and one of the
+// 320-wide frames four times: 4 * pixelSize / referenceDistance.
+double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm);
+
 // libfreenect's frame time stamp counts a 60 MHz clock in 32 bits and wraps
-// about every 71.6 s. This turns successive stamps into milliseconds that go
-// on rising across wraps, counted from `startMs` at the first frame.
+// about every 71.6 s. Between two frames the counter may have wrapped any
+// number of times (a camera that stalled, a long gap) or stepped back a
+// little; the host's monotonic clock between the two frames picks the number
+// of wraps. The result is milliseconds counted from `startMs` at the first
+// frame, which never go back: a step back holds the stamp, and a counter that
+// disagrees with the host clock by more than a second (one that was reset)
+// is replaced by the host's time for that step.
 class TimeStampUnwrapper {
  public:
   explicit TimeStampUnwrapper(std::int64_t startMs = 0) : startMs_(startMs) {}
-  std::int64_t Milliseconds(std::uint32_t ticks);
+  // `hostMs`: the host's monotonic clock, in milliseconds, when the frame came.
+  std::int64_t Milliseconds(std::uint32_t ticks, std::int64_t hostMs);
 
  private:
   std::int64_t startMs_;
   bool first_ = true;
-  std::uint32_t last_ = 0;
-  std::uint64_t total_ = 0;  // ticks since the first frame
+  std::uint32_t lastTicks_ = 0;
+  std::int64_t lastHostMs_ = 0;
+  std::int64_t total_ = 0;  // device ticks since the first frame, never falling
 };
 
 }  // namespace kestrova

@@ -1,19 +1,18 @@
 #include "capture/FreenectSensor.h"
 
-#include <dlfcn.h>
 #include <libfreenect.h>
+#include <libfreenect_registration.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
-#include <vector>
 
+#include "capture/DepthConversion.h"
+#include "capture/FreenectContext.h"
 #include "capture/FreenectFrames.h"
 #include "capture/QueuedSensor.h"
-#include "core/Settings.h"
 
 namespace kestrova {
 
@@ -21,49 +20,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Calls that not every libfreenect build has (the fake device library lacks
-// them): looked up at run time, so a missing one is skipped, not fatal.
-using SetFlagFn = int (*)(freenect_device*, freenect_flag, freenect_flag_value);
-using ListAttributesFn = int (*)(freenect_context*, freenect_device_attributes**);
-using FreeAttributesFn = void (*)(freenect_device_attributes*);
+// A started stream that delivers nothing in this time is not streaming (a
+// Kinect's first frame comes well within a second).
+constexpr auto kFirstFrameWait = std::chrono::seconds(2);
+// While libfreenect reports a dead device, a stream silent this long (nine
+// frame periods) is that device's.
+constexpr auto kSilentWhenDead = std::chrono::milliseconds(300);
 
-template <class Fn>
-Fn Optional(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+using SetFlagFn = int (*)(freenect_device*, freenect_flag, freenect_flag_value);
+using CopyRegistrationFn = freenect_registration (*)(freenect_device*);
+using DestroyRegistrationFn = int (*)(freenect_registration*);
+
+std::int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class FreenectSensor;
-
-// The libfreenect context, its devices and the one event thread.
-class FreenectContext {
+class FreenectSensor : public QueuedSensor, private FreenectStream {
  public:
-  static std::shared_ptr<FreenectContext> Create(std::string* error);
-  ~FreenectContext();
-
-  int DeviceCount() { return freenect_num_devices(context_); }
-  std::string Serial(int index) const { return index < static_cast<int>(serials_.size()) ? serials_[index] : ""; }
-  freenect_device* Open(int index);
-  // Routes a device's frames to `sensor`; nullptr stops them. Once this
-  // returns, no frame is being handed to the previous sensor.
-  void Attach(freenect_device* device, FreenectSensor* sensor);
-  void StartEvents();
-
- private:
-  FreenectContext() = default;
-  static void OnDepth(freenect_device* device, void* depth, std::uint32_t timestamp);
-  void ProcessEvents();
-
-  freenect_context* context_ = nullptr;
-  std::vector<std::string> serials_;
-  std::vector<freenect_device*> devices_;
-  std::mutex routeMutex_;
-  std::thread events_;
-  std::atomic<bool> stop_{false};
-};
-
-class FreenectSensor : public QueuedSensor {
- public:
-  FreenectSensor(int index, std::shared_ptr<FreenectContext> context, freenect_device* device)
+  FreenectSensor(int index, std::shared_ptr<FreenectContext> context, FreenectDevice* device)
       : QueuedSensor(index), context_(std::move(context)), device_(device) {}
   ~FreenectSensor() override { NuiShutdown(); }
 
@@ -74,7 +48,8 @@ class FreenectSensor : public QueuedSensor {
   }
 
   HRESULT NuiImageStreamOpen(int imageType, int resolution, std::uint32_t streamFlags,
-                             std::uint32_t frameLimit, ManualResetEvent*, NuiStreamHandle* stream) override {
+                             std::uint32_t frameLimit, ManualResetEvent*,
+                             NuiStreamHandle* stream) override {
     if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240)
       return E_INVALIDARG;
     if (!ChooseDepthMode()) return E_FAIL;
@@ -82,11 +57,24 @@ class FreenectSensor : public QueuedSensor {
     HRESULT opened = OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
     if (!Succeeded(opened)) return opened;
     context_->Attach(device_, this);
-    if (freenect_start_depth(device_) < 0) {
+    if (freenect_start_depth(device_->device) < 0) {
       context_->Attach(device_, nullptr);
+      std::fprintf(stderr, "kestrova: %s could not start its depth stream\n", Name().c_str());
       return E_FAIL;
     }
     context_->StartEvents();
+    if (!WaitForFirstFrame()) {
+      // freenect_start_depth succeeds even when no transfer could be submitted.
+      std::fprintf(stderr,
+                   "kestrova: %s is not streaming: no depth frame within %lld s of starting (likely "
+                   "cause: USB bandwidth, e.g. two cameras on one USB controller); treated as missing\n",
+                   Name().c_str(), static_cast<long long>(kFirstFrameWait.count()));
+      freenect_stop_depth(device_->device);  // its transfers hold bandwidth the others need
+      context_->Attach(device_, nullptr);
+      Queue().Stop();
+      return E_NUI_DEVICE_NOT_CONNECTED;
+    }
+    TellDepthGeometry();
     return S_OK;
   }
 
@@ -95,10 +83,27 @@ class FreenectSensor : public QueuedSensor {
     QueuedSensor::NuiShutdown();
   }
 
-  std::string NuiUniqueId() const override { return context_->Serial(index_); }
+  std::string NuiUniqueId() const override { return device_->serial; }
 
-  // On the event thread: one 640 x 480 frame.
-  void Deliver(const std::uint16_t* depth, std::uint32_t ticks) {
+ protected:
+  void Produce() override { WaitForShutdown(); }  // frames come from libfreenect's callback
+  // A lost camera's last frames are from before it went: not handed out.
+  HRESULT BeforeFetch() override { return lost_ ? E_NUI_DEVICE_NOT_CONNECTED : S_OK; }
+
+ private:
+  std::string Name() const { return context_->CameraName(index_); }
+
+  // Under the device's route lock, on whichever thread libfreenect calls from.
+  void OnDepthFrame(const std::uint16_t* depth, std::uint32_t ticks) override {
+    if (lost_) return;
+    lastFrame_ = Clock::now();
+    if (!streaming_) {
+      {
+        std::lock_guard<std::mutex> lock(firstFrameMutex_);
+        firstFrameCame_ = true;
+      }
+      firstFrame_.notify_all();
+    }
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (!buffer) return;
     if (millimetres_) {
@@ -106,19 +111,34 @@ class FreenectSensor : public QueuedSensor {
     } else {
       HalveRawDisparityFrame(depth, buffer->pixels.data());
     }
-    if (!unwrapper_) {
-      const auto sinceInit = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - initialised_);
-      unwrapper_ = std::make_unique<TimeStampUnwrapper>(sinceInit.count());
-    }
+    const std::int64_t hostMs = MillisecondsSince(initialised_);
+    if (!unwrapper_) unwrapper_ = std::make_unique<TimeStampUnwrapper>(hostMs);
     NuiTimeStamp stamp;
-    stamp.QuadPart = unwrapper_->Milliseconds(ticks);
+    stamp.QuadPart = unwrapper_->Milliseconds(ticks, hostMs);
     if (Queue().Publish(std::move(buffer), stamp, frameNumber_++)) SignalFrameEnd();
   }
 
- protected:
-  void Produce() override { WaitForShutdown(); }  // frames come from the event thread
+  // Under the device's route lock, on the event thread.
+  bool OnSomeDeviceDead(Clock::time_point now) override {
+    if (lost_ || !streaming_) return false;
+    if (now - lastFrame_ < kSilentWhenDead) return true;
+    lost_ = true;
+    std::fprintf(stderr,
+                 "kestrova: %s lost: libfreenect marked its USB device dead (unplugged, or its "
+                 "cable or hub failed); the other cameras go on\n",
+                 Name().c_str());
+    Queue().Stop();    // wakes a fetch waiting for this camera: "not connected"
+    SignalFrameEnd();  // and a loop waiting for this camera's frame wakes to find out
+    return false;
+  }
 
- private:
+  bool WaitForFirstFrame() {
+    std::unique_lock<std::mutex> lock(firstFrameMutex_);
+    if (!firstFrame_.wait_for(lock, kFirstFrameWait, [this] { return firstFrameCame_; })) return false;
+    streaming_ = true;
+    return true;
+  }
+
   // Millimetres at 640 x 480 where the device offers them, else raw disparity.
   bool ChooseDepthMode() {
     const int count = freenect_get_depth_mode_count();
@@ -128,7 +148,7 @@ class FreenectSensor : public QueuedSensor {
         if (!mode.is_valid || mode.resolution != FREENECT_RESOLUTION_MEDIUM) continue;
         const bool mm = mode.depth_format == FREENECT_DEPTH_MM;
         if (mm != wantMillimetres || (!mm && mode.depth_format != FREENECT_DEPTH_11BIT)) continue;
-        if (freenect_set_depth_mode(device_, mode) < 0) continue;
+        if (freenect_set_depth_mode(device_->device, mode) < 0) continue;
         millimetres_ = mm;
         return true;
       }
@@ -138,98 +158,57 @@ class FreenectSensor : public QueuedSensor {
 
   void AskForNearMode() {
     static std::atomic<bool> told{false};
-    const SetFlagFn setFlag = Optional<SetFlagFn>("freenect_set_flag");
-    if (setFlag && setFlag(device_, FREENECT_NEAR_MODE, FREENECT_ON) >= 0) return;
+    const SetFlagFn setFlag = OptionalFreenectCall<SetFlagFn>("freenect_set_flag");
+    if (setFlag && setFlag(device_->device, FREENECT_NEAR_MODE, FREENECT_ON) >= 0) return;
     if (!told.exchange(true))
-      std::fprintf(stderr, "kestrova: camera %d has no near mode (only the Kinect for Windows has); "
-                           "going on without it\n", index_ + 1);
+      std::fprintf(stderr,
+                   "kestrova: camera %d has no near mode (only the Kinect for Windows has); "
+                   "going on without it\n",
+                   index_ + 1);
+  }
+
+  // Once at start: the depth mode, and the device's own geometry against
+  // the pipeline's fixed inverse focal length, where libfreenect tells it.
+  void TellDepthGeometry() {
+    const char* mode = millimetres_ ? "depth in millimetres"
+                                    : "raw disparity converted to millimetres (no millimetre mode)";
+    const auto copy = OptionalFreenectCall<CopyRegistrationFn>("freenect_copy_registration");
+    const auto destroy = OptionalFreenectCall<DestroyRegistrationFn>("freenect_destroy_registration");
+    if (!copy || !destroy) {
+      std::fprintf(stderr, "kestrova: %s: %s; this libfreenect does not tell the device's geometry\n",
+                   Name().c_str(), mode);
+      return;
+    }
+    freenect_registration registration = copy(device_->device);
+    const freenect_zero_plane_info zeroPlane = registration.zero_plane_info;
+    destroy(&registration);
+    if (!(zeroPlane.reference_distance > 0) || !(zeroPlane.reference_pixel_size > 0)) {
+      std::fprintf(stderr, "kestrova: %s: %s; the device did not report its geometry\n", Name().c_str(),
+                   mode);
+      return;
+    }
+    std::fprintf(stderr,
+                 "kestrova: %s: %s; reference distance %.1f mm, pixel size %.4f mm: inverse focal "
+                 "length %.6f at %d x %d (the pipeline uses %.6f)\n",
+                 Name().c_str(), mode, zeroPlane.reference_distance, zeroPlane.reference_pixel_size,
+                 DeviceInverseFocalLength(zeroPlane.reference_distance, zeroPlane.reference_pixel_size),
+                 kDepthWidth, kDepthHeight, kInverseFocalLength);
   }
 
   std::shared_ptr<FreenectContext> context_;
-  freenect_device* device_;
+  FreenectDevice* device_;
   bool millimetres_ = true;
   Clock::time_point initialised_ = Clock::now();
+  // Frame state: written under the device's route lock.
   std::unique_ptr<TimeStampUnwrapper> unwrapper_;
   std::uint32_t frameNumber_ = 0;
+  Clock::time_point lastFrame_ = Clock::now();
+  std::atomic<bool> lost_{false};
+  std::atomic<bool> streaming_{false};
+  std::mutex firstFrameMutex_;
+  std::condition_variable firstFrame_;
+  bool firstFrameCame_ = false;
 };
-
-std::shared_ptr<FreenectContext> FreenectContext::Create(std::string* error) {
-  std::shared_ptr<FreenectContext> context(new FreenectContext());
-  if (freenect_init(&context->context_, nullptr) < 0 || context->context_ == nullptr) {
-    context->context_ = nullptr;
-    *error = "no depth sensor found (libfreenect could not reach the USB devices)";
-    return nullptr;
-  }
-  freenect_set_log_level(context->context_, FREENECT_LOG_FATAL);
-  freenect_select_subdevices(context->context_, FREENECT_DEVICE_CAMERA);
-  const ListAttributesFn list = Optional<ListAttributesFn>("freenect_list_device_attributes");
-  const FreeAttributesFn release = Optional<FreeAttributesFn>("freenect_free_device_attributes");
-  freenect_device_attributes* attributes = nullptr;
-  if (list && release && list(context->context_, &attributes) >= 0) {
-    for (freenect_device_attributes* a = attributes; a; a = a->next)
-      context->serials_.push_back(a->camera_serial ? a->camera_serial : "");
-    release(attributes);
-  }
-  return context;
-}
-
-FreenectContext::~FreenectContext() {
-  stop_ = true;
-  if (events_.joinable()) events_.join();
-  for (freenect_device* device : devices_) {
-    freenect_stop_depth(device);
-    freenect_close_device(device);
-  }
-  if (context_) freenect_shutdown(context_);
-}
-
-freenect_device* FreenectContext::Open(int index) {
-  freenect_device* device = nullptr;
-  if (freenect_open_device(context_, &device, index) < 0 || device == nullptr) return nullptr;
-  freenect_set_user(device, nullptr);
-  freenect_set_depth_callback(device, &FreenectContext::OnDepth);
-  devices_.push_back(device);
-  return device;
-}
-
-void FreenectContext::Attach(freenect_device* device, FreenectSensor* sensor) {
-  std::lock_guard<std::mutex> lock(routeMutex_);
-  freenect_set_user(device, sensor);
-}
-
-void FreenectContext::StartEvents() {
-  std::lock_guard<std::mutex> lock(routeMutex_);
-  if (!events_.joinable()) events_ = std::thread(&FreenectContext::ProcessEvents, this);
-}
-
-// The user pointer of a device is its sensor; the route lock keeps a sensor
-// that is being shut down from receiving a frame half-way
-// (frames arrive inside ProcessEvents, which holds the route lock.)
-void FreenectContext::OnDepth(freenect_device* device, void* depth, std::uint32_t timestamp) {
-  auto* sensor = static_cast<FreenectSensor*>(freenect_get_user(device));
-  if (sensor) sensor->Deliver(static_cast<const std::uint16_t*>(depth), timestamp);
-}
-
-void FreenectContext::ProcessEvents() {
-  int failures = 0;
-  while (!stop_) {
-    timeval timeout{0, 100000};
-    std::unique_lock<std::mutex> lock(routeMutex_);
-    const int result = freenect_process_events_timeout(context_, &timeout);
-    lock.unlock();
-    if (result >= 0) {
-      failures = 0;
-      continue;
-    }
-    // A device unplugged (or a recording played to its end): its frames
-    // stop, the recorder's bounded waits notice. Stop asking after a while.
-    if (++failures == 20) {
-      std::fprintf(stderr, "kestrova: libfreenect stopped delivering events; the depth cameras are gone\n");
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
 
 class FreenectBackend : public SensorBackend {
  public:
@@ -237,9 +216,8 @@ class FreenectBackend : public SensorBackend {
   HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) override {
     if (sensor == nullptr) return E_INVALIDARG;
     sensor->reset();
-    if (index < 0 || index >= kCameraCount || index >= context_->DeviceCount())
-      return E_NUI_DEVICE_NOT_CONNECTED;
-    freenect_device* device = context_->Open(index);
+    if (index < 0 || index >= context_->CameraCount()) return E_NUI_DEVICE_NOT_CONNECTED;
+    FreenectDevice* device = context_->Open(index);
     if (device == nullptr) return E_NUI_DEVICE_NOT_CONNECTED;
     *sensor = std::make_unique<FreenectSensor>(index, context_, device);
     return S_OK;
@@ -255,7 +233,7 @@ class FreenectBackend : public SensorBackend {
 std::unique_ptr<SensorBackend> MakeFreenectBackend(std::string* error) {
   std::shared_ptr<FreenectContext> context = FreenectContext::Create(error);
   if (!context) return nullptr;
-  if (context->DeviceCount() <= 0) {
+  if (context->CameraCount() <= 0) {
     *error = "no depth sensor found (no Kinect-class device is connected)";
     return nullptr;
   }

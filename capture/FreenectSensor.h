@@ -1,10 +1,16 @@
 // Real Kinect-class depth cameras through libfreenect. Up to four devices,
-// by libfreenect's index, each opened for depth alone. One event thread runs
-// libfreenect's event processing for every device; it is stopped and joined
-// when the last sensor is shut down. Depth comes at 640 x 480 in millimetres
-// and is halved to the sensor layer's 320 x 240 (see FreenectFrames.h); time
-// stamps are the device's 60 MHz clock unwrapped into milliseconds since the
-// sensor's initialisation. Near mode is asked for where the device has it.
+// numbered in libfreenect's order and opened by serial where every serial
+// can be read, each for depth alone; one event thread serves them all (see
+// FreenectContext.h). Depth comes at 640 x 480 in millimetres and is halved
+// to the sensor layer's 320 x 240 (see FreenectFrames.h); time stamps are
+// the device's 60 MHz clock unwrapped into milliseconds since the sensor's
+// initialisation. Near mode is asked for where the device has it.
+//
+// A camera that starts its stream but delivers no frame (USB bandwidth)
+// fails to open its stream, as a missing one. A camera whose USB device
+// libfreenect marks dead (unplugged) is lost: its fetches answer
+// E_NUI_DEVICE_NOT_CONNECTED at once, while the others go on. The terminal
+// is told of both, with the camera's number and serial.
 #pragma once
 
 #include <memory>
