@@ -1,0 +1,31 @@
+// Between a camera's pose numbers (x, y, z in cm; rx, ry, rz in degrees)
+// and its rigid transform M = T * Rz(rz) * Ry(ry) * Rx(rx), the pipeline's
+// pose convention, with the translation in PCL units (cm times the
+// calibration).
+//
+// Going back from a matrix to angles has two solutions in general (ry and
+// 180 - ry); the one nearer the typed angles is kept. At ry = +-90 degrees
+// only rx - rz (at +90) or rx + rz (at -90) is defined: the split nearest the
+// typed rx and rz is chosen. A rotation within 0.05 degrees of ry = +-90 is
+// given exactly +-90 with such a split, since there the single angles swing
+// wildly with the smallest change of the matrix.
+#pragma once
+
+#include <Eigen/Geometry>
+
+#include "core/Settings.h"
+
+namespace kestrova {
+
+// The pose transform in double precision.
+Eigen::Isometry3d PoseMatrix(const CameraSetting& camera, double calibration);
+
+// The pose numbers of `pose` at `calibration`; colour and depth limit, and
+// the choice among equivalent angles, come from `typed`.
+CameraSetting PoseFromMatrix(const Eigen::Isometry3d& pose, double calibration,
+                             const CameraSetting& typed);
+
+// The angle of the rotation between two rotations, in degrees.
+double RotationAngleDegrees(const Eigen::Matrix3d& a, const Eigen::Matrix3d& b);
+
+}  // namespace kestrova
