@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "capture/NuiSensor.h"
+#include "capture/DepthImage.h"
 
 namespace kestrova {
 
@@ -58,10 +58,8 @@ bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, s
     *error = path + ": not a binary PGM (P5) file";
     return false;
   }
-  const bool full = width == 2 * kDepthWidth && height == 2 * kDepthHeight;
-  if (!full && !(width == kDepthWidth && height == kDepthHeight)) {
-    *error = path + ": frame is " + std::to_string(width) + " x " + std::to_string(height) +
-             ", expected 320 x 240 or 640 x 480";
+  if (!IsDepthImageSize(width, height)) {
+    *error = path + ": " + DepthImageSizeProblem(width, height);
     return false;
   }
   const int bytesPerSample = maxval > 255 ? 2 : 1;
@@ -70,18 +68,10 @@ bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, s
     *error = path + ": file ends inside the pixel data";
     return false;
   }
-  pixels.assign(kDepthPixels, 0);
-  const int step = full ? 2 : 1;
-  for (int row = 0; row < kDepthHeight; ++row) {
-    for (int column = 0; column < kDepthWidth; ++column) {
-      size_t sample = static_cast<size_t>(row * step) * width + static_cast<size_t>(column * step);
-      unsigned depth = bytesPerSample == 2
-                           ? (unsigned{data[2 * sample]} << 8) | data[2 * sample + 1]
-                           : data[sample];
-      pixels[row * kDepthWidth + column] =
-          depth > 8191 ? 0 : static_cast<std::uint16_t>(depth << 3);
-    }
-  }
+  DepthImageToPixels(width, [&](int row, int column) {
+    const size_t at = static_cast<size_t>(row) * width + static_cast<size_t>(column);
+    return bytesPerSample == 2 ? (unsigned{data[2 * at]} << 8) | data[2 * at + 1] : unsigned{data[at]};
+  }, pixels);
   return true;
 }
 

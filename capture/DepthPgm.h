@@ -1,8 +1,7 @@
 // Depth frames as 16-bit binary PGM files (Netpbm P5, big-endian samples
-// when maxval > 255), holding depth in millimetres. 320 x 240 frames are
-// taken as they are; 640 x 480 frames are halved by taking every second
-// pixel of every second row. The reader treats the file as untrusted: any
-// other size, a bad header or a short file is refused with a reason.
+// when maxval > 255), holding depth in millimetres, read into sensor pixels
+// as DepthImage.h says. The reader treats the file as untrusted: any other
+// size, a bad header or a short file is refused with a reason.
 #pragma once
 
 #include <cstdint>

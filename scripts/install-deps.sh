@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ make pkg-config
-  libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev
+  libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev libpng-dev
   qtbase5-dev libx11-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev pcl-tools
