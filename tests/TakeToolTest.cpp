@@ -242,7 +242,9 @@ TEST_F(TakeToolTest, UntrustedFilesNeverCrashTheTool) {
     EXPECT_LT(run.status, 2) << verb << "\n" << run.output;
   }
   CommandRun verify = Take("verify " + take_.path());
-  EXPECT_NE(verify.output.find("2147483647 points need"), std::string::npos) << verify.output;
+  EXPECT_NE(verify.output.find("PCL1.dat: record 0 at byte 0: point count 2147483647 is more than a frame has pixels"),
+            std::string::npos)
+      << verify.output;
   TempDir out;
   EXPECT_LT(Take("export " + take_.path() + " --to " + out.path()).status, 2);
 }
