@@ -248,6 +248,25 @@ TEST(EngineTake, TwoCamerasGetEqualLinesAndRecordsNumberedFromZero) {
   EXPECT_NE(params.find("CAM: 1 0 1 0 \r\n"), std::string::npos);
 }
 
+TEST(EngineTake, ATakeWhoseEnabledCamerasHaveNoSensorIsRefused) {
+  TempDir dir;
+  auto engine = SimEngine("sim:2", dir.path());  // cameras 3 and 4 have no sensor
+  EnableCameras(*engine, {0, 0, 1, 1});
+  std::string error;
+  EXPECT_FALSE(engine->StartRecording(&error));
+  EXPECT_EQ(error, "none of the enabled cameras has a sensor");
+  EXPECT_FALSE(engine->IsRecording());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("RECPARAM.txt")));
+
+  // A take of no camera at all still runs, leaving its settings snapshot.
+  EnableCameras(*engine, {0, 0, 0, 0});
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(dir.File("RECPARAM.txt")));
+  auto giveUp = std::chrono::steady_clock::now() + 10s;
+  while (engine->TakeThreadAlive() && !engine->StopRecording() && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(5ms);
+}
+
 TEST(EngineTake, AFailedFetchLeavesAGapInThatCameraOnly) {
   TempDir dir;
   auto engine = SimEngine("sim:2,failfetch=2@3", dir.path());
