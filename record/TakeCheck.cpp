@@ -107,6 +107,21 @@ void ReadTakeParams(const std::string& dir, TakeReport* report) {
   report->timeText = Printable(time.substr(0, 64));
 }
 
+std::vector<CameraReport> FindCameras(const std::string& dir, const TakeReport& report) {
+  std::vector<CameraReport> cameras;
+  for (int n = 1; n <= kCameraCount; ++n) {
+    CameraReport camera;
+    camera.number = n;
+    camera.inTake = report.hasParams ? report.settings.cameraEnabled[n - 1] != 0 : true;
+    std::error_code ignored;
+    camera.hasPoints = fs::exists(fs::symlink_status(fs::path(dir) / ("PCL" + std::to_string(n) + ".dat"), ignored));
+    camera.hasTimeStamps = fs::exists(fs::symlink_status(fs::path(dir) / ("TS" + std::to_string(n) + ".txt"), ignored));
+    // A camera enabled in the take without files had no sensor: nothing to read.
+    if (camera.hasPoints || camera.hasTimeStamps) cameras.push_back(camera);
+  }
+  return cameras;
+}
+
 void CheckTakeHasFiles(TakeReport* report) {
   if (!report->hasParams) return;
   std::string enabled;
@@ -272,23 +287,15 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
   TakeReport report;
   report.dir = dir;
   ReadTakeParams(dir, &report);
+  report.cameraReports = FindCameras(dir, report);
   std::vector<float> xyz;
-  for (int n = 1; n <= kCameraCount; ++n) {
-    CameraReport camera;
-    camera.number = n;
-    camera.inTake = report.hasParams ? report.settings.cameraEnabled[n - 1] != 0 : true;
-    std::error_code ignored;
-    camera.hasPoints = fs::exists(fs::symlink_status(fs::path(dir) / ("PCL" + std::to_string(n) + ".dat"), ignored));
-    camera.hasTimeStamps = fs::exists(fs::symlink_status(fs::path(dir) / ("TS" + std::to_string(n) + ".txt"), ignored));
-    // A camera enabled in the take without files had no sensor: nothing to read.
-    if (!camera.hasPoints && !camera.hasTimeStamps) continue;
+  for (CameraReport& camera : report.cameraReports) {
     CameraScan reader;
     reader.Open(dir, &camera);
     CameraScan::Pair pair;
     while (reader.Next(scan == TakeScan::Everything ? &xyz : nullptr, &pair) != CameraScan::Step::End) {
     }
     reader.Finish();
-    report.cameraReports.push_back(std::move(camera));
   }
   CheckTakeHasFiles(&report);
   return report;

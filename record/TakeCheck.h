@@ -59,6 +59,10 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan = TakeScan::Everyth
 // unreadable snapshot leaves every camera with files in the take.
 void ReadTakeParams(const std::string& dir, TakeReport* report);
 
+// The cameras in the take (RECPARAM.txt enables them) or with files in
+// `dir`, numbers rising, with which of their files are present.
+std::vector<CameraReport> FindCameras(const std::string& dir, const TakeReport& report);
+
 // After the cameras are read: a take whose enabled cameras left no file at
 // all is a fault (nothing was recorded).
 void CheckTakeHasFiles(TakeReport* report);

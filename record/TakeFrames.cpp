@@ -25,18 +25,10 @@ bool TakeFrames::Open(const std::string& dir, std::string* error) {
   report_ = TakeReport();
   report_.dir = dir;
   ReadTakeParams(dir, &report_);
-  report_.cameraReports.reserve(kCameraCount);  // the scans keep pointers into it
+  report_.cameraReports = FindCameras(dir, report_);  // not resized again: the scans point into it
   std::vector<int> slots;
-  for (int n = 1; n <= kCameraCount; ++n) {
-    CameraReport camera;
-    camera.number = n;
-    camera.inTake = report_.hasParams ? report_.settings.cameraEnabled[n - 1] != 0 : true;
-    camera.hasPoints = fs::exists(fs::path(dir) / ("PCL" + std::to_string(n) + ".dat"), ignored);
-    camera.hasTimeStamps = fs::exists(fs::path(dir) / ("TS" + std::to_string(n) + ".txt"), ignored);
-    if (!camera.hasPoints && !camera.hasTimeStamps) continue;
-    report_.cameraReports.push_back(camera);
-    if (camera.inTake) slots.push_back(n - 1);
-  }
+  for (const CameraReport& camera : report_.cameraReports)
+    if (camera.inTake) slots.push_back(camera.number - 1);
   CheckTakeHasFiles(&report_);
   Index(slots);
   for (const CameraReport& camera : report_.cameraReports)
