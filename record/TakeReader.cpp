@@ -96,6 +96,12 @@ bool FileBytes::Refill() {
 }
 
 size_t FileBytes::Read(void* out, size_t count) {
+  if (count <= end_ - begin_) {  // the usual case: a count or a line from the buffer
+    std::memcpy(out, buffer_.data() + begin_, count);
+    begin_ += count;
+    offset_ += count;
+    return count;
+  }
   auto* to = static_cast<unsigned char*>(out);
   size_t done = 0;
   while (done < count) {
