@@ -17,6 +17,7 @@
 #include "app/FloatText.h"
 #include "app/FolderEdit.h"
 #include "preview/Calibration.h"
+#include "record/ExistingTake.h"
 
 namespace kestrova {
 
@@ -340,12 +341,23 @@ void CKestrovaDlg::OnRecordClicked() {
   // The directory in the locale's encoding (UTF-8), as the take files name it.
   engine_->SetOutputDir(outputDir_->text().toLocal8Bit().toStdString());
   if (engine_->IsRecording()) return;
+  if (!MayReplaceTake()) return;
   std::string error;
   if (engine_->StartRecording(&error)) {
     watchingTake_ = true;
   } else {
     prompt_(this, "The take could not start: " + QString::fromStdString(error));
   }
+}
+
+// A new take replaces the take files in its directory: only when the
+// operator says so.
+bool CKestrovaDlg::MayReplaceTake() {
+  const std::string dir = engine_->OutputDir();
+  const std::string existing = DescribeExistingTake(dir);
+  if (existing.empty()) return true;
+  return askReplace_(this, QString("%1 already holds %2.\n\nReplace it with a new take?")
+                               .arg(QString::fromLocal8Bit(dir.c_str()), QString::fromStdString(existing)));
 }
 
 void CKestrovaDlg::OnStopClicked() {

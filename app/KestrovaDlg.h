@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/Prompter.h"
+#include "app/ReplaceQuestion.h"
 #include "core/Recorder.h"
 #include "core/SettingsOwner.h"
 
@@ -64,6 +65,7 @@ class CKestrovaDlg : public QDialog {
   CRecorder* engine() const { return engine_.get(); }
   SettingsOwner& settings() { return settings_; }
   void SetPrompter(Prompter prompt) { prompt_ = std::move(prompt); }
+  void SetReplaceQuestion(ReplaceQuestion ask) { askReplace_ = std::move(ask); }
   // Makes the length dialog for "Set"; tests may supply their own.
   void SetLengthDialogFactory(std::function<int(float* length)> ask) { askLength_ = std::move(ask); }
 
@@ -83,12 +85,14 @@ class CKestrovaDlg : public QDialog {
   void BuildControls();
   QLineEdit* AddEdit(int id, const char* name, const char* label, QRect labelDlu, QRect dlu);
   void ReportTakeEnd();
+  bool MayReplaceTake();
   int AskLength(float* length);
 
   Options options_;
   SettingsOwner settings_;
   std::unique_ptr<CRecorder> engine_;
   Prompter prompt_ = ShowPrompt;
+  ReplaceQuestion askReplace_ = AskToReplace;
   std::function<int(float*)> askLength_;
   QTimer timer_;
   bool watchingTake_ = false;

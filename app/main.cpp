@@ -57,10 +57,8 @@ int main(int argc, char** argv) {
   } else {
     backend = kestrova::MakeRealSensorBackend(&error);
     if (!backend) {
-      std::fprintf(stderr,
-                   "kestrova: %s; every camera is disabled. To try Kestrova on simulated "
-                   "cameras, start it with --sensors sim\n",
-                   error.c_str());
+      std::fprintf(stderr, "kestrova: %s; every camera is disabled. %s\n", error.c_str(),
+                   kestrova::kTrySimulatedCameras);
       backend = kestrova::MakeNoSensorBackend();
     }
   }

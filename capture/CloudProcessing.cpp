@@ -5,7 +5,6 @@
 #include <limits>
 
 #include <pcl/common/common.h>
-#include <pcl/common/eigen.h>
 #include <pcl/common/transforms.h>
 #include <pcl/filters/passthrough.h>
 #include <pcl/filters/voxel_grid.h>
@@ -47,16 +46,29 @@ bool CanThin(const Cloud& cloud, float leaf) {
   return true;
 }
 
+// The elementary rotation about one axis, counter-clockwise. The sine and
+// cosine are taken in double from the float angle and stored as floats, so
+// every entry is the float nearest to the true value (the library's own
+// builder takes the cosine in single precision, a float step off for some
+// angles).
+Eigen::Affine3f Rotation(int axis, float radians) {
+  const float c = static_cast<float>(std::cos(static_cast<double>(radians)));
+  const float s = static_cast<float>(std::sin(static_cast<double>(radians)));
+  const int a = (axis + 1) % 3, b = (axis + 2) % 3;  // the plane the rotation turns
+  Eigen::Affine3f r = Eigen::Affine3f::Identity();
+  r(a, a) = c;
+  r(a, b) = -s;
+  r(b, a) = s;
+  r(b, b) = c;
+  return r;
+}
+
 Eigen::Affine3f PoseTransform(const CameraSetting& camera, float s) {
-  Eigen::Affine3f rx, ry, rz, t;
-  pcl::getTransformation(0.0f, 0.0f, 0.0f, Radians(camera.rx), 0.0f, 0.0f, rx);
-  pcl::getTransformation(0.0f, 0.0f, 0.0f, 0.0f, Radians(camera.ry), 0.0f, ry);
-  pcl::getTransformation(0.0f, 0.0f, 0.0f, 0.0f, 0.0f, Radians(camera.rz), rz);
-  pcl::getTransformation(camera.x * s, camera.y * s, camera.z * s, 0.0f, 0.0f, 0.0f, t);
+  const Eigen::Affine3f t(Eigen::Translation3f(camera.x * s, camera.y * s, camera.z * s));
   Eigen::Affine3f m = Eigen::Affine3f::Identity();
-  m = rx * m;
-  m = ry * m;
-  m = rz * m;
+  m = Rotation(0, Radians(camera.rx)) * m;
+  m = Rotation(1, Radians(camera.ry)) * m;
+  m = Rotation(2, Radians(camera.rz)) * m;
   m = t * m;
   return m;
 }
@@ -68,6 +80,13 @@ CropBox CropLimits(const OperatorSettings& o) {
 
 void ProcessCloud(const Cloud& raw, const OperatorSettings& settings, const CameraSetting& camera,
                   Cloud& work, Cloud& out, Cloud& scratch) {
+  // An empty cloud (a depth limit that keeps no pixel) passes silently: the
+  // library's transform warns about every empty cloud it copies.
+  if (raw.empty()) {
+    work.clear();
+    out.clear();
+    return;
+  }
   const float leaf = LeafSize(settings.calibration, settings.resolution);
   if (CanThin(raw, leaf)) {
     pcl::VoxelGrid<pcl::PointXYZ> grid;
@@ -76,6 +95,10 @@ void ProcessCloud(const Cloud& raw, const OperatorSettings& settings, const Came
     grid.filter(work);
   } else {
     work = raw;
+  }
+  if (work.empty()) {
+    out.clear();
+    return;
   }
 
   pcl::transformPointCloud(work, scratch, PoseTransform(camera, settings.calibration));

@@ -9,7 +9,8 @@
 // positive finite number (a resolution or calibration of 0, below 0 or not
 // finite), or so small that the voxel grid's indices would overflow, the
 // cloud is not thinned (the voxel grid itself returns its input unchanged in
-// the second case, with a warning on every frame).
+// the second case, with a warning on every frame). An empty cloud (a depth
+// limit that keeps no pixel) gives two empty clouds without a word.
 #pragma once
 
 #include <Eigen/Geometry>
@@ -28,7 +29,8 @@ float LeafSize(float calibration, float resolution);
 // True when the voxel grid can thin `cloud` with `leaf`.
 bool CanThin(const Cloud& cloud, float leaf);
 
-// The pose transform of a camera at calibration `s`.
+// The pose transform of a camera at calibration `s`: each elementary
+// rotation from the sine and cosine taken in double, stored as floats.
 Eigen::Affine3f PoseTransform(const CameraSetting& camera, float s);
 
 struct CropBox {

@@ -49,6 +49,8 @@ bool KnownSensorSpec(const std::string& spec) {
 
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
 
+const char kTrySimulatedCameras[] = "To try Kestrova on simulated cameras, start it with --sensors sim";
+
 std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error) {
   return MakeFreenectBackend(error);
 }

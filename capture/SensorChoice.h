@@ -22,6 +22,9 @@ bool KnownSensorSpec(const std::string& spec);
 // Parses the part after "sim:" into `options`; false with a reason otherwise.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);
 
+// What both programs add when they find no real camera.
+extern const char kTrySimulatedCameras[];
+
 // Real depth cameras, when a hardware backend finds any; else nullptr with
 // the reason.
 std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error);

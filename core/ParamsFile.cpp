@@ -1,6 +1,8 @@
 #include "core/ParamsFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -188,6 +190,39 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     return false;
   }
   return true;
+}
+
+namespace {
+
+// The pid of "<name>.tmp<pid>-<n>", or 0 when `entry` is not such a name.
+pid_t TemporaryOwner(const std::string& entry, const std::string& name) {
+  const std::string prefix = name + ".tmp";
+  if (entry.compare(0, prefix.size(), prefix) != 0) return 0;
+  const char* at = entry.c_str() + prefix.size();
+  char* end = nullptr;
+  const long pid = std::strtol(at, &end, 10);
+  if (end == at || *end != '-' || pid <= 0 || pid > INT_MAX) return 0;
+  at = end + 1;
+  std::strtoul(at, &end, 10);
+  if (end == at || *end != '\0' || !std::isdigit(static_cast<unsigned char>(*at))) return 0;
+  return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+void RemoveAbandonedTemporaries(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  DIR* listing = ::opendir(dir.c_str());
+  if (!listing) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const pid_t owner = TemporaryOwner(entry->d_name, name);
+    // A process that still runs may be writing its file right now.
+    if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    ::unlink((dir + entry->d_name).c_str());
+  }
+  ::closedir(listing);
 }
 
 }  // namespace kestrova

@@ -43,4 +43,8 @@ void ReadParams(std::FILE* file, OperatorSettings& settings, CameraSettings& cam
 // On failure nothing at `path` changes and `error` names the path and reason.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error);
 
+// Removes what WriteFileAtomically left beside `path` when its process was
+// killed mid-write ("<path>.tmp<pid>-<n>" of a process that no longer runs).
+void RemoveAbandonedTemporaries(const std::string& path);
+
 }  // namespace kestrova

@@ -3,6 +3,7 @@
 
 #include "core/FramePacer.h"
 #include "core/Recorder.h"
+#include "record/TakeCameras.h"
 
 namespace kestrova {
 
@@ -67,8 +68,9 @@ bool CRecorder::StartRecording(std::string* error) {
   // Every file of the take is opened, and the settings snapshot written,
   // before the take counts as started. A camera without a sensor gets no files.
   OperatorSettings settings = owner->Settings();
-  for (int i = 0; i < kCameraCount; ++i)
-    takeCameras_[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  std::array<bool, kCameraCount> hasSensor;
+  for (int i = 0; i < kCameraCount; ++i) hasSensor[i] = sensors_[i] != nullptr;
+  if (!ChooseTakeCameras(settings.cameraEnabled, hasSensor, &takeCameras_, error)) return false;
   recording_ = true;
   auto writeSnapshot = [this](const std::string& path, std::string* why) {
     return SaveParams(path, why);

@@ -1,5 +1,6 @@
 // What a take directory holds, and whether it is sound: every camera's
-// files read against the format and against each other.
+// files read against the format and against each other, streaming, so the
+// memory used does not grow with the files.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,10 @@ namespace kestrova {
 
 struct CameraReport {
   int number = 0;                // 1..4
-  bool inTake = false;           // enabled in RECPARAM.txt (every camera when it is missing)
+  bool inTake = false;           // enabled in RECPARAM.txt (every camera when it is unreadable)
   bool hasPoints = false;        // PCLn.dat present
   bool hasTimeStamps = false;    // TSn.txt present
-  std::vector<TimeStampLine> lines;
+  long long lineCount = 0;       // whole lines read
   long long records = 0;         // whole records read
   std::uint64_t pointsMin = 0, pointsMax = 0;
   double pointsMean = 0;
@@ -30,8 +31,9 @@ struct CameraReport {
 
 struct TakeReport {
   std::string dir;
-  bool hasParams = false;
-  std::string timeText;          // the TIME: line's text
+  bool paramsPresent = false;    // RECPARAM.txt exists
+  bool hasParams = false;        // ... and reads as a settings file
+  std::string timeText;          // the TIME: line's text, printable characters only
   OperatorSettings settings;
   CameraSettings cameras;
   std::vector<CameraReport> cameraReports;  // cameras in the take or with files
@@ -49,8 +51,73 @@ enum class TakeScan {
   Records,     // record counts and bounds only; the points are skipped
 };
 
-// Reads every file of the take in `dir` (streaming: the point files are
-// never held in memory whole).
+// Reads every file of the take in `dir`.
 TakeReport ExamineTake(const std::string& dir, TakeScan scan = TakeScan::Everything);
+
+// Reads RECPARAM.txt into the report: its settings, or a fault when it is
+// missing, not a regular file, or not ten lines of the settings layout. An
+// unreadable snapshot leaves every camera with files in the take.
+void ReadTakeParams(const std::string& dir, TakeReport* report);
+
+// The cameras in the take (RECPARAM.txt enables them) or with files in
+// `dir`, numbers rising, with which of their files are present.
+std::vector<CameraReport> FindCameras(const std::string& dir, const TakeReport& report);
+
+// After the cameras are read: a take whose enabled cameras left no file at
+// all is a fault (nothing was recorded).
+void CheckTakeHasFiles(TakeReport* report);
+
+// One camera's time-stamp list and point stream, read in step: line i with
+// record i. Both files are read to their ends, so the report holds the
+// counts, the figures and every fault; the pairs come out as they are read.
+class CameraScan {
+ public:
+  struct Pair {
+    TimeStampLine line;
+    std::uint64_t recordOffset = 0;
+    long long recordIndex = 0;
+  };
+  enum class Step { Pair, Unpaired, End };
+
+  // Opens the camera's files in `dir` that `report` says are present.
+  void Open(const std::string& dir, CameraReport* report);
+  // Reads the next line and the next record (its points into `xyz`, or
+  // skipped when `xyz` is null).
+  Step Next(std::vector<float>* xyz, Pair* pair);
+  // After the End: compares the counts and completes the figures.
+  void Finish();
+
+ private:
+  class StampFigures {
+   public:
+    void Add(std::int64_t stamp);
+    void Finish(CameraReport* report);
+
+   private:
+    void Fix();
+    void Count(std::int64_t step);
+    std::int64_t first_ = 0, last_ = 0;
+    long long count_ = 0;
+    std::vector<std::int64_t> sample_;  // the first steps, until the period is fixed
+    double periodMs_ = 0;
+    bool fixed_ = false;
+    long long dropped_ = 0;
+  };
+
+  void CountRecord(std::uint32_t count);
+  void CheckCoordinates(const std::vector<float>& xyz, std::uint64_t start, long long index);
+
+  CameraReport* report_ = nullptr;
+  std::string tsName_, datName_;
+  TimeStampReader lines_;
+  PointStreamReader records_;
+  bool linesOpen_ = false, recordsOpen_ = false;
+  std::int64_t lastFrame_ = -1;
+  double pointsTotal_ = 0;
+  bool reportedCoordinate_ = false;
+  std::uint64_t firstUnpairedLine_ = 0, firstUnpairedRecord_ = 0;
+  bool unpairedLine_ = false, unpairedRecord_ = false;
+  StampFigures figures_;
+};
 
 }  // namespace kestrova

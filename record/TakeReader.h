@@ -1,15 +1,22 @@
-// Reading a take back. Every take file is untrusted input: a reader never
-// allocates more than the file can hold, never crashes on a cut or garbled
-// file, and reports the first fault with the file, the line or record, and
-// the byte offset where it starts.
+// Reading a take back. Every take file is untrusted input: the readers
+// allocate by the format, not by the file (one line of a few dozen bytes,
+// one record of at most a frame's pixels), open only regular files, read
+// forward through a buffer (a scan costs one system call per buffer, not
+// per record), never crash on a cut or garbled file, and report the first
+// fault with the file, the line or record, and the byte offset where it
+// starts.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace kestrova {
+
+// A record never holds more points than a depth frame has pixels.
+constexpr std::uint32_t kMaxRecordPoints = 320 * 240;
+// "%d %d %d \r\n" is at most 37 bytes; anything much longer is no time-stamp line.
+constexpr size_t kMaxTimeStampLineBytes = 64;
 
 struct ReadFault {
   bool any = false;
@@ -30,29 +37,72 @@ struct TimeStampLine {
   std::int64_t Stamp() const { return static_cast<std::int64_t>(high) * 4294967296LL + low; }
 };
 
-// Parses the text of a TSn.txt: lines of three integers ("%d %d %d "), CR LF
-// or LF. Stops at the first line that is not one (a line cut short, text,
-// numbers out of range) and says why in `fault`; `lines` keeps the lines
-// before it.
-bool ParseTimeStamps(const std::string& text, const std::string& fileName,
-                     std::vector<TimeStampLine>* lines, ReadFault* fault);
+// Buffered forward reading of one regular file.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  ~FileBytes();
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
 
-// Reads and parses a TSn.txt.
-bool ReadTimeStamps(const std::string& path, const std::string& fileName,
-                    std::vector<TimeStampLine>* lines, ReadFault* fault);
+  // Refuses anything but a regular file, without blocking on a FIFO.
+  bool Open(const std::string& path, const std::string& fileName, ReadFault* fault);
+  // Takes over an open descriptor of a regular file.
+  bool Adopt(int fd, const std::string& fileName, ReadFault* fault);
+
+  // Up to `count` bytes; fewer only at the end of the file or on an error.
+  size_t Read(void* out, size_t count);
+  // The next byte, or -1 at the end (or on an error).
+  int Get();
+  bool Skip(std::uint64_t count);
+  bool SeekTo(std::uint64_t offset);
+
+  std::uint64_t Offset() const { return offset_; }
+  std::uint64_t Size() const { return size_; }
+  bool Failed() const { return failed_; }
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  bool Refill();
+
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::uint64_t offset_ = 0;  // of the next byte handed out
+  std::vector<unsigned char> buffer_;
+  size_t begin_ = 0, end_ = 0;  // unread bytes in buffer_
+  bool failed_ = false;
+};
+
+// Reads a TSn.txt line by line: three integers ("%d %d %d "), CR LF or LF,
+// frame numbers rising.
+class TimeStampReader {
+ public:
+  bool Open(const std::string& path, const std::string& fileName, ReadFault* fault);
+  bool Adopt(int fd, const std::string& fileName, ReadFault* fault);
+
+  // The next line. False at the end of the file, and on a line that is not
+  // one (cut short, text, too long, numbers out of range or not rising):
+  // then `fault->any` is set.
+  bool Next(TimeStampLine* line, ReadFault* fault);
+  // Moves to a line start found before; `previousFrame` is the frame number
+  // of the line before it (-1 for the first).
+  bool Seek(std::uint64_t offset, long long lineIndex, std::int64_t previousFrame);
+
+  long long LineIndex() const { return index_; }
+
+ private:
+  FileBytes bytes_;
+  std::string name_;
+  long long index_ = 0;
+  std::int64_t previousFrame_ = -1;
+};
 
 // Reads the records of a PCLn.dat one after another: an int32 point count,
 // then x, y, z as float32 per point, little-endian.
 class PointStreamReader {
  public:
-  PointStreamReader() = default;
-  ~PointStreamReader();
-  PointStreamReader(const PointStreamReader&) = delete;
-  PointStreamReader& operator=(const PointStreamReader&) = delete;
-
   bool Open(const std::string& path, const std::string& fileName, ReadFault* fault);
-  // Reads from an open stream of `size` bytes (the reader closes it).
-  bool Open(std::FILE* file, std::uint64_t size, const std::string& fileName);
+  bool Adopt(int fd, const std::string& fileName, ReadFault* fault);
 
   // The next record's coordinates (x, y, z per point) into `xyz`. False at
   // the end of the file, and on a fault (then `fault->any` is set and the
@@ -63,18 +113,15 @@ class PointStreamReader {
   // Moves to a record start found before (from Offset()).
   bool Seek(std::uint64_t offset, long long recordIndex);
 
-  std::uint64_t Offset() const { return offset_; }
+  std::uint64_t Offset() const { return bytes_.Offset(); }
   long long RecordIndex() const { return index_; }
-  std::uint64_t Size() const { return size_; }
 
  private:
   bool ReadCount(std::uint32_t* count, ReadFault* fault);
-  bool Fail(ReadFault* fault, const std::string& reason);
+  bool Fail(ReadFault* fault, std::uint64_t start, const std::string& reason);
 
-  std::FILE* file_ = nullptr;
+  FileBytes bytes_;
   std::string name_;
-  std::uint64_t size_ = 0;
-  std::uint64_t offset_ = 0;
   long long index_ = 0;
   std::vector<unsigned char> buffer_;
 };

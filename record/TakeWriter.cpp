@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/CLocale.h"
+#include "core/ParamsFile.h"
 #include "record/TakePaths.h"
 
 namespace kestrova {
@@ -125,6 +126,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
     Abandon(pending);
     return false;
   }
+  RemoveAbandonedTemporaries(snapshotPath);
   // From here on the take has started: the older take's files are replaced.
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;

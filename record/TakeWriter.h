@@ -34,8 +34,9 @@ class TakeWriter {
 
   // Starts a take in `dir` for the cameras marked in `cameras`: opens every
   // camera file (an older take is not touched yet), writes the settings
-  // snapshot "RECPARAM.txt" through `writeSnapshot`, then empties the camera
-  // files. On failure nothing stays open, no file this call created is
+  // snapshot "RECPARAM.txt" through `writeSnapshot`, removes the snapshot's
+  // temporaries that a take killed while starting left behind, then empties
+  // the camera files. On failure nothing stays open, no file this call created is
   // left, and `error` names the path and the reason.
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
             const SnapshotWriter& writeSnapshot, std::string* error);

@@ -135,6 +135,25 @@ TEST(CloudProcessing, PoseWorkedExamples) {
   EXPECT_NEAR(ahead.z(), 0.871722f, 1e-6);
 }
 
+TEST(CloudProcessing, RotationsUseSinesAndCosinesTakenInDouble) {
+  // 121.7 degrees is 2.124065637588501 rad as a float; its cosine is
+  // -0.52547162771... and its sine 0.85081112384..., whose nearest floats
+  // are 0xbf06854f and 0x3f59cec2. The single-precision cosine lands a float
+  // step away (-0.525471568).
+  const float cosine = -0.5254716277122498f, sine = 0.8508111238479614f;
+  for (int axis = 0; axis < 3; ++axis) {
+    CameraSetting turned{0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+    (axis == 0 ? turned.rx : axis == 1 ? turned.ry : turned.rz) = 121.7f;
+    const Eigen::Matrix4f m = PoseTransform(turned, 0.0012f).matrix();
+    const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+    EXPECT_EQ(m(a, a), cosine) << "axis " << axis;
+    EXPECT_EQ(m(b, b), cosine) << "axis " << axis;
+    EXPECT_EQ(m(b, a), sine) << "axis " << axis;
+    EXPECT_EQ(m(a, b), -sine) << "axis " << axis;
+    EXPECT_EQ(m(axis, axis), 1.0f);
+  }
+}
+
 Cloud Points(std::initializer_list<pcl::PointXYZ> points) {
   Cloud cloud;
   for (const auto& p : points) cloud.push_back(p);
@@ -156,16 +175,22 @@ TEST(CloudProcessing, ThinsToOneCentroidPerCell) {
   EXPECT_TRUE(centroid);
 }
 
-TEST(CloudProcessing, EmptyInputAndInvertedBoxGiveEmptyClouds) {
+TEST(CloudProcessing, EmptyInputAndInvertedBoxGiveEmptyCloudsSilently) {
   OperatorSettings settings;
-  Cloud work, out, scratch;
+  Cloud work = Points({{1, 1, 1}}), out = Points({{1, 1, 1}}), scratch;
+  // What a depth limit that keeps no pixel (-5 %, not a number) hands over, every frame.
+  ::testing::internal::CaptureStderr();
   ProcessCloud(Cloud(), settings, DefaultCameraSetting(0), work, out, scratch);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(work.empty());
   EXPECT_TRUE(out.empty());
+  EXPECT_EQ(out.width, 0u);
 
   CameraSetting still{0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
   settings.xMin = 10;  // above xMax
+  ::testing::internal::CaptureStderr();
   ProcessCloud(Points({{0.01f, -0.02f, 0.0f}}), settings, still, work, out, scratch);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(work.size(), 1u);
   EXPECT_TRUE(out.empty());
 }

@@ -62,7 +62,7 @@ TEST(RecordTool, ThreeHundredFramesFromFourSimulatedCameras) {
 TEST(RecordTool, HelpListsEveryOption) {
   CommandRun run = RunTool("--help");
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"--sensors", "--fps", "--params", "--out", "--frames", "--seconds"})
+  for (const char* option : {"--sensors", "--fps", "--params", "--out", "--replace", "--frames", "--seconds"})
     EXPECT_NE(run.output.find(option), std::string::npos) << option;
 }
 
@@ -79,8 +79,11 @@ TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
       {"--sensors kinect --out " + dir.path() + " --frames 3", "kinect", 2},
       {"--sensors freenect --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
       {"--sensors sim:0 --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
-      {"--params " + dir.File("none.txt") + " --out " + dir.path() + " --frames 3", "none.txt", 2},
-      {"--out " + dir.File("missing") + " --frames 3", dir.File("missing"), 1},
+      {"--sensors sim --params " + dir.File("none.txt") + " --out " + dir.path() + " --frames 3", "none.txt", 2},
+      {"--sensors sim --out " + dir.File("missing") + " --frames 3", dir.File("missing"), 1},
+      // Like the window, the real cameras unless told otherwise; none is connected here.
+      {"--out " + dir.path() + " --frames 3", "no depth sensor found", 1},
+      {"--out " + dir.path() + " --frames 3", "start it with --sensors sim", 1},
   };
   for (const Case& c : cases) {
     CommandRun run = RunTool(c.arguments);
@@ -88,6 +91,25 @@ TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
     EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.arguments << "\n" << run.output;
     EXPECT_NE(run.output.find("kestrova-record: "), std::string::npos) << run.output;
   }
+}
+
+TEST(RecordTool, ATakeIsReplacedOnlyWithReplace) {
+  TempDir dir;
+  ASSERT_EQ(RunTool("--sensors sim:1 --fps 0 --frames 5 --out " + dir.path()).status, 0);
+  const std::string snapshot = testing::ReadFile(dir.File("RECPARAM.txt"));
+  CommandRun refused = RunTool("--sensors sim:1 --fps 0 --frames 3 --out " + dir.path());
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("kestrova-record: " + dir.path() + " already holds a take started "),
+            std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.output.find("(RECPARAM.txt, PCL1.dat, TS1.txt; "), std::string::npos) << refused.output;
+  EXPECT_NE(refused.output.find("give --replace to record over it"), std::string::npos) << refused.output;
+  ExpectWholeTake(dir, 1, 5);
+  EXPECT_EQ(testing::ReadFile(dir.File("RECPARAM.txt")), snapshot);
+
+  CommandRun replaced = RunTool("--sensors sim:1 --fps 0 --frames 3 --replace --out " + dir.path());
+  EXPECT_EQ(replaced.status, 0) << replaced.output;
+  ExpectWholeTake(dir, 1, 3);
 }
 
 TEST(RecordTool, CtrlCEndsTheTakeCleanly) {

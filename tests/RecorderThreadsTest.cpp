@@ -157,6 +157,7 @@ TEST_F(EngineTest, WithoutAnySensorTheLoopsRunOnTheNominalTimer) {
   EXPECT_EQ(engine_->SensorCount(), 0);
   engine_->StartPreview();
   ASSERT_TRUE(Eventually([&] { return engine_->PreviewCycles() > 3; }));
+  Enable({0, 0, 0, 0});  // with camera 1 checked and no sensor, a take is refused
   ASSERT_TRUE(Record());
   ASSERT_TRUE(WaitForCycles(3));
   EXPECT_TRUE(engine_->StopRecording());

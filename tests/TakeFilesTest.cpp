@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -86,6 +88,26 @@ TEST(TakeWriter, SecondTakeReplacesOnlyTheCamerasItRecords) {
   second.Close(&error);
   EXPECT_EQ(ReadFile(dir.File("TS1.txt")), "");
   EXPECT_EQ(ReadFile(dir.File("TS2.txt")), "0 0 2 \r\n");
+}
+
+TEST(TakeWriter, ALaterTakeRemovesSnapshotTemporariesOfKilledTakes) {
+  TempDir dir;
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);  // a process that no longer runs
+  const std::string leftover = "RECPARAM.txt.tmp" + std::to_string(gone) + "-0";
+  const std::string running = "RECPARAM.txt.tmp" + std::to_string(getppid()) + "-0";
+  for (const std::string& name : {leftover, running, std::string("RECPARAM.txt.tmp1x-0"),
+                                  std::string("KVA_Params.txt.tmp") + std::to_string(gone) + "-0"})
+    WriteFile(dir.File(name), "TIME: ");
+  TakeWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.Open(dir.path(), {true, false, false, false}, kSnapshot, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(dir.File(leftover)));
+  EXPECT_TRUE(std::filesystem::exists(dir.File(running)));  // its process may still be writing it
+  EXPECT_TRUE(std::filesystem::exists(dir.File("RECPARAM.txt.tmp1x-0")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("KVA_Params.txt.tmp" + std::to_string(gone) + "-0")));
 }
 
 TEST(TakeWriter, TrailingSeparatorGivesTwo) {
@@ -224,6 +246,25 @@ TEST(EngineTake, TwoCamerasGetEqualLinesAndRecordsNumberedFromZero) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("TS2.txt")));
   std::string params = ReadFile(dir.File("RECPARAM.txt"));
   EXPECT_NE(params.find("CAM: 1 0 1 0 \r\n"), std::string::npos);
+}
+
+TEST(EngineTake, ATakeWhoseEnabledCamerasHaveNoSensorIsRefused) {
+  TempDir dir;
+  auto engine = SimEngine("sim:2", dir.path());  // cameras 3 and 4 have no sensor
+  EnableCameras(*engine, {0, 0, 1, 1});
+  std::string error;
+  EXPECT_FALSE(engine->StartRecording(&error));
+  EXPECT_EQ(error, "none of the enabled cameras has a sensor");
+  EXPECT_FALSE(engine->IsRecording());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("RECPARAM.txt")));
+
+  // A take of no camera at all still runs, leaving its settings snapshot.
+  EnableCameras(*engine, {0, 0, 0, 0});
+  ASSERT_TRUE(engine->StartRecording(&error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(dir.File("RECPARAM.txt")));
+  auto giveUp = std::chrono::steady_clock::now() + 10s;
+  while (engine->TakeThreadAlive() && !engine->StopRecording() && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(5ms);
 }
 
 TEST(EngineTake, AFailedFetchLeavesAGapInThatCameraOnly) {

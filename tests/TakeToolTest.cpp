@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 
@@ -242,9 +244,78 @@ TEST_F(TakeToolTest, UntrustedFilesNeverCrashTheTool) {
     EXPECT_LT(run.status, 2) << verb << "\n" << run.output;
   }
   CommandRun verify = Take("verify " + take_.path());
-  EXPECT_NE(verify.output.find("2147483647 points need"), std::string::npos) << verify.output;
+  EXPECT_NE(verify.output.find("PCL1.dat: record 0 at byte 0: point count 2147483647 is more than a frame has pixels"),
+            std::string::npos)
+      << verify.output;
   TempDir out;
   EXPECT_LT(Take("export " + take_.path() + " --to " + out.path()).status, 2);
+}
+
+TEST_F(TakeToolTest, VerifyRefusesAFifoAndADeviceInsteadOfWaitingOrFillingMemory) {
+  std::filesystem::remove(take_.File("TS1.txt"));
+  ASSERT_EQ(::mkfifo(take_.File("TS1.txt").c_str(), 0600), 0);
+  std::filesystem::remove(take_.File("PCL3.dat"));
+  std::filesystem::create_symlink("/dev/zero", take_.File("PCL3.dat"));
+  for (const char* verb : {"verify", "info"}) {
+    CommandRun run = RunCommand("timeout 30 '" KESTROVA_TAKE "' " + std::string(verb) + " " + take_.path());
+    EXPECT_NE(run.status, 124) << verb << " waited on the FIFO";
+    EXPECT_NE(run.output.find("TS1.txt: byte 0: not a regular file"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("PCL3.dat: byte 0: not a regular file"), std::string::npos) << run.output;
+  }
+}
+
+TEST_F(TakeToolTest, AnEmptyOrGarbageSnapshotIsAFaultAndExportKeepsEveryCamera) {
+  for (const std::string& snapshot : {std::string(), std::string("\x1b]0;owned\x07\r\nCAL: x\r\n")}) {
+    WriteFile(take_.File("RECPARAM.txt"), snapshot);
+    CommandRun verify = Take("verify " + take_.path());
+    EXPECT_EQ(verify.status, 1) << verify.output;
+    EXPECT_NE(verify.output.find("fault: RECPARAM.txt: "), std::string::npos) << verify.output;
+    CommandRun info = Take("info " + take_.path());
+    EXPECT_EQ(info.output.find("sound: no faults"), std::string::npos) << info.output;
+    EXPECT_NE(info.output.find("camera 3: 2 frames"), std::string::npos) << info.output;
+    TempDir out;
+    CommandRun run = Take("export " + take_.path() + " --to " + out.path() + " --units pcl");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("RECPARAM.txt"), std::string::npos) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(out.File("frame000002_cam3.pcd")));
+    EXPECT_TRUE(std::filesystem::exists(out.File("frame000003_cam1.pcd")));
+  }
+}
+
+TEST_F(TakeToolTest, InfoPrintsOnlyPrintableText) {
+  std::string params = ReadFile(take_.File("RECPARAM.txt"));
+  params.replace(6, 3, "\x1b[2J\x07\x9b");  // "Mon" becomes control characters
+  WriteFile(take_.File("RECPARAM.txt"), params);
+  for (const char* options : {"", " --json"}) {
+    CommandRun info = Take("info " + take_.path() + options);
+    EXPECT_EQ(info.status, 0) << info.output;
+    for (unsigned char c : info.output) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << int(c);
+    EXPECT_NE(info.output.find("?[2J?? Dec 07 00:00:42 2026"), std::string::npos) << info.output;
+  }
+}
+
+TEST_F(TakeToolTest, InfoAndVerifyAgreeOnATakeWhoseCamerasHadNoSensor) {
+  TempDir empty;
+  OperatorSettings settings;
+  CameraSettings cameras;
+  for (int i = 0; i < kCameraCount; ++i) cameras[i] = DefaultCameraSetting(i);
+  settings.cameraEnabled[2] = 1;  // cameras 1 and 3 enabled, neither has files
+  WriteFile(empty.File("RECPARAM.txt"), FormatParams(settings, cameras, "Mon Dec 07 00:00:42 2026"));
+  CommandRun verify = Take("verify " + empty.path());
+  CommandRun info = Take("info " + empty.path());
+  EXPECT_EQ(verify.status, 1) << verify.output;
+  const std::string fault = "RECPARAM.txt: byte 0: enables camera 1, 3, but no camera of the take has files";
+  EXPECT_NE(verify.output.find(fault), std::string::npos) << verify.output;
+  EXPECT_NE(info.output.find(fault), std::string::npos) << info.output;
+  EXPECT_EQ(info.output.find("sound"), std::string::npos) << info.output;
+
+  // A take of no camera at all holds its settings alone, and is sound.
+  settings.cameraEnabled[0] = settings.cameraEnabled[2] = 0;
+  WriteFile(empty.File("RECPARAM.txt"), FormatParams(settings, cameras, "Mon Dec 07 00:00:42 2026"));
+  verify = Take("verify " + empty.path());
+  info = Take("info " + empty.path());
+  EXPECT_EQ(verify.status, 0) << verify.output;
+  EXPECT_NE(info.output.find("sound: no faults"), std::string::npos) << info.output;
 }
 
 TEST_F(TakeToolTest, BadCommandLinesAreRefused) {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -238,6 +239,49 @@ class WindowTest : public QObject {
     QVERIFY(!dlg_->engine()->IsRecording());
     QCOMPARE(prompts_.size(), 1);
     QVERIFY(prompts_[0].contains(QString::fromStdString(dir_->File("missing"))));
+  }
+
+  void takeWithoutASensorForAnyEnabledCameraIsRefused() {
+    Open("sim:1", "TIME: x\r\n \r\nCAL: 0.001200 \r\nCAM: 0 0 1 0 \r\n");  // camera 3 has no sensor
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QCOMPARE(prompts_, QStringList{"The take could not start: none of the enabled cameras has a sensor"});
+    QVERIFY(!QFile::exists(QString::fromStdString(dir_->File("RECPARAM.txt"))));
+  }
+
+  void replacingATakeAsksFirstAndEnterKeepsIt() {
+    Open("sim:1");
+    testing::WriteFile(dir_->File("RECPARAM.txt"), "older");
+    testing::WriteFile(dir_->File("PCL1.dat"), std::string(4, '\0'));
+    testing::WriteFile(dir_->File("TS1.txt"), "0 0 5 \r\n");
+    // The real question box: read it and press Enter once it is up.
+    QString question;
+    bool noIsDefault = false;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      answer.stop();
+      question = box->text();
+      noIsDefault = box->defaultButton() == box->button(QMessageBox::No);
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start(50);
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(question.startsWith(QString::fromStdString(dir_->path()) + " already holds a take (RECPARAM.txt, PCL1.dat, TS1.txt; "));
+    QVERIFY(question.endsWith("Replace it with a new take?"));
+    QVERIFY(noIsDefault);
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QCOMPARE(testing::ReadFile(dir_->File("RECPARAM.txt")), std::string("older"));
+    QCOMPARE(testing::ReadFile(dir_->File("TS1.txt")), std::string("0 0 5 \r\n"));
+
+    dlg_->SetReplaceQuestion([](QWidget*, const QString&) { return true; });
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(dlg_->engine()->IsRecording());
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->engine()->RecordCycles() > 2, 10000);
+    Control<QPushButton>("OnStopClicked")->click();
+    QVERIFY(testing::ReadFile(dir_->File("RECPARAM.txt")).rfind("TIME: ", 0) == 0);
+    QVERIFY(prompts_.isEmpty());
   }
 
   void setNeedsTwoPicksAndAsksForTheLength() {

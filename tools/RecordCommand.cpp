@@ -6,19 +6,20 @@
 namespace kestrova {
 
 const char kRecordUsage[] =
-    "usage: kestrova-record [--sensors SPEC] [--fps F] [--params FILE] --out DIR\n"
+    "usage: kestrova-record [--sensors SPEC] [--fps F] [--params FILE] --out DIR [--replace]\n"
     "                       (--frames N | --seconds S)\n"
     "\n"
     "Records one take of every enabled camera into DIR, as the Kestrova window\n"
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
     "\n"
-    "  --sensors SPEC  sim (default), sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F,\n"
-    "                  replay:DIR, freenect (real Kinect-class cameras)\n"
+    "  --sensors SPEC  freenect (the default: real Kinect-class cameras), sim,\n"
+    "                  sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F, replay:DIR\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
     "                  directory when present, else the built-in defaults)\n"
     "  --out DIR       the take directory; it must exist\n"
+    "  --replace       record over a take already in DIR (refused otherwise)\n"
     "  --frames N      record exactly N cycles\n"
     "  --seconds S     record until S seconds have passed (the take's time limit)\n"
     "  --help          this text\n"
@@ -54,7 +55,9 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* opt
     };
     std::string text;
     double number = 0;
-    if (arg == "--sensors") {
+    if (arg == "--replace") {
+      options->replace = true;
+    } else if (arg == "--sensors") {
       if (!value(&options->sensors)) return false;
     } else if (arg == "--params") {
       if (!value(&options->paramsFile)) return false;

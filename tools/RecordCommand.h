@@ -7,7 +7,8 @@
 namespace kestrova {
 
 struct RecordOptions {
-  std::string sensors = "sim";
+  std::string sensors;     // empty: the real cameras, as the window
+  bool replace = false;    // record over a take already in the directory
   double fps = 30;
   std::string paramsFile;  // empty: KVA_Params.txt when present, else defaults
   std::string outputDir;

@@ -103,17 +103,20 @@ bool ExportTake(const ExportOptions& options, ExportResult* result, std::string*
     colours[i][1] = report.cameras[i].g & 0xFF;
     colours[i][2] = report.cameras[i].b & 0xFF;
   }
-  std::vector<size_t> positions;
-  for (size_t i = 0; i < take.FrameNumbers().size(); ++i) {
-    const std::int64_t number = take.FrameNumbers()[i];
-    if (number >= options.firstFrame && number <= options.lastFrame) positions.push_back(i);
+  ReadFault fault;
+  const size_t first = take.FindFrame(options.firstFrame, &fault);
+  const size_t end = options.lastFrame == std::numeric_limits<std::int64_t>::max()
+                         ? take.FrameCount()
+                         : take.FindFrame(options.lastFrame + 1, &fault);
+  if (fault.any) {
+    *error = fault.Text();
+    return false;
   }
   pcl::console::setVerbosityLevel(pcl::console::L_ERROR);
   const char* extension = options.ply ? "ply" : "pcd";
   TakeFrame frame;
-  for (size_t done = 0; done < positions.size(); ++done) {
-    ReadFault fault;
-    if (!take.Read(positions[done], &frame, &fault)) {
+  for (size_t position = first; position < end; ++position) {
+    if (!take.Read(position, &frame, &fault)) {
       *error = fault.Text();
       return false;
     }
@@ -139,9 +142,10 @@ bool ExportTake(const ExportOptions& options, ExportResult* result, std::string*
       ++result->files;
     }
     ++result->frames;
-    if (progress) progress(done + 1, positions.size());
+    if (progress) progress(position + 1 - first, end - first);
   }
   result->stops = take.Stops();
+  result->takeFaults = report.faults;
   return true;
 }
 

@@ -29,7 +29,8 @@ bool ParseFrameRange(const std::string& text, ExportOptions* options, std::strin
 struct ExportResult {
   int frames = 0;
   int files = 0;
-  std::vector<ReadFault> stops;  // where a camera's data ended early
+  std::vector<ReadFault> stops;       // where a camera's data ended early
+  std::vector<ReadFault> takeFaults;  // RECPARAM.txt unreadable: every camera with files exported
 };
 
 // Writes the files; `progress(done, total)` is called as frames are written.

@@ -48,13 +48,13 @@ std::string TakeInfoText(const TakeReport& r) {
         << Number(s.yMin) << " to " << Number(s.yMax) << ", z " << Number(s.zMin) << " to "
         << Number(s.zMax) << " cm\n";
   } else {
-    out << "  no RECPARAM.txt: settings unknown\n";
+    out << (r.paramsPresent ? "  RECPARAM.txt unreadable: settings unknown\n" : "  no RECPARAM.txt: settings unknown\n");
   }
   for (const CameraReport& c : r.cameraReports) {
     if (!c.inTake) continue;
     const CameraSetting& pose = r.cameras[c.number - 1];
     out << "camera " << c.number << ": " << c.records << " frames";
-    if (!c.lines.empty()) {
+    if (c.lineCount > 0) {
       out << ", " << Number(c.durationSeconds, "%.2f") << " s, " << Number(c.frameRate, "%.2f")
           << " frames/s, dropped " << c.droppedFrames << ", missing " << c.missingFrames;
     }
@@ -95,7 +95,7 @@ std::string TakeInfoJson(const TakeReport& r) {
     if (!c.inTake) continue;
     const CameraSetting& p = r.cameras[c.number - 1];
     out << (first ? "\n" : ",\n") << "    {\"number\": " << c.number << ", \"frames\": " << c.records
-        << ", \"lines\": " << c.lines.size() << ", \"durationSeconds\": " << Number(c.durationSeconds)
+        << ", \"lines\": " << c.lineCount << ", \"durationSeconds\": " << Number(c.durationSeconds)
         << ", \"frameRate\": " << Number(c.frameRate) << ", \"droppedFrames\": " << c.droppedFrames
         << ", \"missingFrames\": " << c.missingFrames << ",\n     \"points\": {\"min\": "
         << c.pointsMin << ", \"mean\": " << Number(c.pointsMean) << ", \"max\": " << c.pointsMax

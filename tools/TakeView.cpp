@@ -109,7 +109,7 @@ bool ViewTake(const ViewOptions& options, std::string* error) {
   }
 
   Player player;
-  player.frames = take.FrameNumbers().size();
+  player.frames = take.FrameCount();
   player.speed = options.speed;
   viewer.registerKeyboardCallback([&player](const pcl::visualization::KeyboardEvent& event) {
     player.OnKey(event);

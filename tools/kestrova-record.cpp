@@ -11,6 +11,8 @@
 
 #include "capture/SensorChoice.h"
 #include "core/Recorder.h"
+#include "record/ExistingTake.h"
+#include "record/TakeCameras.h"
 #include "tools/RecordCommand.h"
 
 namespace {
@@ -101,13 +103,23 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::unique_ptr<SensorBackend> backend = MakeSensorBackend(options.sensors, options.fps, &error);
+  if (!options.replace) {
+    const std::string existing = DescribeExistingTake(options.outputDir);
+    if (!existing.empty())
+      return Fail(1, options.outputDir + " already holds " + existing + "; give --replace to record over it");
+  }
+
+  const bool real = options.sensors.empty();
+  std::unique_ptr<SensorBackend> backend =
+      real ? MakeRealSensorBackend(&error) : MakeSensorBackend(options.sensors, options.fps, &error);
+  if (!backend && real) return Fail(1, error + ". " + kTrySimulatedCameras);
   // No sensor of a known kind is a failure of the take; an unknown kind is a bad option.
   if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
   EngineTiming timing;
   if (options.fps > 0) timing.sensorFramePeriodMs = 1000.0 / options.fps;
   CRecorder engine(std::move(backend), timing);
-  if (engine.SensorCount() == 0) return Fail(1, "no depth sensor found (" + options.sensors + ")");
+  if (engine.SensorCount() == 0)
+    return Fail(1, "no depth sensor found (" + (real ? std::string("freenect") : options.sensors) + ")");
 
   if (!options.paramsFile.empty()) {
     if (!engine.LoadParamsFile(options.paramsFile))
@@ -137,7 +149,7 @@ int main(int argc, char** argv) {
     }
     if (cameras[i]) recorded += (recorded.empty() ? "" : ", ") + std::to_string(i + 1);
   }
-  if (recorded.empty()) return Fail(1, "none of the enabled cameras has a sensor");
+  if (recorded.empty()) return Fail(1, kNoSensorForTake);
 
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);

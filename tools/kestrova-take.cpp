@@ -38,20 +38,24 @@ int Usage(const std::string& reason) {
   return 2;
 }
 
+// A directory with neither RECPARAM.txt nor any camera's files holds no take.
+bool NoTake(const TakeReport& report, const std::string& dir) {
+  if (!report.cameraReports.empty() || report.paramsPresent) return false;
+  std::fprintf(stderr, "kestrova-take: %s: no take here\n", dir.c_str());
+  return true;
+}
+
 int Info(const std::string& dir, bool json) {
   TakeReport report = ExamineTake(dir);
-  if (report.cameraReports.empty() && !report.hasParams) {
-    std::fprintf(stderr, "kestrova-take: %s: no take here\n", dir.c_str());
-    return 1;
-  }
+  if (NoTake(report, dir)) return 1;
   std::fputs((json ? TakeInfoJson(report) : TakeInfoText(report)).c_str(), stdout);
   return 0;
 }
 
 int Verify(const std::string& dir) {
   TakeReport report = ExamineTake(dir);
-  std::vector<ReadFault> faults = report.AllFaults();
-  if (report.cameraReports.empty() && faults.empty()) faults.push_back({true, dir, 0, -1, "no take files"});
+  if (NoTake(report, dir)) return 1;
+  const std::vector<ReadFault> faults = report.AllFaults();
   if (faults.empty()) {
     long long frames = 0;
     int cameras = 0;
@@ -115,7 +119,9 @@ int Export(const std::string& dir, const std::vector<std::string>& args) {
   for (const ReadFault& stop : result.stops)
     std::fprintf(stderr, "kestrova-take: the take is cut short; exported every whole record before %s\n",
                  stop.Text().c_str());
-  return result.stops.empty() ? 0 : 1;
+  for (const ReadFault& fault : result.takeFaults)
+    std::fprintf(stderr, "kestrova-take: %s; exported every camera with files\n", fault.Text().c_str());
+  return result.stops.empty() && result.takeFaults.empty() ? 0 : 1;
 }
 
 int View(const std::string& dir, const std::vector<std::string>& args) {

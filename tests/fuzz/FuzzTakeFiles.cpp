@@ -1,26 +1,48 @@
 // libFuzzer target: the readers of a take's point stream and time-stamp
 // list must survive any bytes without crashing or allocating more than the
-// input holds.
+// format allows. The input is handed over as an in-memory regular file.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "record/TakeReader.h"
 
+namespace {
+
+int MemoryFile(const std::uint8_t* data, size_t size) {
+  const int fd = memfd_create("take-file", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace kestrova;
-  std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-  if (file) {
-    PointStreamReader reader;
-    reader.Open(file, size, "PCL1.dat");
+  ReadFault fault;
+  PointStreamReader records;
+  const int datFd = MemoryFile(data, size);
+  if (datFd >= 0 && records.Adopt(datFd, "PCL1.dat", &fault)) {
     std::vector<float> xyz;
-    ReadFault fault;
-    while (reader.Next(&xyz, &fault)) {
+    while (records.Next(&xyz, &fault)) {
     }
   }
-  std::vector<TimeStampLine> lines;
-  ReadFault fault;
-  ParseTimeStamps(std::string(reinterpret_cast<const char*>(data), size), "TS1.txt", &lines, &fault);
+  TimeStampReader lines;
+  const int tsFd = MemoryFile(data, size);
+  if (tsFd >= 0 && lines.Adopt(tsFd, "TS1.txt", &fault)) {
+    TimeStampLine line;
+    while (lines.Next(&line, &fault)) {
+    }
+  }
   return 0;
 }

@@ -1,0 +1,44 @@
+#include "record/ExistingTake.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "record/TakeCheck.h"
+#include "record/TakePaths.h"
+
+namespace kestrova {
+
+namespace {
+
+std::string Megabytes(double bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeExistingTake(const std::string& dir) {
+  std::vector<std::string> names = {"RECPARAM.txt"};
+  for (int n = 1; n <= kCameraCount; ++n) {
+    names.push_back("PCL" + std::to_string(n) + ".dat");
+    names.push_back("TS" + std::to_string(n) + ".txt");
+  }
+  std::string files;
+  double bytes = 0;
+  for (const std::string& name : names) {
+    std::string path;
+    struct stat info;
+    if (!ComposeTakePath(dir, name, &path, nullptr) || ::lstat(path.c_str(), &info) != 0) continue;
+    files += (files.empty() ? "" : ", ") + name;
+    bytes += static_cast<double>(info.st_size);
+  }
+  if (files.empty()) return std::string();
+  TakeReport report;
+  ReadTakeParams(dir, &report);
+  const std::string started = report.hasParams ? " started " + report.timeText : std::string();
+  return "a take" + started + " (" + files + "; " + Megabytes(bytes) + ")";
+}
+
+}  // namespace kestrova
