@@ -1,9 +1,7 @@
 #include "record/DepthFrameFile.h"
 
-#include <sys/stat.h>
 #include <zstd.h>
 
-#include <cerrno>
 #include <cstring>
 
 namespace kestrova {
@@ -98,37 +96,20 @@ DepthFrameReader::DepthFrameReader() : context_(ZSTD_createDCtx()) {
   ZSTD_DCtx_setParameter(DecompressionContext(context_), ZSTD_d_windowLogMax, 20);
 }
 
-DepthFrameReader::~DepthFrameReader() {
-  if (file_) std::fclose(file_);
-  ZSTD_freeDCtx(DecompressionContext(context_));
-}
+DepthFrameReader::~DepthFrameReader() { ZSTD_freeDCtx(DecompressionContext(context_)); }
 
 bool DepthFrameReader::Open(const std::string& path, const std::string& fileName, ReadFault* fault) {
   name_ = fileName;
   offset_ = 0;
   index_ = -1;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Fail(fault, std::string("cannot open: ") + std::strerror(errno));
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-    std::fclose(file);
-    return Fail(fault, "not a regular file");
-  }
-  return Open(file, static_cast<std::uint64_t>(info.st_size), fileName, fault);
+  return bytes_.Open(path, fileName, fault) && ReadHeader(fault);
 }
 
-bool DepthFrameReader::Open(std::FILE* file, std::uint64_t size, const std::string& fileName,
-                            ReadFault* fault) {
-  if (file_) std::fclose(file_);
-  file_ = file;
-  size_ = size;
+bool DepthFrameReader::Adopt(int fd, const std::string& fileName, ReadFault* fault) {
   name_ = fileName;
   offset_ = 0;
   index_ = -1;
-  if (!ReadHeader(fault)) return false;
-  offset_ = kDepthFileHeaderBytes;
-  index_ = 0;
-  return true;
+  return bytes_.Adopt(fd, fileName, fault) && ReadHeader(fault);
 }
 
 bool DepthFrameReader::Fail(ReadFault* fault, const std::string& reason) {
@@ -137,13 +118,13 @@ bool DepthFrameReader::Fail(ReadFault* fault, const std::string& reason) {
 }
 
 bool DepthFrameReader::Rewind(ReadFault* fault, const std::string& reason) {
-  std::fseek(file_, static_cast<long>(offset_), SEEK_SET);
+  bytes_.SeekTo(offset_);
   return Fail(fault, reason);
 }
 
 bool DepthFrameReader::ReadHeader(ReadFault* fault) {
   unsigned char bytes[kDepthFileHeaderBytes];
-  if (size_ < kDepthFileHeaderBytes || std::fread(bytes, 1, sizeof bytes, file_) != sizeof bytes)
+  if (bytes_.Read(bytes, sizeof bytes) != sizeof bytes)
     return Fail(fault, "no depth-frame header: the file is shorter than 16 bytes");
   if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
     return Fail(fault, "not a depth-frame file (no KVADEPTH at its start)");
@@ -160,18 +141,20 @@ bool DepthFrameReader::ReadHeader(ReadFault* fault) {
   if (pixels == 0 || pixels > kDepthFileMaxPixels)
     return Fail(fault, "frame size " + std::to_string(header_.width) + " x " +
                            std::to_string(header_.height) + " is not one a sensor delivers");
+  offset_ = kDepthFileHeaderBytes;
+  index_ = 0;
   return true;
 }
 
 bool DepthFrameReader::ReadRecordHeader(DepthFrameRecord* record, ReadFault* fault) {
-  if (file_ == nullptr || index_ < 0) return Fail(fault, "not open");
-  if (offset_ == size_) return false;  // the end, exactly at a record boundary
-  const std::uint64_t left = size_ - offset_;
+  if (!bytes_.IsOpen() || index_ < 0) return Fail(fault, "not open");
+  if (offset_ == bytes_.Size()) return false;  // the end, exactly at a record boundary
+  const std::uint64_t left = bytes_.Size() - offset_;
   if (left < kDepthRecordHeaderBytes)
     return Fail(fault, "record cut short: " + std::to_string(left) +
                            " bytes after the last whole record");
   unsigned char bytes[kDepthRecordHeaderBytes];
-  if (std::fread(bytes, 1, sizeof bytes, file_) != sizeof bytes) return Rewind(fault, "read error");
+  if (bytes_.Read(bytes, sizeof bytes) != sizeof bytes) return Rewind(fault, "read error");
   record->frame = GetLittleEndian<std::int32_t>(bytes);
   record->stamp = GetLittleEndian<std::int64_t>(bytes + 4);
   record->compressedBytes = GetLittleEndian<std::uint32_t>(bytes + 12);
@@ -190,8 +173,7 @@ bool DepthFrameReader::ReadRecordHeader(DepthFrameRecord* record, ReadFault* fau
 bool DepthFrameReader::Next(DepthFrameRecord* record, ReadFault* fault) {
   if (!ReadRecordHeader(record, fault)) return false;
   compressed_.resize(record->compressedBytes);
-  if (!compressed_.empty() &&
-      std::fread(compressed_.data(), 1, compressed_.size(), file_) != compressed_.size())
+  if (bytes_.Read(compressed_.data(), compressed_.size()) != compressed_.size())
     return Rewind(fault, "read error");
   const std::size_t expected = FrameBytes(header_);
   const unsigned long long content = ZSTD_getFrameContentSize(compressed_.data(), compressed_.size());
@@ -212,20 +194,15 @@ bool DepthFrameReader::Next(DepthFrameRecord* record, ReadFault* fault) {
 
 bool DepthFrameReader::Skip(DepthFrameRecord* record, ReadFault* fault) {
   if (!ReadRecordHeader(record, fault)) return false;
-  // Reading through the stream's buffer keeps a scan of many small records
-  // linear in the bytes; a seek per record would cost a system call each.
-  compressed_.resize(record->compressedBytes);
-  if (!compressed_.empty() &&
-      std::fread(compressed_.data(), 1, compressed_.size(), file_) != compressed_.size())
-    return Rewind(fault, "read error");
+  if (!bytes_.Skip(record->compressedBytes)) return Rewind(fault, "read error");
   offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
   ++index_;
   return true;
 }
 
 bool DepthFrameReader::Seek(std::uint64_t offset, long long recordIndex) {
-  if (file_ == nullptr || offset > size_ || offset < kDepthFileHeaderBytes) return false;
-  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+  if (!bytes_.IsOpen() || offset > bytes_.Size() || offset < kDepthFileHeaderBytes) return false;
+  if (!bytes_.SeekTo(offset)) return false;
   offset_ = offset;
   index_ = recordIndex;
   return true;

@@ -19,7 +19,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -72,7 +71,8 @@ class DepthFrameEncoder {
   std::vector<std::uint16_t> deltas_;
 };
 
-// Reads the records of a DEPTHn.dat one after another. Every file is
+// Reads the records of a DEPTHn.dat one after another, as the other take
+// readers do: regular files only, forward through a buffer. Every file is
 // untrusted: a record's sizes are checked against the header and the bytes
 // left before anything is allocated, so memory stays within one frame.
 class DepthFrameReader {
@@ -82,10 +82,10 @@ class DepthFrameReader {
   DepthFrameReader(const DepthFrameReader&) = delete;
   DepthFrameReader& operator=(const DepthFrameReader&) = delete;
 
-  // Opens a regular file and checks its header.
+  // Opens the file and checks its header.
   bool Open(const std::string& path, const std::string& fileName, ReadFault* fault);
-  // Reads from an open stream of `size` bytes (the reader closes it).
-  bool Open(std::FILE* file, std::uint64_t size, const std::string& fileName, ReadFault* fault);
+  // Takes over an open descriptor of a regular file, and checks its header.
+  bool Adopt(int fd, const std::string& fileName, ReadFault* fault);
 
   const DepthFileHeader& Header() const { return header_; }
 
@@ -106,10 +106,9 @@ class DepthFrameReader {
   bool Fail(ReadFault* fault, const std::string& reason);
   bool Rewind(ReadFault* fault, const std::string& reason);
 
-  std::FILE* file_ = nullptr;
+  FileBytes bytes_;
   std::string name_;
-  std::uint64_t size_ = 0;
-  std::uint64_t offset_ = 0;
+  std::uint64_t offset_ = 0;  // where the current record starts
   long long index_ = 0;
   DepthFileHeader header_;
   std::vector<char> compressed_;

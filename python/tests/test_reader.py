@@ -262,8 +262,8 @@ def test_time_table_fills_a_cycle_the_reference_missed_from_the_others(tmp_path)
 
 # --- depth frames
 
-DEPTH_SEED = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fuzz", "seeds", "depth",
-                          "three-frames")
+DEPTH_SEED = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fuzz", "seeds", "records",
+                          "depth-three-frames")
 
 
 def seed_pixels():

@@ -1,6 +1,7 @@
-// libFuzzer target: the readers of a take's point stream and time-stamp
-// list must survive any bytes without crashing or allocating more than the
-// format allows. The input is handed over as an in-memory regular file.
+// libFuzzer target: the readers of a take's point stream, time-stamp list
+// and depth frames must survive any bytes without crashing or allocating
+// more than the format allows. The input is handed over to each as an
+// in-memory regular file.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "record/DepthFrameFile.h"
 #include "record/TakeReader.h"
 
 namespace {
@@ -42,6 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (tsFd >= 0 && lines.Adopt(tsFd, "TS1.txt", &fault)) {
     TimeStampLine line;
     while (lines.Next(&line, &fault)) {
+    }
+  }
+  DepthFrameReader frames;
+  const int depthFd = MemoryFile(data, size);
+  if (depthFd >= 0 && frames.Adopt(depthFd, "DEPTH1.dat", &fault)) {
+    DepthFrameRecord record;
+    while (frames.Next(&record, &fault)) {
     }
   }
   return 0;
