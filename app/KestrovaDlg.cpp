@@ -51,11 +51,9 @@ CKestrovaDlg::CKestrovaDlg(Options options, QWidget* parent)
   setFont(TemplateFont(9));
   BuildControls();
   connect(&timer_, &QTimer::timeout, this, &CKestrovaDlg::OnTimer);
-  qApp->installEventFilter(this);
 }
 
 CKestrovaDlg::~CKestrovaDlg() {
-  qApp->removeEventFilter(this);
   if (engine_) engine_->Close();
 }
 
@@ -239,30 +237,20 @@ void CKestrovaDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CKestrovaDlg::keyPressEvent(QKeyEvent* event) {
-  // Enter never presses a button and Escape never closes the window.
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-      event->key() == Qt::Key_Escape) {
+  // Every control of this window passes Enter and Escape on to it (none of
+  // them acts on either), and keys of the dialogs it opens stay with those
+  // dialogs. So each Enter pressed in this window arrives here exactly once.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();  // never presses a button, never closes the window
+    UpdateData(true);
+    StoreCameraSetting();
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
     event->accept();
     return;
   }
   QDialog::keyPressEvent(event);
-}
-
-bool CKestrovaDlg::eventFilter(QObject* watched, QEvent* event) {
-  // Enter anywhere in the window commits, before the key reaches the
-  // control. A key event that travels up through the parents is seen once.
-  if (event->type() == QEvent::KeyPress && event != lastKey_ && watched->isWidgetType()) {
-    auto* widget = static_cast<QWidget*>(watched);
-    auto* key = static_cast<QKeyEvent*>(event);
-    // Only keys for this window: not those of a dialog it opened.
-    if (widget->window() == this &&
-        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-      lastKey_ = event;
-      UpdateData(true);
-      StoreCameraSetting();
-    }
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 bool CKestrovaDlg::UpdateData(bool saveAndValidate) {
