@@ -35,6 +35,15 @@ QPushButton* ImageButton(QWidget* parent, const char* image) {
   return button;
 }
 
+// Read-only fields look as they do on the recording platform: on the
+// window's own background rather than the white of an editable field.
+void ShowAsReadOnly(QLineEdit* edit) {
+  edit->setReadOnly(true);
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+  edit->setPalette(palette);
+}
+
 bool IsFault(TakeEnd end) {
   return end == TakeEnd::SensorStalled || end == TakeEnd::WriteFailed ||
          end == TakeEnd::ThreadFailed || end == TakeEnd::InputEnded;
@@ -84,7 +93,7 @@ void CKestrovaDlg::BuildControls() {
 
   calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 11, 93, 10},
                          {102, 9, 60, 14});
-  calibration_->setReadOnly(true);
+  ShowAsReadOnly(calibration_);
   auto* set = new QPushButton("Set", this);
   Tag(set, 1018, "OnSetClicked");
   set->setGeometry(u.Rect(168, 9, 32, 14));
@@ -152,7 +161,7 @@ void CKestrovaDlg::BuildControls() {
   connect(stop, &QPushButton::clicked, this, &CKestrovaDlg::OnStopClicked);
 
   elapsed_ = AddEdit(1025, "elapsedText", "Time:", {100, 419, 30, 10}, {132, 417, 60, 14});
-  elapsed_->setReadOnly(true);
+  ShowAsReadOnly(elapsed_);
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -361,7 +370,11 @@ int CKestrovaDlg::AskLength(float* length) {
 }
 
 void CKestrovaDlg::OnSetClicked() {
-  if (engine_->Picks().count != 2) return;
+  if (engine_->Picks().count != 2) {
+    prompt_(this, "Pick the two ends of an object of known length in the Preview first, "
+                  "with shift + left click; then press Set.");
+    return;
+  }
   float length = 100.0f;
   if (AskLength(&length) != QDialog::Accepted) return;
   float scale;

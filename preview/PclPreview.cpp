@@ -34,6 +34,6 @@ bool PclPreview::Draw(CRecorder& engine, const FrameSettings& settings) {
   return !viewer_->wasStopped();
 }
 
-void PclPreview::Close(CRecorder&) { DestroyPreviewViewer(viewer_); }
+void PclPreview::Close(CRecorder&) { viewer_.reset(); }  // takes the window away
 
 }  // namespace kestrova

@@ -13,10 +13,7 @@
 #include <memory>
 
 #include "core/Recorder.h"
-
-namespace pcl::visualization {
-class PCLVisualizer;
-}
+#include "preview/PreviewScene.h"
 
 namespace kestrova {
 
@@ -35,7 +32,7 @@ class PclPreview : public PreviewSink {
   }
 
  private:
-  std::unique_ptr<pcl::visualization::PCLVisualizer> viewer_;
+  PreviewViewer viewer_;
   std::function<void(pcl::visualization::PCLVisualizer&)> afterDraw_;
 };
 

@@ -90,11 +90,11 @@ void DrawScene(pcl::visualization::PCLVisualizer& viewer, const PreviewScene& sc
   }
 }
 
-std::unique_ptr<pcl::visualization::PCLVisualizer> MakePreviewViewer() {
+PreviewViewer MakePreviewViewer() {
   // PCL's viewer uses VTK calls that VTK 9 reports as deprecated on every
   // start; keep the terminal for real errors.
   vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR);
-  auto viewer = std::make_unique<pcl::visualization::PCLVisualizer>("Preview");
+  PreviewViewer viewer(new pcl::visualization::PCLVisualizer("Preview"));
   // Redrawn every frame: no multisampling, which costs most of a frame in
   // software rendering and adds nothing to square points.
   viewer->getRenderWindow()->SetMultiSamples(0);
@@ -107,8 +107,7 @@ std::unique_ptr<pcl::visualization::PCLVisualizer> MakePreviewViewer() {
   return viewer;
 }
 
-void DestroyPreviewViewer(std::unique_ptr<pcl::visualization::PCLVisualizer>& viewer) {
-  if (!viewer) return;
+void ViewerDestroyer::operator()(pcl::visualization::PCLVisualizer* viewer) const {
   // The viewer, its render window, its X interactor and the interactor's
   // style hold each other, so destroying the viewer alone frees none of
   // them: the window would stay on screen, and its interactor would take
@@ -123,7 +122,7 @@ void DestroyPreviewViewer(std::unique_ptr<pcl::visualization::PCLVisualizer>& vi
     interactor->SetRenderWindow(nullptr);
   }
   window->SetInteractor(nullptr);
-  viewer.reset();
+  delete viewer;
 }
 
 }  // namespace kestrova

@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev pcl-tools
   xvfb xauth locales fonts-ipafont-gothic
+  openbox xdotool x11-utils imagemagick
 )
 
 missing=()
