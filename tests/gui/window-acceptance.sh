@@ -10,6 +10,7 @@
 #     operator closed it by hand, and the program goes on;
 #   - values typed and committed with Enter, several times in a row and after
 #     the messages for a bad value, are in KVA_Params.txt after closing;
+#   - "Set" without picks and a take into a missing folder say so;
 #   - closing the window ends the process with status 0.
 # Every wait is bounded. The grabs are kept in the shots directory.
 #
@@ -147,7 +148,24 @@ else
   fail "Enter on a Max Depth of 120 brought no message"
 fi
 enter_value 156 81 36 12 40      # Max Depth
-enter_value 72 369 80 14 "$work/takes"  # Output Dir
+
+# --- messages that tell the operator what to do ---------------------------------
+# answer_message NAME WHAT: grabs the message box that must be up, closes it by Enter.
+answer_message() {
+  if wait_for 5 kestrova_windows_are 2; then
+    import -window root "$shots/$1.png"
+    xdotool key Return
+    wait_for 5 kestrova_windows_are 1 || fatal "$2: the message did not go"
+  else
+    fail "$2 brought no message"
+  fi
+}
+click_control 168 9 32 14        # Set, with no points picked
+answer_message set-message "Set without picks"
+enter_value 72 369 80 14 "$work/no such folder/takes"  # Output Dir
+click_control 18 414 18 18       # record into a missing folder
+answer_message path-message "A take into a missing folder"
+enter_value 72 369 80 14 "$work/takes"
 
 # --- takes: no Preview during one, exactly one after it -----------------------
 for take in 1 2; do
