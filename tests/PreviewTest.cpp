@@ -1,5 +1,6 @@
 // The live preview window (under Xvfb): the items it draws after a frame,
-// its hand-over to takes and back, and the operator closing it by hand.
+// its redraw at every frame, its hand-over to takes and back with exactly
+// one window on screen, and the operator closing it by hand.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -98,7 +98,7 @@ click_control() {  # x y width height, in dialog units
 enter_value() {  # x y width height text: click the field, replace its text, Enter
   click_control "$1" "$2" "$3" "$4"
   xdotool key ctrl+a
-  xdotool type --delay 20 -- "$5"
+  xdotool type --delay 10 -- "$5"
   xdotool key Return
   sleep 0.3
 }
@@ -177,7 +177,7 @@ for take in 1 2; do
   previews_are 0 || fail "take $take: $(previews) Preview windows during the take"
   click_control 48 414 18 18     # stop
   wait_for 15 previews_are 1 || fatal "after take $take: no Preview"
-  sleep 1.5
+  sleep 1
   previews_are 1 || fail "after take $take: $(previews) Preview windows"
 done
 changed=$(grab_preview after-takes 4)
@@ -187,7 +187,7 @@ import -window root "$shots/screen-after-takes.png"
 # --- closing the Preview by hand ends the preview, not the program -----------
 click_close_box "$(xdotool search --onlyvisible --name '^Preview$' | head -n1)"
 wait_for 10 previews_are 0 || fail "the Preview closed by hand is still on screen"
-sleep 1.5
+sleep 1
 running || fatal "closing the Preview ended the program: $(tail -n 5 "$work/log")"
 kestrova_windows_are 1 || fail "the Kestrova window is gone after closing the Preview"
 import -window root "$shots/screen-preview-closed.png"
