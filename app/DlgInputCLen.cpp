@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLineEdit>
-#include <algorithm>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/DialogUnits.h"
 #include "app/FloatText.h"

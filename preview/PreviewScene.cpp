@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <vtkCoordinate.h>
 #include <vtkLogger.h>
 #include <vtkNew.h>
 #include <vtkRenderWindow.h>
@@ -30,7 +31,9 @@ void AddOperatorHint(pcl::visualization::PCLVisualizer& viewer) {
   text->SetFontSize(14);
   text->SetColor(0.75, 0.75, 0.75);
   text->SetVerticalJustificationToTop();
-  hint->SetPosition(8, 592);  // from the bottom left of the 800 x 600 window
+  // In fractions of the window, so it stays in the corner when the window is resized.
+  hint->GetPositionCoordinate()->SetCoordinateSystemToNormalizedViewport();
+  hint->GetPositionCoordinate()->SetValue(0.01, 0.985);
   viewer.getRendererCollection()->GetFirstRenderer()->AddActor2D(hint);
 }
 }  // namespace
@@ -102,7 +105,7 @@ PreviewViewer MakePreviewViewer() {
   viewer->getRenderWindow()->SetPosition(30, 50);
   viewer->setCameraPosition(0.0, 0.0, -1.0, 0.0, 0.0, 0.0);
   viewer->addCoordinateSystem(0.01);
-  viewer->setShowFPS(false);
+  viewer->setShowFPS(false);  // it would time the render alone, and flicker every frame
   AddOperatorHint(*viewer);
   return viewer;
 }
