@@ -36,6 +36,15 @@ QPushButton* ImageButton(QWidget* parent, const char* image) {
   return button;
 }
 
+// Read-only fields look as they do on the recording platform: on the
+// window's own background rather than the white of an editable field.
+void ShowAsReadOnly(QLineEdit* edit) {
+  edit->setReadOnly(true);
+  QPalette palette = edit->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+  edit->setPalette(palette);
+}
+
 bool IsFault(TakeEnd end) {
   return end == TakeEnd::SensorStalled || end == TakeEnd::WriteFailed ||
          end == TakeEnd::ThreadFailed || end == TakeEnd::InputEnded;
@@ -52,11 +61,9 @@ CKestrovaDlg::CKestrovaDlg(Options options, QWidget* parent)
   setFont(TemplateFont(9));
   BuildControls();
   connect(&timer_, &QTimer::timeout, this, &CKestrovaDlg::OnTimer);
-  qApp->installEventFilter(this);
 }
 
 CKestrovaDlg::~CKestrovaDlg() {
-  qApp->removeEventFilter(this);
   if (engine_) engine_->Close();
 }
 
@@ -87,7 +94,7 @@ void CKestrovaDlg::BuildControls() {
 
   calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 11, 93, 10},
                          {102, 9, 60, 14});
-  calibration_->setReadOnly(true);
+  ShowAsReadOnly(calibration_);
   auto* set = new QPushButton("Set", this);
   Tag(set, 1018, "OnSetClicked");
   set->setGeometry(u.Rect(168, 9, 32, 14));
@@ -155,7 +162,7 @@ void CKestrovaDlg::BuildControls() {
   connect(stop, &QPushButton::clicked, this, &CKestrovaDlg::OnStopClicked);
 
   elapsed_ = AddEdit(1025, "elapsedText", "Time:", {100, 419, 30, 10}, {132, 417, 60, 14});
-  elapsed_->setReadOnly(true);
+  ShowAsReadOnly(elapsed_);
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -240,30 +247,20 @@ void CKestrovaDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CKestrovaDlg::keyPressEvent(QKeyEvent* event) {
-  // Enter never presses a button and Escape never closes the window.
-  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
-      event->key() == Qt::Key_Escape) {
+  // Every control of this window passes Enter and Escape on to it (none of
+  // them acts on either), and keys of the dialogs it opens stay with those
+  // dialogs. So each Enter pressed in this window arrives here exactly once.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();  // never presses a button, never closes the window
+    UpdateData(true);
+    StoreCameraSetting();
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
     event->accept();
     return;
   }
   QDialog::keyPressEvent(event);
-}
-
-bool CKestrovaDlg::eventFilter(QObject* watched, QEvent* event) {
-  // Enter anywhere in the window commits, before the key reaches the
-  // control. A key event that travels up through the parents is seen once.
-  if (event->type() == QEvent::KeyPress && event != lastKey_ && watched->isWidgetType()) {
-    auto* widget = static_cast<QWidget*>(watched);
-    auto* key = static_cast<QKeyEvent*>(event);
-    // Only keys for this window: not those of a dialog it opened.
-    if (widget->window() == this &&
-        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-      lastKey_ = event;
-      UpdateData(true);
-      StoreCameraSetting();
-    }
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 bool CKestrovaDlg::UpdateData(bool saveAndValidate) {
@@ -385,7 +382,11 @@ int CKestrovaDlg::AskLength(float* length) {
 }
 
 void CKestrovaDlg::OnSetClicked() {
-  if (engine_->Picks().count != 2) return;
+  if (engine_->Picks().count != 2) {
+    prompt_(this, "Pick the two ends of an object of known length in the Preview first, "
+                  "with shift + left click; then press Set.");
+    return;
+  }
   float length = 100.0f;
   if (AskLength(&length) != QDialog::Accepted) return;
   float scale;

@@ -71,8 +71,8 @@ class CKestrovaDlg : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Enter commits (UpdateData, then StoreCameraSetting); Escape does nothing.
   void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void reject() override {}  // Escape never closes the window
 
  private:
@@ -97,7 +97,6 @@ class CKestrovaDlg : public QDialog {
   QTimer timer_;
   bool watchingTake_ = false;
   bool closed_ = false;
-  const QEvent* lastKey_ = nullptr;
 
   FolderEdit* outputDir_;
   QCheckBox* cameraChecks_[kCameraCount];

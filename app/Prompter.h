@@ -2,7 +2,6 @@
 // tests put a recorder in its place.
 #pragma once
 
-#include <QMessageBox>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -11,8 +10,8 @@ namespace kestrova {
 
 using Prompter = std::function<void(QWidget* parent, const QString& text)>;
 
-inline void ShowPrompt(QWidget* parent, const QString& text) {
-  QMessageBox::warning(parent, "Kestrova", text);
-}
+// Shows `text` in a message box. A path in it stays on one line where it
+// fits: the box may wrap the text between words, not after a slash.
+void ShowPrompt(QWidget* parent, const QString& text);
 
 }  // namespace kestrova

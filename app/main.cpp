@@ -2,7 +2,6 @@
 // "Kestrova" modally; the window creates the engine, opens the sensors and
 // starts the "Preview" window.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 #include <QTimer>
@@ -10,6 +9,7 @@
 #include <cstdio>
 
 #include "app/KestrovaDlg.h"
+#include "app/WindowOptions.h"
 #include "app/X11Threads.h"
 #include "capture/SensorChoice.h"
 #include "preview/PclPreview.h"
@@ -20,6 +20,26 @@ void RequestStop(int) { stopRequested = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  kestrova::WindowOptions parsed;
+  std::string error;
+  if (!kestrova::ParseWindowOptions(std::vector<std::string>(argv + 1, argv + argc), &parsed,
+                                    &error)) {
+    std::fprintf(stderr, "kestrova: %s\n", error.c_str());
+    return 2;
+  }
+  if (parsed.help) {
+    std::fputs(kestrova::kWindowUsage, stdout);
+    return 0;
+  }
+  std::unique_ptr<kestrova::SensorBackend> backend;
+  if (!parsed.sensors.empty()) {
+    backend = kestrova::MakeSensorBackend(parsed.sensors, parsed.fps, &error);
+    if (!backend) {
+      std::fprintf(stderr, "kestrova: %s\n", error.c_str());
+      return 2;
+    }
+  }
+
   // The preview's X11 window lives on the preview thread while Qt runs on
   // this one: Xlib must be made thread-safe before anything opens a display.
   kestrova::EnableX11Threads();
@@ -29,32 +49,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("kestrova");
   QApplication::setWindowIcon(QIcon(":/kestrova.png"));
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription("Records moving 3D scenes with up to four depth cameras.");
-  parser.addHelpOption();
-  QCommandLineOption sensorsOption(
-      "sensors", "Depth cameras: sim, sim:N, replay:DIR, freenect (default: the real cameras, freenect).", "spec");
-  QCommandLineOption fpsOption("fps", "Frame rate of simulated or replayed cameras; 0 = free-running.",
-                               "F", "30");
-  parser.addOption(sensorsOption);
-  parser.addOption(fpsOption);
-  parser.process(app);
-
-  bool fpsOk = false;
-  const double fps = parser.value(fpsOption).toDouble(&fpsOk);
-  if (!fpsOk) {
-    std::fprintf(stderr, "kestrova: --fps takes a number\n");
-    return 2;
-  }
-  std::string error;
-  std::unique_ptr<kestrova::SensorBackend> backend;
-  if (parser.isSet(sensorsOption)) {
-    backend = kestrova::MakeSensorBackend(parser.value(sensorsOption).toStdString(), fps, &error);
-    if (!backend) {
-      std::fprintf(stderr, "kestrova: %s\n", error.c_str());
-      return 2;
-    }
-  } else {
+  if (!backend) {
     backend = kestrova::MakeRealSensorBackend(&error);
     if (!backend) {
       std::fprintf(stderr, "kestrova: %s; every camera is disabled. %s\n", error.c_str(),

@@ -1,6 +1,9 @@
 #include "preview/PclPreview.h"
 
+#include <vtkRenderWindow.h>
+
 #include "preview/PreviewScene.h"
+#include "preview/X11Events.h"
 
 namespace kestrova {
 
@@ -20,14 +23,17 @@ bool PclPreview::Draw(CRecorder& engine, const FrameSettings& settings) {
   if (!viewer_ || viewer_->wasStopped()) return false;  // closed by the operator
   DrawScene(*viewer_, SceneOfFrame(engine, settings));
   if (afterDraw_) afterDraw_(*viewer_);
-  viewer_->spinOnce(20, false);
+  // The viewer's X interactor repaints only on X events (expose, mouse), and
+  // its event loop (spinOnce) blocks for up to a second when no event comes:
+  // render the new frame here, once, then handle the events that have come
+  // in (turning, zooming, picking, the close box). The loop's frame pacing
+  // gives the thread its rest.
+  vtkRenderWindow* window = viewer_->getRenderWindow();
+  window->Render();
+  HandlePendingEvents(*window);
   return !viewer_->wasStopped();
 }
 
-void PclPreview::Close(CRecorder&) {
-  // Destroying the viewer takes its window away. (Its close() asks the X
-  // interactor to end an event loop this thread never ran, and crashes.)
-  viewer_.reset();
-}
+void PclPreview::Close(CRecorder&) { viewer_.reset(); }  // takes the window away
 
 }  // namespace kestrova

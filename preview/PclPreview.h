@@ -1,7 +1,8 @@
 // The live "Preview" window: a PCLVisualizer that lives on the preview
-// thread for one run of the preview loop, redrawn after every frame and
-// served for 20 ms (spinOnce). Points picked in it go to the engine's
-// calibration picks.
+// thread for one run of the preview loop, rendered once after every frame,
+// after which it handles the window's pending events. Points picked in it go
+// to the engine's calibration picks. Its window exists exactly as long as the
+// run.
 //
 // When the operator closes the window by hand, the preview run ends: the
 // cameras are no longer grabbed for it and nothing else changes. Takes still
@@ -12,10 +13,7 @@
 #include <memory>
 
 #include "core/Recorder.h"
-
-namespace pcl::visualization {
-class PCLVisualizer;
-}
+#include "preview/PreviewScene.h"
 
 namespace kestrova {
 
@@ -34,7 +32,7 @@ class PclPreview : public PreviewSink {
   }
 
  private:
-  std::unique_ptr<pcl::visualization::PCLVisualizer> viewer_;
+  PreviewViewer viewer_;
   std::function<void(pcl::visualization::PCLVisualizer&)> afterDraw_;
 };
 

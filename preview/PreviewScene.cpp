@@ -2,8 +2,15 @@
 
 #include <cstdio>
 
+#include <vtkCoordinate.h>
 #include <vtkLogger.h>
+#include <vtkNew.h>
 #include <vtkRenderWindow.h>
+#include <vtkRenderWindowInteractor.h>
+#include <vtkRenderer.h>
+#include <vtkRendererCollection.h>
+#include <vtkTextActor.h>
+#include <vtkTextProperty.h>
 
 namespace kestrova {
 
@@ -12,6 +19,22 @@ std::string CloudId(int slot) {
   char id[16];
   std::snprintf(id, sizeof id, "cloud%d", slot);
   return id;
+}
+
+// A line in the top left corner telling a first-time operator how to pick
+// and zoom. It belongs to the renderer, not to the viewer's shapes, so the
+// per-frame rebuild of the scene leaves it in place.
+void AddOperatorHint(pcl::visualization::PCLVisualizer& viewer) {
+  vtkNew<vtkTextActor> hint;
+  hint->SetInput(kPreviewHint);
+  vtkTextProperty* text = hint->GetTextProperty();
+  text->SetFontSize(14);
+  text->SetColor(0.75, 0.75, 0.75);
+  text->SetVerticalJustificationToTop();
+  // In fractions of the window, so it stays in the corner when the window is resized.
+  hint->GetPositionCoordinate()->SetCoordinateSystemToNormalizedViewport();
+  hint->GetPositionCoordinate()->SetValue(0.01, 0.985);
+  viewer.getRendererCollection()->GetFirstRenderer()->AddActor2D(hint);
 }
 }  // namespace
 
@@ -70,16 +93,39 @@ void DrawScene(pcl::visualization::PCLVisualizer& viewer, const PreviewScene& sc
   }
 }
 
-std::unique_ptr<pcl::visualization::PCLVisualizer> MakePreviewViewer() {
+PreviewViewer MakePreviewViewer() {
   // PCL's viewer uses VTK calls that VTK 9 reports as deprecated on every
   // start; keep the terminal for real errors.
   vtkLogger::SetStderrVerbosity(vtkLogger::VERBOSITY_ERROR);
-  auto viewer = std::make_unique<pcl::visualization::PCLVisualizer>("Preview");
+  PreviewViewer viewer(new pcl::visualization::PCLVisualizer("Preview"));
+  // Redrawn every frame: no multisampling, which costs most of a frame in
+  // software rendering and adds nothing to square points.
+  viewer->getRenderWindow()->SetMultiSamples(0);
   viewer->getRenderWindow()->SetSize(800, 600);
   viewer->getRenderWindow()->SetPosition(30, 50);
   viewer->setCameraPosition(0.0, 0.0, -1.0, 0.0, 0.0, 0.0);
   viewer->addCoordinateSystem(0.01);
+  viewer->setShowFPS(false);  // it would time the render alone, and flicker every frame
+  AddOperatorHint(*viewer);
   return viewer;
+}
+
+void ViewerDestroyer::operator()(pcl::visualization::PCLVisualizer* viewer) const {
+  // The viewer, its render window, its X interactor and the interactor's
+  // style hold each other, so destroying the viewer alone frees none of
+  // them: the window would stay on screen, and its interactor would take
+  // part in the next viewer's event loop and crash there (calling back into
+  // the destroyed viewer when that window is closed). Cut the ties first;
+  // then the render window and the interactor go with the viewer, and the
+  // window and its display connection with them.
+  vtkRenderWindow* window = viewer->getRenderWindow();
+  vtkRenderWindowInteractor* interactor = window->GetInteractor();
+  if (interactor) {
+    interactor->SetInteractorStyle(nullptr);
+    interactor->SetRenderWindow(nullptr);
+  }
+  window->SetInteractor(nullptr);
+  delete viewer;
 }
 
 }  // namespace kestrova

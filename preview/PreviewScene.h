@@ -29,8 +29,18 @@ PreviewScene SceneOfFrame(const CRecorder& engine, const FrameSettings& settings
 // then adds the scene.
 void DrawScene(pcl::visualization::PCLVisualizer& viewer, const PreviewScene& scene);
 
+// The operator's hint in a corner of the preview.
+inline constexpr char kPreviewHint[] = "Shift + left click: pick a point   Wheel: zoom";
+
+// Destroys a viewer so that its window leaves the screen at once and nothing
+// of it takes part in a later viewer's event loop.
+struct ViewerDestroyer {
+  void operator()(pcl::visualization::PCLVisualizer* viewer) const;
+};
+using PreviewViewer = std::unique_ptr<pcl::visualization::PCLVisualizer, ViewerDestroyer>;
+
 // A new viewer set up as the preview starts: titled "Preview", 800 x 600 at
-// (30, 50), looking from (0, 0, -1), with axes of scale 0.01.
-std::unique_ptr<pcl::visualization::PCLVisualizer> MakePreviewViewer();
+// (30, 50), looking from (0, 0, -1), with axes of scale 0.01 and the hint.
+PreviewViewer MakePreviewViewer();
 
 }  // namespace kestrova

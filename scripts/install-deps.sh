@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev pcl-tools
   xvfb xauth locales fonts-ipafont-gothic
   python3 python3-numpy python3-pytest python3-open3d python3-wheel python3-pip
+  openbox xdotool x11-utils imagemagick
 )
 
 missing=()

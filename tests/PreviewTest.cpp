@@ -1,12 +1,15 @@
 // The live preview window (under Xvfb): the items it draws after a frame,
-// its hand-over to takes and back, and the operator closing it by hand.
+// its redraw at every frame, its hand-over to takes and back with exactly
+// one window on screen, and the operator closing it by hand.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 
 #include <vtkActor.h>
+#include <vtkCallbackCommand.h>
 #include <vtkProperty.h>
+#include <vtkNew.h>
 #include <vtkRenderWindow.h>
 
 #include "capture/SensorChoice.h"
@@ -92,7 +95,8 @@ TEST_F(PreviewTest, CamerasBoxAndPickMarkerAsItemsOfTheViewer) {
   EXPECT_TRUE(viewer->contains("roi"));
 }
 
-// Counts the preview windows opened and closed, and what the last frame showed.
+// Counts the preview windows opened and closed, what the last frame showed,
+// and how often the window was rendered.
 class WatchedPreview : public PclPreview {
  public:
   WatchedPreview() {
@@ -101,11 +105,21 @@ class WatchedPreview : public PclPreview {
       ids.clear();
       for (const auto& entry : *viewer.getCloudActorMap()) ids.push_back(entry.first);
       window = reinterpret_cast<unsigned long>(viewer.getRenderWindow()->GetGenericWindowId());
+      if (!drawnThisRun) {
+        drawnThisRun = true;
+        vtkNew<vtkCallbackCommand> counter;
+        counter->SetClientData(&renders);
+        counter->SetCallback([](vtkObject*, unsigned long, void* count, void*) {
+          ++*static_cast<std::atomic<int>*>(count);
+        });
+        viewer.getRenderWindow()->AddObserver(vtkCommand::EndEvent, counter);
+      }
       ++draws;
     });
   }
   void Open(CRecorder& engine) override {
     ++opened;
+    drawnThisRun = false;
     PclPreview::Open(engine);
   }
   void Close(CRecorder& engine) override {
@@ -120,7 +134,8 @@ class WatchedPreview : public PclPreview {
   std::mutex mutex;
   std::vector<std::string> ids;
   unsigned long window = 0;
-  std::atomic<int> opened{0}, closed{0}, draws{0};
+  bool drawnThisRun = false;
+  std::atomic<int> opened{0}, closed{0}, draws{0}, renders{0};
 };
 
 std::unique_ptr<CRecorder> SimEngine(std::array<int, 4> enabled) {
@@ -144,6 +159,17 @@ TEST_F(PreviewTest, ShowsCameraThreeAloneAsCloud2) {
   EXPECT_EQ(preview.closed, 1);
 }
 
+TEST_F(PreviewTest, RendersEveryFrameWithNobodyTouchingTheWindow) {
+  auto engine = SimEngine({1, 0, 0, 0});
+  WatchedPreview preview;
+  engine->SetPreviewSink(&preview);
+  engine->StartPreview();
+  ASSERT_TRUE(Eventually([&] { return preview.draws >= 20; }));
+  engine->Close();
+  // Counted from the first frame's draw on, which comes before its render.
+  EXPECT_GE(preview.renders, preview.draws - 1);
+}
+
 TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {
   testing::TempDir dir;
   auto engine = SimEngine({1, 1, 0, 0});
@@ -156,11 +182,14 @@ TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {
   ASSERT_TRUE(engine->StartRecording(&error)) << error;
   ASSERT_TRUE(Eventually([&] { return engine->RecordCycles() >= 5; }));
   EXPECT_EQ(preview.closed, 1);  // no preview window during the take
+  EXPECT_EQ(testing::WindowsOnScreen("Preview"), 0);
   EXPECT_TRUE(engine->StopRecording());
   EXPECT_TRUE(engine->IsPreviewRunning());
   int drawsAfter = preview.draws;
   ASSERT_TRUE(Eventually([&] { return preview.draws > drawsAfter; }));
   EXPECT_EQ(preview.opened, 2);
+  // The new one, and no other.
+  EXPECT_TRUE(Eventually([] { return testing::WindowsOnScreen("Preview") == 1; }, 5s));
 
   // Closing during a take: the take's files are closed and no preview is left.
   ASSERT_TRUE(engine->StartRecording(&error)) << error;
@@ -169,6 +198,7 @@ TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {
   EXPECT_EQ(engine->LastTake().end, TakeEnd::Closed);
   EXPECT_FALSE(engine->IsPreviewRunning());
   EXPECT_EQ(preview.opened, preview.closed);
+  EXPECT_EQ(testing::WindowsOnScreen("Preview"), 0);
 }
 
 TEST_F(PreviewTest, ClosingThePreviewByHandEndsItUntilTheNextTake) {
@@ -186,16 +216,20 @@ TEST_F(PreviewTest, ClosingThePreviewByHandEndsItUntilTheNextTake) {
   }
   ASSERT_NE(window, 0u);
   ASSERT_TRUE(testing::RequestWindowClose(window));
-  ASSERT_TRUE(Eventually([&] { return !engine->IsPreviewRunning(); }));
-  EXPECT_EQ(preview.closed, 1);
+  ASSERT_TRUE(Eventually([&] { return preview.closed == 1; }));
+  EXPECT_FALSE(engine->IsPreviewRunning());
+  EXPECT_EQ(testing::WindowsOnScreen("Preview"), 0);
 
   // Recording still works, and the preview is back after the take.
+  const int drawsBefore = preview.draws;
   std::string error;
   ASSERT_TRUE(engine->StartRecording(&error)) << error;
   ASSERT_TRUE(Eventually([&] { return engine->RecordCycles() >= 3; }));
   EXPECT_TRUE(engine->StopRecording());
   EXPECT_TRUE(engine->IsPreviewRunning());
-  ASSERT_TRUE(Eventually([&] { return preview.opened == 2; }));
+  ASSERT_TRUE(Eventually([&] { return preview.draws > drawsBefore; }));
+  EXPECT_EQ(preview.opened, 2);
+  EXPECT_TRUE(Eventually([] { return testing::WindowsOnScreen("Preview") == 1; }, 5s));
   engine->Close();
 }
 

@@ -89,7 +89,12 @@ class WindowTest : public QObject {
     QCOMPARE(Control("maxRecordingMinutes")->text(), QString("11"));
     QCOMPARE(Control<ColorButton>("previewColor")->color(), QColor(255, 255, 0));
     QCOMPARE(Control("elapsedText")->text(), QString(" 0 min  0 sec"));
-    QVERIFY(Control("calibration")->isReadOnly());
+    for (const char* readOnly : {"calibration", "elapsedText"}) {  // and they look it
+      QLineEdit* edit = Control(readOnly);
+      QVERIFY(edit->isReadOnly());
+      QCOMPARE(edit->palette().color(QPalette::Base), dlg_->palette().color(QPalette::Window));
+    }
+    QVERIFY(Control("x")->palette().color(QPalette::Base) != dlg_->palette().color(QPalette::Window));
     QCOMPARE(Control("x")->alignment() & Qt::AlignRight, Qt::AlignRight);
     QVERIFY(dlg_->engine()->IsPreviewRunning());
   }
@@ -135,6 +140,27 @@ class WindowTest : public QObject {
     QCOMPARE(Settings().resolution, 50.0f);
     QCOMPARE(Camera(0).x, 12.5f);
     QVERIFY(prompts_.isEmpty());
+  }
+
+  void everyEnterCommitsAndEveryBadValueSaysSo() {
+    Open();
+    Type("x", "1");
+    PressEnter("x");
+    Type("x", "2");
+    PressEnter("x");
+    QCOMPARE(Camera(0).x, 2.0f);
+    Type("resolution", "50");
+    PressEnter("resolution");
+    QCOMPARE(Settings().resolution, 50.0f);
+    Type("rx", "abc");
+    PressEnter("rx");
+    PressEnter("rx");
+    QCOMPARE(prompts_.size(), 4);  // twice per Enter
+    Type("rx", "5");
+    Type("z", "-3");
+    PressEnter("z");
+    QCOMPARE(Camera(0).rx, 5.0f);
+    QCOMPARE(Camera(0).z, -3.0f);
   }
 
   void selectingAnotherCameraDropsUncommittedTyping() {
@@ -300,7 +326,10 @@ class WindowTest : public QObject {
     set->click();
     dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.0f);
     set->click();
-    QCOMPARE(asked, 0);  // fewer than two picks: nothing opens
+    QCOMPARE(asked, 0);  // fewer than two picks: no dialog, but what to do
+    QCOMPARE(prompts_.size(), 2);
+    QVERIFY(prompts_[1].contains("shift + left click"));
+    prompts_.clear();
     dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.125f);
     set->click();
     QCOMPARE(asked, 1);
@@ -323,6 +352,7 @@ class WindowTest : public QObject {
     dlg_->engine()->OnPointPicked(1, 1, 1);  // third pick: the pair is gone
     set->click();
     QCOMPARE(asked, 3);
+    QCOMPARE(prompts_.size(), 2);
   }
 
   void lengthDialogOpensWith100AndRefusesText() {

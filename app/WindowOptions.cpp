@@ -1,0 +1,63 @@
+#include "app/WindowOptions.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrova {
+
+const char kWindowUsage[] =
+    "usage: kestrova [--sensors SPEC] [--fps F]\n"
+    "\n"
+    "Records moving 3D scenes with up to four depth cameras: opens the operator\n"
+    "window \"Kestrova\" and the live \"Preview\". Settings are kept in\n"
+    "KVA_Params.txt in the working directory.\n"
+    "\n"
+    "  --sensors SPEC  freenect (default: the real cameras), sim, sim:N,\n"
+    "                  sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S, replay:DIR\n"
+    "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
+    "                  0 = as fast as the recorder takes them)\n"
+    "  --help          this text\n";
+
+bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* options,
+                        std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      options->help = true;
+      return true;
+    }
+    std::string value;
+    bool hasValue = false;
+    const size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {  // --name=value
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
+      hasValue = true;
+    }
+    if (arg != "--sensors" && arg != "--fps") {
+      *error = "unknown option '" + args[i] + "' (see --help)";
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs a value (see --help)";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (arg == "--sensors") {
+      options->sensors = value;
+      continue;
+    }
+    char* end = nullptr;
+    const double fps = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !std::isfinite(fps) || fps < 0) {
+      *error = "--fps takes a number of 0 or more: '" + value + "'";
+      return false;
+    }
+    options->fps = fps;
+  }
+  return true;
+}
+
+}  // namespace kestrova
