@@ -11,6 +11,7 @@
 #   - values typed and committed with Enter, several times in a row and after
 #     the messages for a bad value, are in KVA_Params.txt after closing;
 #   - "Set" without picks and a take into a missing folder say so;
+#   - a take into a folder that holds one asks first, No keeping it;
 #   - closing the window ends the process with status 0.
 # Every wait is bounded. The grabs are kept in the shots directory.
 #
@@ -170,6 +171,21 @@ enter_value 72 369 80 14 "$work/takes"
 # --- takes: no Preview during one, exactly one after it -----------------------
 for take in 1 2; do
   click_control 18 414 18 18     # record
+  if [ "$take" = 2 ]; then
+    # A take already in the folder: the window asks first. No, the default
+    # (Enter), keeps it untouched; Yes (Alt+Y) replaces it.
+    wait_for 5 kestrova_windows_are 2 || fail "a second take into the folder did not ask"
+    import -window root "$shots/replace-question.png"
+    kept=$(stat -c %s "$work/takes/PCL1.dat")
+    xdotool key Return
+    wait_for 5 kestrova_windows_are 1 || fatal "the question did not go"
+    sleep 1
+    previews_are 1 || fail "No to the question started a take"
+    [ "$(stat -c %s "$work/takes/PCL1.dat")" = "$kept" ] || fail "No to the question touched the take"
+    click_control 18 414 18 18   # record, and replace
+    wait_for 5 kestrova_windows_are 2 || fail "the second question did not come"
+    xdotool key alt+y
+  fi
   wait_for 15 previews_are 0 || fail "take $take: $(previews) Preview windows during the take"
   wait_for 10 test -s "$work/takes/PCL1.dat" || fatal "take $take: nothing recorded"
   sleep 1
