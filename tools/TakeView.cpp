@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkLogger.h>
 #include <vtkRenderWindow.h>
 
+#include "preview/X11Events.h"
 #include "record/TakeFrames.h"
 
 namespace kestrova {
@@ -149,8 +151,14 @@ bool ViewTake(const ViewOptions& options, std::string* error) {
       }
       Draw(viewer, frame, report, player);
       shown = player.position;
+      // The window repaints by itself only on X events: render the new frame.
+      viewer.getRenderWindow()->Render();
     }
-    viewer.spinOnce(5);
+    // VTK's own event loop (spinOnce) blocks for up to a second when no X
+    // event comes: handle what has come in (keys, mouse, the close box)
+    // without waiting, and rest a little.
+    HandlePendingEvents(*viewer.getRenderWindow());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!options.screenshot.empty()) viewer.saveScreenshot(options.screenshot);
   return true;
