@@ -57,6 +57,19 @@ INuiSensor* CRecorder::PacingSensor() const {
   return nullptr;
 }
 
+std::array<INuiSensor*, kCameraCount> CRecorder::TakePacingSensors() const {
+  // A camera of the take is fetched every cycle, so it keeps delivering
+  // (a free-running sensor makes a frame only when one was taken).
+  std::array<INuiSensor*, kCameraCount> take{}, present{};
+  bool anyCamera = false;
+  for (int i = 0; i < kCameraCount; ++i) {
+    present[i] = sensors_[i].get();
+    if (takeCameras_[i]) take[i] = sensors_[i].get();
+    anyCamera = anyCamera || takeCameras_[i];
+  }
+  return anyCamera ? take : present;
+}
+
 CameraSetting CRecorder::Camera(int slot) const {
   std::lock_guard<std::mutex> lock(camerasMutex_);
   return cameras_[slot];
@@ -104,12 +117,22 @@ void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
 bool CRecorder::GrabCycle(bool record, int frameNumber) {
   boost::thread_group group;
   bool started = true;
+  grabsInCycle_ = 0;
   for (int i = 0; i < kCameraCount; ++i) {
-    grabbedFrame_[i] = false;
+    grabResults_[i] = GrabResult::NotRun;
+    wroteRecord_[i] = false;
+    grabsInCycle_ += cameraActive[i];
+  }
+  grabsRunning_ = grabsInCycle_;
+  for (int i = 0; i < kCameraCount; ++i) {
     if (!cameraActive[i]) continue;
     try {
-      group.create_thread([this, i, record, frameNumber] { GrabFrame(i, record, frameNumber); });
+      group.create_thread([this, i, record, frameNumber] {
+        GrabFrame(i, record, frameNumber);
+        --grabsRunning_;
+      });
     } catch (const boost::thread_resource_error&) {
+      --grabsRunning_;
       started = false;
     }
   }
@@ -168,6 +191,7 @@ PickState CRecorder::Picks() const {
 
 void CRecorder::PreviewLoop() {
   ForgetPreviousStamps();
+  for (bool& poll : pollOnly_) poll = false;
   if (previewSink_) previewSink_->Open(*this);
   {
     FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
