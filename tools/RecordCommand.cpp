@@ -23,7 +23,9 @@ const char kRecordUsage[] =
     "  --seconds S     record until S seconds have passed (the take's time limit)\n"
     "  --help          this text\n"
     "\n"
-    "Ctrl-C ends the take cleanly. Exit status 0 when the take was recorded.\n";
+    "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
+    "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
+    "but a camera was lost during it.\n";
 
 namespace {
 

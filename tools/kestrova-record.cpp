@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
       dropped += " camera " + std::to_string(i + 1) + ": " + std::to_string(progress.Dropped(i));
   for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
   const std::string why =
-      stoppedBy ? "stopped by " + StopSignalText(stoppedBy) : TakeEndText(outcome);
+      stoppedBy && outcome.end == TakeEnd::Stopped ? "stopped by " + StopSignalText(stoppedBy)
+                                                   : TakeEndText(outcome);
   std::fprintf(stderr, "recorded %d cycles of camera%s %s into %s (%s)\n", outcome.cycles,
                recorded.size() > 1 ? "s" : "", recorded.c_str(), options.outputDir.c_str(),
                why.c_str());
