@@ -344,6 +344,14 @@ class LostCameraTest : public EngineTest {
       numbers.push_back(line[0]);
     return numbers;
   }
+  // A take of `enabled` on ticking sensors, a few cycles in.
+  void RecordAFewCycles(std::array<bool, 4> present, std::array<int, 4> enabled) {
+    Make(present, 5s);
+    Enable(enabled);
+    StartTicking();
+    ASSERT_TRUE(Record());
+    ASSERT_TRUE(WaitForCycles(5));
+  }
   static std::vector<long long> Range(long long from, long long to) {
     std::vector<long long> numbers;
     for (long long i = from; i < to; ++i) numbers.push_back(i);
@@ -352,11 +360,7 @@ class LostCameraTest : public EngineTest {
 };
 
 TEST_F(LostCameraTest, SilentCameraIsLostAfterThreeCyclesNotWaitedForAndTakenBack) {
-  Make({true, true, true, false}, 5s);
-  Enable({1, 1, 1, 0});
-  StartTicking();
-  ASSERT_TRUE(Record());
-  ASSERT_TRUE(WaitForCycles(5));
+  RecordAFewCycles({true, true, true, false}, {1, 1, 1, 0});
   states_[1]->SetStalled(true);
   ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));  // told during the take
   const int lostAt = engine_->Loss(1).lostAt;
@@ -391,11 +395,7 @@ TEST_F(LostCameraTest, SilentCameraIsLostAfterThreeCyclesNotWaitedForAndTakenBac
 }
 
 TEST_F(LostCameraTest, UnpluggedPacingCameraIsLostAtOnceAndTheNextPaces) {
-  Make({true, true, false, false}, 5s);
-  Enable({1, 1, 0, 0});
-  StartTicking();
-  ASSERT_TRUE(Record());
-  ASSERT_TRUE(WaitForCycles(5));
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
   states_[0]->SetUnplugged(true);
   ASSERT_TRUE(WaitForCycles(10));  // paced by camera 2 now
   EXPECT_TRUE(engine_->IsRecording());
@@ -408,11 +408,7 @@ TEST_F(LostCameraTest, UnpluggedPacingCameraIsLostAtOnceAndTheNextPaces) {
 }
 
 TEST_F(LostCameraTest, TakeWhoseCamerasAreAllLostEndsAndCountsWhatTheFilesHold) {
-  Make({true, true, false, false});
-  Enable({1, 1, 0, 0});
-  StartTicking();
-  ASSERT_TRUE(Record());
-  ASSERT_TRUE(WaitForCycles(5));
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
   states_[1]->SetStalled(true);
   ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));
   states_[0]->SetStalled(true);
