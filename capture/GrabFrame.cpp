@@ -57,7 +57,7 @@ HRESULT CRecorder::FetchFrame(int camera, NuiImageFrame* frame) {
   INuiSensor* sensor = sensors_[camera].get();
   if (pollOnly_[camera]) return sensor->NuiImageStreamGetNextFrame(depthStreams_[camera], 0, frame);
   const auto lateLimit = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double, std::milli>(2 * timing_.sensorFramePeriodMs));
+      std::chrono::duration<double, std::milli>(2 * framePeriodMs_[camera]));
   const Clock::time_point giveUp = Clock::now() + timing_.frameWait;
   Clock::time_point aloneSince{};
   for (;;) {
@@ -68,7 +68,7 @@ HRESULT CRecorder::FetchFrame(int camera, NuiImageFrame* frame) {
     if (fetched != E_NUI_FRAME_NO_DATA || left.count() <= 0) return fetched;
     // The last grab of a cycle that others share: once they are done, the
     // wait holds all of them.
-    if (grabsInCycle_ > 1 && grabsRunning_ <= 1) {
+    if (framePeriodMs_[camera] > 0 && grabsInCycle_ > 1 && grabsRunning_ <= 1) {
       const Clock::time_point now = Clock::now();
       if (aloneSince == Clock::time_point()) aloneSince = now;
       if (now - aloneSince >= lateLimit) return fetched;

@@ -163,11 +163,16 @@ bool CRecorder::StopPreview() {
 
 void CRecorder::ForgetPreviousStamps() {
   for (auto& stamp : previousStamp_) stamp = -1;
+  for (auto& period : framePeriodMs_) period = 0;
 }
 
 void CRecorder::CountDroppedFrames(int camera, std::int64_t stamp) {
   std::int64_t previous = previousStamp_[camera];
   previousStamp_[camera] = stamp;
+  // The shortest step between two frames is the sensor's own frame period.
+  if (previous >= 0 && stamp > previous &&
+      (framePeriodMs_[camera] == 0 || stamp - previous < framePeriodMs_[camera]))
+    framePeriodMs_[camera] = static_cast<double>(stamp - previous);
   if (previous < 0 || timing_.sensorFramePeriodMs <= 0) return;
   double periods = static_cast<double>(stamp - previous) / timing_.sensorFramePeriodMs;
   if (periods >= 1.5) droppedFrames_[camera] += static_cast<std::uint64_t>(periods + 0.5) - 1;

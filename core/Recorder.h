@@ -203,8 +203,9 @@ class CRecorder {
   void ForgetPreviousStamps();
   void CountDroppedFrames(int camera, std::int64_t stamp);
   // Waits for the camera's next frame: not at all for a lost camera, else
-  // at most the frame wait, and no longer than two frame periods after the
-  // other grabs of the cycle are done (they would lose frames meanwhile).
+  // at most the frame wait, and, once its frame period is known, no longer
+  // than two of its periods after the other grabs of the cycle are done
+  // (they would lose frames meanwhile).
   HRESULT FetchFrame(int camera, NuiImageFrame* frame);
   // Forks one grab per active camera and joins them all; false when a
   // thread could not be started.
@@ -265,6 +266,7 @@ class CRecorder {
   std::atomic<std::uint64_t> lastPointCount_[kCameraCount] = {};
   std::atomic<std::uint64_t> droppedFrames_[kCameraCount] = {};
   std::int64_t previousStamp_[kCameraCount] = {-1, -1, -1, -1};  // per loop run, grab thread only
+  double framePeriodMs_[kCameraCount] = {0, 0, 0, 0};  // as its time stamps show; 0: not known yet
   // This frame's outcome per camera, written by its grab, read after the join.
   GrabResult grabResults_[kCameraCount] = {};
   bool wroteRecord_[kCameraCount] = {false, false, false, false};
