@@ -51,23 +51,26 @@ int CRecorder::SensorCount() const {
   return count;
 }
 
-INuiSensor* CRecorder::PacingSensor() const {
-  for (const auto& sensor : sensors_)
-    if (sensor) return sensor.get();
-  return nullptr;
-}
-
-std::array<INuiSensor*, kCameraCount> CRecorder::TakePacingSensors() const {
-  // A camera of the take is fetched every cycle, so it keeps delivering
+std::array<INuiSensor*, kCameraCount> CRecorder::PacingSensors(
+    const std::array<bool, kCameraCount>& cameras) const {
+  // A camera that is grabbed is fetched every cycle, so it keeps delivering
   // (a free-running sensor makes a frame only when one was taken).
-  std::array<INuiSensor*, kCameraCount> take{}, present{};
+  std::array<INuiSensor*, kCameraCount> grabbed{}, present{};
   bool anyCamera = false;
   for (int i = 0; i < kCameraCount; ++i) {
     present[i] = sensors_[i].get();
-    if (takeCameras_[i]) take[i] = sensors_[i].get();
-    anyCamera = anyCamera || takeCameras_[i];
+    if (cameras[i]) grabbed[i] = sensors_[i].get();
+    anyCamera = anyCamera || (cameras[i] && sensors_[i]);
   }
-  return anyCamera ? take : present;
+  return anyCamera ? grabbed : present;
+}
+
+std::array<bool, kCameraCount> CRecorder::EnabledCameras(const OperatorSettings& settings) const {
+  // A camera without a sensor is never grabbed, whatever its check box says.
+  std::array<bool, kCameraCount> enabled{};
+  for (int i = 0; i < kCameraCount; ++i)
+    enabled[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  return enabled;
 }
 
 CameraSetting CRecorder::Camera(int slot) const {
@@ -109,9 +112,8 @@ bool CRecorder::LoadParamsFile(const std::string& path) {
 FrameSettings CRecorder::TakeFrameSettings() const { return {owner->Settings(), Cameras()}; }
 
 void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
-  // A camera without a sensor is never grabbed, whatever its check box says.
-  for (int i = 0; i < kCameraCount; ++i)
-    cameraActive[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  const std::array<bool, kCameraCount> enabled = EnabledCameras(settings);
+  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = enabled[i];
 }
 
 bool CRecorder::GrabCycle(bool record, int frameNumber) {
@@ -199,10 +201,18 @@ void CRecorder::PreviewLoop() {
   for (bool& poll : pollOnly_) poll = false;
   if (previewSink_) previewSink_->Open(*this);
   {
-    FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
+    // Paced by the cameras it shows, which change with their check boxes.
+    FramePacer::Sensors pacing = PacingSensors(EnabledCameras(owner->Settings()));
+    auto pacer = std::make_unique<FramePacer>(pacing, timing_.nominalPeriod);
     while (previewRunning_) {
+      const FramePacer::Sensors wanted = PacingSensors(EnabledCameras(owner->Settings()));
+      if (wanted != pacing) {
+        pacer.reset();
+        pacer = std::make_unique<FramePacer>(wanted, timing_.nominalPeriod);
+        pacing = wanted;
+      }
       // A stalled pacing sensor only keeps the preview waiting; it may come back.
-      FramePacer::Wait wait = pacer.Next(previewRunning_, timing_.stallLimit);
+      FramePacer::Wait wait = pacer->Next(previewRunning_, timing_.stallLimit);
       if (wait == FramePacer::Wait::Stopped) break;
       if (wait == FramePacer::Wait::Stalled) continue;
       if (wait == FramePacer::Wait::Ended) {

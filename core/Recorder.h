@@ -3,8 +3,9 @@
 //
 // Thread model. At most one preview thread and at most one recording thread,
 // never both grabbing at once; per frame, one grab thread per active camera,
-// forked and joined by the loop (boost::thread_group). The first present
-// sensor's frame-end event paces both loops. Two atomic flags,
+// forked and joined by the loop (boost::thread_group). The frame-end
+// events of the cameras a loop grabs pace it: the first one's, or the next
+// one's while the first falls behind. Two atomic flags,
 // previewRunning and recording, start and stop the loops; the joins order
 // every hand-over of the sensors and clouds. Each frame works with one
 // consistent copy of the settings, taken by the loop before it forks.
@@ -194,10 +195,11 @@ class CRecorder {
  private:
   void OpenSensors(SensorBackend& backend);
   void ShutDownSensors();
-  INuiSensor* PacingSensor() const;
-  // The sensors that may pace a take: its cameras', or, in a take of no
-  // camera, every present sensor.
-  std::array<INuiSensor*, kCameraCount> TakePacingSensors() const;
+  // The sensors that may pace a loop that grabs `cameras`: theirs, or, when
+  // it grabs none, every present sensor.
+  std::array<INuiSensor*, kCameraCount> PacingSensors(const std::array<bool, kCameraCount>& cameras) const;
+  // The cameras that are enabled and have a sensor.
+  std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
   FrameSettings TakeFrameSettings() const;
   void SelectActiveCameras(const OperatorSettings& settings);
   void ForgetPreviousStamps();

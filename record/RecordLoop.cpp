@@ -99,9 +99,7 @@ bool CRecorder::StartRecording(std::string* error) {
 
   // Every file of the take is opened, and the settings snapshot written,
   // before the take counts as started. A camera without a sensor gets no files.
-  OperatorSettings settings = owner->Settings();
-  for (int i = 0; i < kCameraCount; ++i)
-    takeCameras_[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  takeCameras_ = EnabledCameras(owner->Settings());
   recording_ = true;
   auto writeSnapshot = [this](const std::string& path, std::string* why) {
     return SaveParams(path, why);
@@ -150,7 +148,7 @@ void CRecorder::RecordLoop() {
   int frame = 0;
   int framesInFiles = 0;  // one past the latest frame number that any camera's files hold
   {
-    FramePacer pacer(TakePacingSensors(), timing_.nominalPeriod);
+    FramePacer pacer(PacingSensors(takeCameras_), timing_.nominalPeriod);
     const auto start = std::chrono::steady_clock::now();
     auto elapsedMs = [start] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -8,6 +8,7 @@
 #include <regex>
 #include <thread>
 
+#include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "tests/support/FakeSensors.h"
 #include "tests/support/TakeFiles.h"
@@ -419,6 +420,23 @@ TEST_F(LostCameraTest, TakeWhoseCamerasAreAllLostEndsAndCountsWhatTheFilesHold) 
       << outcome.message;
   EXPECT_EQ(static_cast<size_t>(outcome.cycles), FrameNumbers(1).size());
   EXPECT_EQ(outcome.cycles, engine_->Loss(0).lostAt);
+}
+
+// A free-running simulated sensor makes a frame only when one was taken:
+// the preview must be paced by the cameras it shows, not by camera 1.
+TEST(PreviewPacing, FreeRunningSensorsPaceThePreviewWithoutCameraOne) {
+  std::string error;
+  auto backend = MakeSensorBackend("sim:2", 0, &error);
+  ASSERT_NE(backend, nullptr) << error;
+  CRecorder engine(std::move(backend));
+  engine.owner->Modify([](OperatorSettings& s) {
+    s.cameraEnabled[0] = 0;
+    s.cameraEnabled[1] = 1;
+  });
+  engine.StartPreview();
+  EXPECT_TRUE(Eventually([&] { return engine.PreviewCycles() > 20; }));
+  EXPECT_EQ(engine.GrabCount(0), 0u);
+  engine.Close();
 }
 
 TEST(ElapsedText, MinutesAndSecondsRightAlignedInTwoCharacters) {
