@@ -39,7 +39,9 @@ void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
     ConvertDepthFrame(reinterpret_cast<const std::uint16_t*>(locked.pBits), locked.size / 2, limit,
                       rawClouds_[camera]);
     ProcessCloud(camera, rawClouds_[camera]);
-    if (record) wroteRecord_[camera] = takeWriter_.Append(camera, frameNumber, frame.liTimeStamp, clouds[camera]);
+    if (record)
+      wroteRecord_[camera] =
+          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp, clouds[camera]);
     grabResults_[camera] = GrabResult::Delivered;
   } else {
     ++missedFrames_[camera];
@@ -62,9 +64,8 @@ HRESULT CRecorder::FetchFrame(int camera, NuiImageFrame* frame) {
   Clock::time_point aloneSince{};
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
-    const HRESULT fetched = sensor->NuiImageStreamGetNextFrame(
-        depthStreams_[camera], static_cast<std::uint32_t>(std::clamp<long long>(left.count(), 0, kFetchSliceMs)),
-        frame);
+    const auto slice = static_cast<std::uint32_t>(std::clamp<long long>(left.count(), 0, kFetchSliceMs));
+    const HRESULT fetched = sensor->NuiImageStreamGetNextFrame(depthStreams_[camera], slice, frame);
     if (fetched != E_NUI_FRAME_NO_DATA || left.count() <= 0) return fetched;
     // The last grab of a cycle that others share: once they are done, the
     // wait holds all of them.

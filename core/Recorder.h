@@ -197,7 +197,8 @@ class CRecorder {
   void ShutDownSensors();
   // The sensors that may pace a loop that grabs `cameras`: theirs, or, when
   // it grabs none, every present sensor.
-  std::array<INuiSensor*, kCameraCount> PacingSensors(const std::array<bool, kCameraCount>& cameras) const;
+  std::array<INuiSensor*, kCameraCount> PacingSensors(
+      const std::array<bool, kCameraCount>& cameras) const;
   // The cameras that are enabled and have a sensor.
   std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
   FrameSettings TakeFrameSettings() const;

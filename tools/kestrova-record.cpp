@@ -20,17 +20,21 @@ namespace {
 volatile std::sig_atomic_t stopSignal = 0;
 void RequestStop(int signal) { stopSignal = signal; }
 
-// Ctrl-C, SIGTERM and a closed terminal (SIGHUP) end the take cleanly. A
-// reader of the progress that goes away (SIGPIPE) must not touch the take:
-// a failed write to the terminal is not a fault of the take. A file-size
-// limit must fail the write (and end the take cleanly), not kill the
-// process with the take files half written.
-void HandleSignals() {
+// A reader of the progress that goes away (SIGPIPE) must not touch the
+// take: a failed write to the terminal is not a fault of the take. A
+// file-size limit must fail the write (and end the take cleanly), not kill
+// the process with the take files half written.
+void IgnoreOutputSignals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// From the start of the take on, Ctrl-C, SIGTERM and a closed terminal
+// (SIGHUP) end it cleanly; before, they end the program as usual.
+void StopOnSignals() {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
   std::signal(SIGHUP, RequestStop);
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int Fail(int status, const std::string& reason) {
@@ -96,7 +100,7 @@ class Progress {
 
 int main(int argc, char** argv) {
   using namespace kestrova;
-  HandleSignals();
+  IgnoreOutputSignals();
   RecordOptions options;
   std::string error;
   if (!ParseRecordOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
@@ -145,7 +149,7 @@ int main(int argc, char** argv) {
   if (recorded.empty()) return Fail(1, "none of the enabled cameras has a sensor");
 
   engine.SetOutputDir(options.outputDir);
-  if (stopSignal) return Fail(1, "stopped by " + StopSignalText(stopSignal) + " before the take started");
+  StopOnSignals();
   if (!engine.StartRecording(&error)) return Fail(1, error);
 
   Progress progress(engine, cameras);
@@ -182,6 +186,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> losses = lostCameras.Summary();
   const int status = TakeExitStatus(outcome, !losses.empty());
   if (status == kExitCameraLost)
-    for (const std::string& loss : losses) std::fprintf(stderr, "kestrova-record: %s\n", loss.c_str());
+    for (const std::string& loss : losses)
+      std::fprintf(stderr, "kestrova-record: %s\n", loss.c_str());
   return status;
 }
