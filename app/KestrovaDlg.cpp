@@ -47,7 +47,24 @@ void ShowAsReadOnly(QLineEdit* edit) {
 
 bool IsFault(TakeEnd end) {
   return end == TakeEnd::SensorStalled || end == TakeEnd::WriteFailed ||
-         end == TakeEnd::ThreadFailed || end == TakeEnd::InputEnded;
+         end == TakeEnd::ThreadFailed || end == TakeEnd::InputEnded ||
+         end == TakeEnd::InputFailed;
+}
+
+// "Camera 2 lost at frame 57; camera 3 lost at frame 80, back at 95": the
+// cameras lost during the running or the latest take.
+QString LostCamerasText(const CRecorder& engine) {
+  QStringList parts;
+  for (int i = 0; i < kCameraCount; ++i) {
+    const CameraLoss loss = engine.Loss(i);
+    if (!loss.Lost()) continue;
+    QString part = QString("camera %1 lost at frame %2").arg(i + 1).arg(loss.lostAt);
+    if (loss.backAt >= 0) part += QString(", back at %1").arg(loss.backAt);
+    parts << part;
+  }
+  QString text = parts.join("; ");
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
+  return text;
 }
 
 }  // namespace
@@ -163,6 +180,11 @@ void CKestrovaDlg::BuildControls() {
 
   elapsed_ = AddEdit(1025, "elapsedText", "Time:", {100, 419, 30, 10}, {132, 417, 60, 14});
   ShowAsReadOnly(elapsed_);
+  // Cameras lost during the take, shown while it goes on without them.
+  lostCameras_ = new QLabel(this);
+  lostCameras_->setObjectName("lostCameras");
+  lostCameras_->setStyleSheet("color: #c00000;");
+  lostCameras_->setGeometry(u.Rect(12, 433, 188, 9));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -402,6 +424,7 @@ void CKestrovaDlg::OnSetClicked() {
 
 void CKestrovaDlg::OnTimer() {
   if (engine_->IsRecording()) UpdateData(false);
+  lostCameras_->setText(LostCamerasText(*engine_));
   ReportTakeEnd();
 }
 

@@ -21,6 +21,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -104,6 +105,7 @@ class CKestrovaDlg : public QDialog {
   QComboBox* cameraList_;
   QLineEdit* calibration_;
   QLineEdit* elapsed_;
+  QLabel* lostCameras_;
   std::vector<FloatField> floatFields_;  // in exchange order, after the calibration
 };
 

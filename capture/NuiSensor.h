@@ -84,6 +84,9 @@ class INuiSensor {
   virtual void NuiShutdown() = 0;
   // True once a sensor that plays a finite recording has delivered all of it.
   virtual bool NuiStreamEnded() const { return false; }
+  // Why such a recording ended before its last frame (a frame that could
+  // not be read); empty when it played to its end.
+  virtual std::string NuiStreamError() const { return std::string(); }
   // A text that tells the physical device apart (a serial number), if known.
   virtual std::string NuiUniqueId() const { return std::string(); }
 };

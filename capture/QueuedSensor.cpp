@@ -30,6 +30,13 @@ HRESULT QueuedSensor::NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::ui
   HRESULT before = BeforeFetch();
   if (!Succeeded(before)) return before;
   HRESULT result = queue_->Pop(waitMs, frame);
+  if (Succeeded(result)) {
+    HRESULT taken = OnFrameTaken();
+    if (!Succeeded(taken)) {
+      queue_->Release(frame);
+      result = taken;
+    }
+  }
   if (signalWaitingFrames_ && Succeeded(result) && queue_->Size() > 0) SignalFrameEnd();
   return result;
 }

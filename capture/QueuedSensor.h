@@ -42,6 +42,9 @@ class QueuedSensor : public INuiSensor {
   virtual void Produce() = 0;
   // Called before every fetch; a failure result fails the fetch.
   virtual HRESULT BeforeFetch() { return S_OK; }
+  // Called for every frame a fetch takes; a failure result fails the fetch
+  // and the frame is lost.
+  virtual HRESULT OnFrameTaken() { return S_OK; }
 
   // For the producer: waits until `at`; false when shut down meanwhile.
   bool SleepUntil(std::chrono::steady_clock::time_point at);

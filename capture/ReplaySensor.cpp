@@ -38,6 +38,11 @@ bool ReplaySensor::NuiStreamEnded() const {
   return producerDone_ && Queue().Size() == 0;
 }
 
+std::string ReplaySensor::NuiStreamError() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return error_;
+}
+
 std::string ReplaySensor::NuiUniqueId() const {
   return "replay:cam" + std::to_string(index_ + 1);
 }
@@ -55,8 +60,10 @@ void ReplaySensor::Produce() {
     if (!buffer) break;  // shut down
     std::string error;
     if (!ReadDepthPgm(frames_[n], buffer->pixels, &error)) {
-      std::fprintf(stderr, "kestrova: camera %d: %s; the replay of this camera ends here\n",
-                   index_ + 1, error.c_str());
+      // The frames before it stay delivered; the take ends on this one.
+      std::lock_guard<std::mutex> lock(errorMutex_);
+      error_ = "frame " + std::to_string(n + 1) + " of " + std::to_string(frames_.size()) +
+               " cannot be read: " + error;
       break;
     }
     NuiTimeStamp stamp;

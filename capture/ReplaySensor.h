@@ -4,11 +4,13 @@
 // frame is delivered exactly once and in order: the queue waits for the
 // consumer instead of dropping. Time stamps are the frame index times the
 // frame period in milliseconds. After the last frame the sensor delivers
-// nothing more and says so (NuiStreamEnded).
+// nothing more and says so (NuiStreamEnded); a frame that cannot be read
+// ends the replay there, and NuiStreamError says which and why.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ class ReplaySensor : public QueuedSensor {
                              std::uint32_t frameLimit, ManualResetEvent* nextFrameEvent,
                              NuiStreamHandle* stream) override;
   bool NuiStreamEnded() const override;
+  std::string NuiStreamError() const override;
   std::string NuiUniqueId() const override;
 
  protected:
@@ -36,6 +39,8 @@ class ReplaySensor : public QueuedSensor {
   const std::vector<std::string> frames_;
   const double fps_;
   std::atomic<bool> producerDone_{false};
+  mutable std::mutex errorMutex_;
+  std::string error_;
 };
 
 class ReplayBackend : public SensorBackend {

@@ -73,18 +73,28 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
       for (int i = 0; i < kCameraCount; ++i) options->present[i] = i < number;
     } else if (key == "absent" && ParseInt(value, 1, kCameraCount, &number)) {
       options->present[number - 1] = false;
-    } else if (key == "stall" && ParseCameraAt(value, &slot, &count)) {
+    } else if ((key == "stall" || key == "unplug") && ParseCameraAt(value, &slot, &count)) {
       options->stallAfter[slot] = count;
+      options->unplugged[slot] = key == "unplug";
+    } else if (key == "resume" && ParseCameraAt(value, &slot, &count)) {
+      options->resumeAfter[slot] = count;
     } else if (key == "failfetch" && ParseCameraAt(value, &slot, &count) && count > 0) {
       options->failFetchAt[slot] = count;
     } else if (key == "seed" && ParseInt(value, 0, 0x7FFFFFFF, &number)) {
       options->seed = static_cast<std::uint32_t>(number);
     } else {
       *error = "unknown simulation option '" + item +
-               "' (use N, absent=C, stall=C@F, failfetch=C@F or seed=S)";
+               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F or seed=S)";
       return false;
     }
     first = false;
+  }
+  for (int i = 0; i < kCameraCount; ++i) {
+    if (options->resumeAfter[i] >= 0 && options->stallAfter[i] < 0) {
+      *error = "resume=" + std::to_string(i + 1) + "@P needs a stall or unplug of camera " +
+               std::to_string(i + 1);
+      return false;
+    }
   }
   return true;
 }

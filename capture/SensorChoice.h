@@ -1,9 +1,10 @@
 // Chooses the sensor backend from a command-line text:
 //   sim                 four simulated sensors
 //   sim:N               N simulated sensors, at indexes 0..N-1
-//   sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S
-//                       with camera C (1..4) missing, stopping after F
-//                       frames, or failing its F-th fetch
+//   sim:N,absent=C,stall=C@F,unplug=C@F,resume=C@P,failfetch=C@F,seed=S
+//                       with camera C (1..4) missing, going silent or
+//                       unplugged after F frames (back P frame periods
+//                       later with resume), or failing its F-th fetch
 //   replay:DIR          depth frames played from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect
 #pragma once

@@ -1,5 +1,6 @@
 #include "capture/SimulatedSensor.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace kestrova {
@@ -39,8 +40,10 @@ HRESULT SimulatedSensor::NuiImageStreamOpen(int imageType, int resolution, std::
                        : OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
 }
 
-HRESULT SimulatedSensor::BeforeFetch() {
-  return ++fetches_ == options_.failFetchAt[index_] ? E_FAIL : S_OK;
+HRESULT SimulatedSensor::BeforeFetch() { return gone_ ? E_NUI_DEVICE_NOT_CONNECTED : S_OK; }
+
+HRESULT SimulatedSensor::OnFrameTaken() {
+  return ++taken_ == options_.failFetchAt[index_] ? E_FAIL : S_OK;
 }
 
 std::string SimulatedSensor::NuiUniqueId() const {
@@ -55,7 +58,7 @@ std::int64_t SimulatedSensor::ClockMs(Clock::time_point at) const {
 }
 
 void SimulatedSensor::RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber) {
-  const double seconds = frameNumber / (options_.fps > 0 ? options_.fps : 30.0);
+  const double seconds = frameNumber / (options_.fps > 0 ? options_.fps : kNominalFps);
   std::copy(staticDepth_.begin(), staticDepth_.end(), depthScratch_.begin());
   std::fill(labelScratch_.begin(), labelScratch_.end(), 0);
   scene_->RenderMoving(pose_, seconds, depthScratch_.data(), labelScratch_.data());
@@ -63,25 +66,45 @@ void SimulatedSensor::RenderInto(NuiFrameTexture& texture, std::uint32_t frameNu
   EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), noiseOffset, texture.pixels.data());
 }
 
+bool SimulatedSensor::StopAsInjected(Clock::duration period, std::uint32_t* slot) {
+  gone_ = options_.unplugged[index_];
+  const int resumeAfter = options_.resumeAfter[index_];
+  if (resumeAfter < 0) {
+    WaitForShutdown();  // delivers nothing more
+    return false;
+  }
+  if (!SleepUntil(Clock::now() + period * resumeAfter)) return false;
+  // The sensor's clock ran on meanwhile.
+  if (FreeRunning()) *slot += static_cast<std::uint32_t>(resumeAfter);
+  gone_ = false;
+  return true;
+}
+
 void SimulatedSensor::Produce() {
   const bool paced = !FreeRunning();
-  const auto period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(paced ? 1.0 / options_.fps : 0.0));
+  const double fps = paced ? options_.fps : kNominalFps;
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
   const Clock::time_point opened = Clock::now();
-  const int stallAfter = options_.stallAfter[index_];
+  const int stopAfter = options_.stallAfter[index_];
+  bool stopBehind = false;
   std::uint32_t slot = 0;
   for (;;) {
     const Clock::time_point due = opened + period * slot;
     if (paced && !SleepUntil(due)) return;
-    if (stallAfter >= 0 && produced_ >= static_cast<std::uint64_t>(stallAfter)) {
-      WaitForShutdown();  // delivers nothing more
-      return;
+    if (!stopBehind && stopAfter >= 0 && produced_ >= static_cast<std::uint64_t>(stopAfter)) {
+      if (!StopAsInjected(period, &slot)) return;
+      stopBehind = true;
+      if (paced) slot = static_cast<std::uint32_t>((Clock::now() - opened) / period);
+      continue;
     }
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (buffer) {
       RenderInto(*buffer, slot);
       NuiTimeStamp stamp;
-      stamp.QuadPart = ClockMs(paced ? due : Clock::now());
+      // Free-running, the clock is the frame count: one nominal period per frame.
+      stamp.QuadPart = paced ? ClockMs(due)
+                             : clockOffsetMs_ + std::llround(slot * 1000.0 / kNominalFps);
       if (!Queue().Publish(std::move(buffer), stamp, slot)) return;
       ++produced_;
       SignalFrameEnd();

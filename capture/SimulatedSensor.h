@@ -1,7 +1,9 @@
 // Simulated depth sensors: each stands at its camera's default pose and
 // renders the synthetic scene on a thread of its own, at a fixed frame rate
 // on its own millisecond clock, into a two-frame queue that drops the oldest
-// frame when nobody fetches. Faults can be injected for tests.
+// frame when nobody fetches. Free-running, a sensor makes a frame whenever
+// one was taken, and its clock advances one nominal frame period per frame.
+// Faults can be injected for tests.
 #pragma once
 
 #include <array>
@@ -15,12 +17,21 @@
 
 namespace kestrova {
 
+// The frame rate whose period a free-running sensor's clock advances by.
+constexpr double kNominalFps = 30;
+
 struct SimOptions {
   std::array<bool, 4> present{{true, true, true, true}};
   double fps = 30;  // 0: free-running, a new frame as soon as one is fetched
-  // Frames a sensor delivers before it stops for good; -1 for never.
+  // Frames a sensor delivers before it stops (-1: never), and whether it
+  // then goes silent or is unplugged (its fetches fail at once with
+  // E_NUI_DEVICE_NOT_CONNECTED).
   std::array<int, 4> stallAfter{{-1, -1, -1, -1}};
-  // The fetch (counted from 1) that fails with E_FAIL; -1 for none.
+  std::array<bool, 4> unplugged{{false, false, false, false}};
+  // Frame periods after the stop at which the sensor delivers again; -1: never.
+  std::array<int, 4> resumeAfter{{-1, -1, -1, -1}};
+  // The frame taken (counted from 1) whose fetch fails with E_FAIL, losing
+  // it; -1 for none.
   std::array<int, 4> failFetchAt{{-1, -1, -1, -1}};
   std::uint32_t seed = 1;
 };
@@ -42,9 +53,12 @@ class SimulatedSensor : public QueuedSensor {
  protected:
   void Produce() override;
   HRESULT BeforeFetch() override;
+  HRESULT OnFrameTaken() override;
 
  private:
   bool FreeRunning() const { return options_.fps <= 0; }
+  // The pause of an injected stop; false when shut down meanwhile.
+  bool StopAsInjected(std::chrono::steady_clock::duration period, std::uint32_t* slot);
   void RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber);
   std::int64_t ClockMs(std::chrono::steady_clock::time_point at) const;
 
@@ -57,7 +71,8 @@ class SimulatedSensor : public QueuedSensor {
   std::chrono::steady_clock::time_point initialised_;
   std::int64_t clockOffsetMs_ = 0;
   std::atomic<std::uint64_t> produced_{0};
-  std::atomic<int> fetches_{0};
+  std::atomic<int> taken_{0};
+  std::atomic<bool> gone_{false};  // unplugged: fetches fail at once
 };
 
 class SimulatedBackend : public SensorBackend {

@@ -51,10 +51,26 @@ int CRecorder::SensorCount() const {
   return count;
 }
 
-INuiSensor* CRecorder::PacingSensor() const {
-  for (const auto& sensor : sensors_)
-    if (sensor) return sensor.get();
-  return nullptr;
+std::array<INuiSensor*, kCameraCount> CRecorder::PacingSensors(
+    const std::array<bool, kCameraCount>& cameras) const {
+  // A camera that is grabbed is fetched every cycle, so it keeps delivering
+  // (a free-running sensor makes a frame only when one was taken).
+  std::array<INuiSensor*, kCameraCount> grabbed{}, present{};
+  bool anyCamera = false;
+  for (int i = 0; i < kCameraCount; ++i) {
+    present[i] = sensors_[i].get();
+    if (cameras[i]) grabbed[i] = sensors_[i].get();
+    anyCamera = anyCamera || (cameras[i] && sensors_[i]);
+  }
+  return anyCamera ? grabbed : present;
+}
+
+std::array<bool, kCameraCount> CRecorder::EnabledCameras(const OperatorSettings& settings) const {
+  // A camera without a sensor is never grabbed, whatever its check box says.
+  std::array<bool, kCameraCount> enabled{};
+  for (int i = 0; i < kCameraCount; ++i)
+    enabled[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  return enabled;
 }
 
 CameraSetting CRecorder::Camera(int slot) const {
@@ -96,20 +112,29 @@ bool CRecorder::LoadParamsFile(const std::string& path) {
 FrameSettings CRecorder::TakeFrameSettings() const { return {owner->Settings(), Cameras()}; }
 
 void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
-  // A camera without a sensor is never grabbed, whatever its check box says.
-  for (int i = 0; i < kCameraCount; ++i)
-    cameraActive[i] = settings.cameraEnabled[i] != 0 && sensors_[i] != nullptr;
+  const std::array<bool, kCameraCount> enabled = EnabledCameras(settings);
+  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = enabled[i];
 }
 
 bool CRecorder::GrabCycle(bool record, int frameNumber) {
   boost::thread_group group;
   bool started = true;
+  grabsInCycle_ = 0;
   for (int i = 0; i < kCameraCount; ++i) {
-    grabbedFrame_[i] = false;
+    grabResults_[i] = GrabResult::NotRun;
+    wroteRecord_[i] = false;
+    grabsInCycle_ += cameraActive[i];
+  }
+  grabsRunning_ = grabsInCycle_;
+  for (int i = 0; i < kCameraCount; ++i) {
     if (!cameraActive[i]) continue;
     try {
-      group.create_thread([this, i, record, frameNumber] { GrabFrame(i, record, frameNumber); });
+      group.create_thread([this, i, record, frameNumber] {
+        GrabFrame(i, record, frameNumber);
+        --grabsRunning_;
+      });
     } catch (const boost::thread_resource_error&) {
+      --grabsRunning_;
       started = false;
     }
   }
@@ -140,11 +165,16 @@ bool CRecorder::StopPreview() {
 
 void CRecorder::ForgetPreviousStamps() {
   for (auto& stamp : previousStamp_) stamp = -1;
+  for (auto& period : framePeriodMs_) period = 0;
 }
 
 void CRecorder::CountDroppedFrames(int camera, std::int64_t stamp) {
   std::int64_t previous = previousStamp_[camera];
   previousStamp_[camera] = stamp;
+  // The shortest step between two frames is the sensor's own frame period.
+  if (previous >= 0 && stamp > previous &&
+      (framePeriodMs_[camera] == 0 || stamp - previous < framePeriodMs_[camera]))
+    framePeriodMs_[camera] = static_cast<double>(stamp - previous);
   if (previous < 0 || timing_.sensorFramePeriodMs <= 0) return;
   double periods = static_cast<double>(stamp - previous) / timing_.sensorFramePeriodMs;
   if (periods >= 1.5) droppedFrames_[camera] += static_cast<std::uint64_t>(periods + 0.5) - 1;
@@ -168,12 +198,21 @@ PickState CRecorder::Picks() const {
 
 void CRecorder::PreviewLoop() {
   ForgetPreviousStamps();
+  for (bool& poll : pollOnly_) poll = false;
   if (previewSink_) previewSink_->Open(*this);
   {
-    FramePacer pacer(PacingSensor(), timing_.nominalPeriod);
+    // Paced by the cameras it shows, which change with their check boxes.
+    FramePacer::Sensors pacing = PacingSensors(EnabledCameras(owner->Settings()));
+    auto pacer = std::make_unique<FramePacer>(pacing, timing_.nominalPeriod);
     while (previewRunning_) {
+      const FramePacer::Sensors wanted = PacingSensors(EnabledCameras(owner->Settings()));
+      if (wanted != pacing) {
+        pacer.reset();
+        pacer = std::make_unique<FramePacer>(wanted, timing_.nominalPeriod);
+        pacing = wanted;
+      }
       // A stalled pacing sensor only keeps the preview waiting; it may come back.
-      FramePacer::Wait wait = pacer.Next(previewRunning_, timing_.stallLimit);
+      FramePacer::Wait wait = pacer->Next(previewRunning_, timing_.stallLimit);
       if (wait == FramePacer::Wait::Stopped) break;
       if (wait == FramePacer::Wait::Stalled) continue;
       if (wait == FramePacer::Wait::Ended) {

@@ -3,8 +3,9 @@
 //
 // Thread model. At most one preview thread and at most one recording thread,
 // never both grabbing at once; per frame, one grab thread per active camera,
-// forked and joined by the loop (boost::thread_group). The first present
-// sensor's frame-end event paces both loops. Two atomic flags,
+// forked and joined by the loop (boost::thread_group). The frame-end
+// events of the cameras a loop grabs pace it: the first one's, or the next
+// one's while the first falls behind. Two atomic flags,
 // previewRunning and recording, start and stop the loops; the joins order
 // every hand-over of the sensors and clouds. Each frame works with one
 // consistent copy of the settings, taken by the loop before it forks.
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <boost/thread/thread.hpp>
 #include <pcl/point_cloud.h>
@@ -26,6 +28,7 @@
 #include "core/ParamsFile.h"
 #include "core/Settings.h"
 #include "core/SettingsOwner.h"
+#include "record/LostCameras.h"
 #include "record/TakeWriter.h"
 
 namespace kestrova {
@@ -61,6 +64,7 @@ enum class TakeEnd {
   CycleLimit,  // the number of cycles asked for was recorded
   SensorStalled,
   InputEnded,  // a replayed camera has no more frames
+  InputFailed,  // a replayed frame could not be read
   WriteFailed,
   ThreadFailed
 };
@@ -143,6 +147,9 @@ class CRecorder {
   TakeOutcome LastTake() const;
   // True from StartRecording until its loop has ended.
   bool TakeThreadAlive() const;
+  // Whether camera `slot` was lost during the running or the latest take,
+  // and from which frame on; readable at any time.
+  CameraLoss Loss(int slot) const { return lostCameras_.Loss(slot); }
 
   // The engine part of closing the window: stops the preview, any take and a
   // take still finishing, so that no worker thread is left; then shuts the
@@ -188,19 +195,36 @@ class CRecorder {
  private:
   void OpenSensors(SensorBackend& backend);
   void ShutDownSensors();
-  INuiSensor* PacingSensor() const;
+  // The sensors that may pace a loop that grabs `cameras`: theirs, or, when
+  // it grabs none, every present sensor.
+  std::array<INuiSensor*, kCameraCount> PacingSensors(
+      const std::array<bool, kCameraCount>& cameras) const;
+  // The cameras that are enabled and have a sensor.
+  std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
   FrameSettings TakeFrameSettings() const;
   void SelectActiveCameras(const OperatorSettings& settings);
   void ForgetPreviousStamps();
   void CountDroppedFrames(int camera, std::int64_t stamp);
+  // Waits for the camera's next frame: not at all for a lost camera, else
+  // at most the frame wait, and, once its frame period is known, no longer
+  // than two of its periods after the other grabs of the cycle are done
+  // (they would lose frames meanwhile).
+  HRESULT FetchFrame(int camera, NuiImageFrame* frame);
   // Forks one grab per active camera and joins them all; false when a
   // thread could not be started.
   bool GrabCycle(bool record, int frameNumber);
   void PreviewLoop();
   void RecordLoop();
   void FinishTake(TakeEnd end, int cycles, const std::string& message);
-  // The first camera of the take (or the pacing sensor) whose recording ran out; -1 if none.
-  int EndedInput(const INuiSensor* pacer) const;
+  // The first camera of the take (or the pacing slot) whose recording ran out; -1 if none.
+  int EndedInput(int pacingSlot) const;
+  // How a take ends when the recording of camera `slot` ran out or broke off.
+  void EndOfInput(int slot, TakeEnd* end, std::string* why) const;
+  // The slots of the take's cameras.
+  std::vector<int> TakeSlots() const;
+  // Takes this cycle's grabs into the lost cameras, and stops waiting for a
+  // camera lost, or waits for it again once it is back.
+  void TrackLostCameras(int frame, class FramePacer& pacer);
 
   std::unique_ptr<INuiSensor> sensors_[kCameraCount];
   NuiStreamHandle depthStreams_[kCameraCount] = {kNoStream, kNoStream, kNoStream, kNoStream};
@@ -228,6 +252,7 @@ class CRecorder {
 
   TakeWriter takeWriter_;
   std::array<bool, kCameraCount> takeCameras_{};  // the take's camera set
+  LostCameras lostCameras_;
   pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per grab
   pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per grab
 
@@ -244,7 +269,14 @@ class CRecorder {
   std::atomic<std::uint64_t> lastPointCount_[kCameraCount] = {};
   std::atomic<std::uint64_t> droppedFrames_[kCameraCount] = {};
   std::int64_t previousStamp_[kCameraCount] = {-1, -1, -1, -1};  // per loop run, grab thread only
-  bool grabbedFrame_[kCameraCount] = {false, false, false, false};  // this frame's outcome per camera
+  double framePeriodMs_[kCameraCount] = {0, 0, 0, 0};  // as its time stamps show; 0: not known yet
+  // This frame's outcome per camera, written by its grab, read after the join.
+  GrabResult grabResults_[kCameraCount] = {};
+  bool wroteRecord_[kCameraCount] = {false, false, false, false};
+  // Cameras the running loop does not wait for (lost): their grabs only poll.
+  bool pollOnly_[kCameraCount] = {false, false, false, false};
+  int grabsInCycle_ = 0;                // grabs the running cycle forked
+  std::atomic<int> grabsRunning_{0};    // of those, the ones not yet done
   std::atomic<std::uint64_t> previewCycles_{0};
   std::atomic<std::uint64_t> recordCycles_{0};
 };

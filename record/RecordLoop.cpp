@@ -1,5 +1,6 @@
 // The recording side of the engine: starting, stopping and running a take.
 #include <cstdio>
+#include <vector>
 
 #include "core/FramePacer.h"
 #include "core/Recorder.h"
@@ -9,10 +10,14 @@ namespace kestrova {
 
 namespace {
 constexpr int kElapsedRefreshCycles = 30;
-// A camera of the take that delivers no frame this many cycles in a row
-// (each grab waits its bounded time) is taken to be gone: unplugged or stopped.
-constexpr int kMissesOfAStoppedCamera = 3;
+
+// "camera 2 stopped delivering frames", "cameras 1, 3 stopped delivering frames".
+std::string StoppedCamerasText(const std::vector<int>& slots) {
+  std::string numbers;
+  for (int slot : slots) numbers += (numbers.empty() ? "" : ", ") + std::to_string(slot + 1);
+  return (slots.size() == 1 ? "camera " : "cameras ") + numbers + " stopped delivering frames";
 }
+}  // namespace
 
 std::string ElapsedText(std::int64_t elapsedMs) {
   char text[64];
@@ -43,12 +48,40 @@ void CRecorder::FinishTake(TakeEnd end, int cycles, const std::string& message) 
 
 bool CRecorder::TakeThreadAlive() const { return recordLoopAlive_; }
 
-int CRecorder::EndedInput(const INuiSensor* pacer) const {
+int CRecorder::EndedInput(int pacingSlot) const {
   for (int i = 0; i < kCameraCount; ++i) {
     if (!sensors_[i] || !sensors_[i]->NuiStreamEnded()) continue;
-    if (takeCameras_[i] || sensors_[i].get() == pacer) return i;
+    if (takeCameras_[i] || i == pacingSlot) return i;
   }
   return -1;
+}
+
+void CRecorder::EndOfInput(int slot, TakeEnd* end, std::string* why) const {
+  const std::string camera = "camera " + std::to_string(slot + 1);
+  const std::string error = slot >= 0 ? sensors_[slot]->NuiStreamError() : std::string();
+  if (error.empty()) {
+    *end = TakeEnd::InputEnded;
+    *why = "the replayed frames of " + camera + " ran out";
+  } else {
+    *end = TakeEnd::InputFailed;
+    *why = camera + ": " + error;
+  }
+}
+
+std::vector<int> CRecorder::TakeSlots() const {
+  std::vector<int> slots;
+  for (int i = 0; i < kCameraCount; ++i)
+    if (takeCameras_[i]) slots.push_back(i);
+  return slots;
+}
+
+void CRecorder::TrackLostCameras(int frame, FramePacer& pacer) {
+  for (int i = 0; i < kCameraCount; ++i) {
+    if (!takeCameras_[i] || !lostCameras_.Report(i, grabResults_[i], frame)) continue;
+    const bool lost = lostCameras_.LostNow(i);
+    pollOnly_[i] = lost;
+    pacer.SetUsable(i, !lost);
+  }
 }
 
 bool CRecorder::StartRecording(std::string* error) {
@@ -80,6 +113,7 @@ bool CRecorder::StartRecording(std::string* error) {
     return false;
   }
   FinishTake(TakeEnd::None, 0, std::string());
+  lostCameras_.Start(takeCameras_);
   try {
     recordLoopAlive_ = true;
     recordThread_ = boost::thread(&CRecorder::RecordLoop, this);
@@ -107,14 +141,18 @@ void CRecorder::RecordLoop() {
   StopPreview();
   takeRunning_ = true;
   ForgetPreviousStamps();
-  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = takeCameras_[i];
+  bool anyCamera = false;
+  for (int i = 0; i < kCameraCount; ++i) {
+    cameraActive[i] = takeCameras_[i];
+    pollOnly_[i] = false;
+    anyCamera = anyCamera || takeCameras_[i];
+  }
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
   int frame = 0;
-  int misses[kCameraCount] = {0, 0, 0, 0};
+  int framesInFiles = 0;  // one past the latest frame number that any camera's files hold
   {
-    INuiSensor* pacingSensor = PacingSensor();
-    FramePacer pacer(pacingSensor, timing_.nominalPeriod);
+    FramePacer pacer(PacingSensors(takeCameras_), timing_.nominalPeriod);
     const auto start = std::chrono::steady_clock::now();
     auto elapsedMs = [start] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -126,32 +164,33 @@ void CRecorder::RecordLoop() {
       if (wait == FramePacer::Wait::Stopped) break;
       if (wait == FramePacer::Wait::Ended) {
         recording_ = false;
-        end = TakeEnd::InputEnded;
-        why = "the replayed frames ran out";
+        EndOfInput(pacer.PreferredSlot(), &end, &why);
         break;
       }
       if (wait == FramePacer::Wait::Stalled) {
+        // Not one sensor that could pace the take signalled a frame.
         recording_ = false;
         end = TakeEnd::SensorStalled;
-        why = "the sensors stopped delivering frames";
+        lostCameras_.LoseAll(frame);
+        why = StoppedCamerasText(anyCamera ? TakeSlots() : std::vector<int>{pacer.PreferredSlot()});
         break;
       }
       frameSettings_ = TakeFrameSettings();
-      if (!GrabCycle(true, frame)) {
+      const bool started = GrabCycle(true, frame);
+      for (bool wrote : wroteRecord_)
+        if (wrote) framesInFiles = frame + 1;
+      if (!started) {
         recording_ = false;
         end = TakeEnd::ThreadFailed;
         why = "a grab thread could not be started";
         break;
       }
-      int stopped = -1;
-      for (int i = 0; i < kCameraCount; ++i) {
-        misses[i] = cameraActive[i] && !grabbedFrame_[i] ? misses[i] + 1 : 0;
-        if (misses[i] >= kMissesOfAStoppedCamera && stopped < 0) stopped = i;
-      }
-      if (stopped >= 0) {
+      TrackLostCameras(frame, pacer);
+      if (lostCameras_.AllLost()) {
+        // With no camera left the take ends; one that stays is recorded on.
         recording_ = false;
         end = TakeEnd::SensorStalled;
-        why = "camera " + std::to_string(stopped + 1) + " stopped delivering frames";
+        why = StoppedCamerasText(TakeSlots());
         break;
       }
       if (takeWriter_.Failed()) {
@@ -169,11 +208,10 @@ void CRecorder::RecordLoop() {
         end = TakeEnd::CycleLimit;
         break;
       }
-      int ended = EndedInput(pacingSensor);
+      int ended = EndedInput(pacer.PreferredSlot());
       if (ended >= 0) {
         recording_ = false;
-        end = TakeEnd::InputEnded;
-        why = "the replayed frames of camera " + std::to_string(ended + 1) + " ran out";
+        EndOfInput(ended, &end, &why);
         break;
       }
       // Strict, in double: at exactly the limit the take goes on, and a
@@ -194,7 +232,10 @@ void CRecorder::RecordLoop() {
   if (closing_ && end == TakeEnd::Stopped) end = TakeEnd::Closed;
   recording_ = false;
   takeRunning_ = false;
-  FinishTake(end, frame, why);
+  // The count that the files bear out: a cycle cut short by a fault still
+  // counts when some camera's files hold it, and cycles that no camera
+  // delivered at the end of a take do not.
+  FinishTake(end, anyCamera ? framesInFiles : frame, why);
   // The preview comes back after every take, unless the program never
   // asked for one (a headless recording) or is closing.
   if (previewWanted_ && !closing_) StartPreview();

@@ -8,6 +8,7 @@
 #include <regex>
 #include <thread>
 
+#include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "tests/support/FakeSensors.h"
 #include "tests/support/TakeFiles.h"
@@ -123,7 +124,7 @@ TEST_F(EngineTest, StopDuringAFrameWaitsForThatFrameAndHandsItBack) {
   EXPECT_EQ(states_[0]->busy, 0);
 }
 
-TEST_F(EngineTest, StalledFirstSensorNeitherHoldsAStopNorATake) {
+TEST_F(EngineTest, StalledFirstSensorHoldsNeitherAStopNorTheOtherCamerasTake) {
   Make({true, true, false, false});
   Enable({1, 1, 0, 0});
   states_[0]->stalled = true;
@@ -133,10 +134,16 @@ TEST_F(EngineTest, StalledFirstSensorNeitherHoldsAStopNorATake) {
   auto stop = std::async(std::launch::async, [&] { return engine_->StopPreview(); });
   ASSERT_TRUE(Finishes(stop));
 
+  // Camera 1 paces by default; camera 2 paces in its place and is recorded on.
   ASSERT_TRUE(Record());
-  ASSERT_TRUE(Eventually([&] { return !engine_->TakeThreadAlive(); }));
-  EXPECT_EQ(engine_->LastTake().end, TakeEnd::SensorStalled);
-  EXPECT_FALSE(engine_->LastTake().message.empty());
+  ASSERT_TRUE(WaitForCycles(10));
+  EXPECT_TRUE(engine_->IsRecording());
+  EXPECT_TRUE(engine_->Loss(0).LostNow());
+  EXPECT_EQ(engine_->Loss(0).lostAt, 0);
+  EXPECT_FALSE(engine_->Loss(1).Lost());
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(engine_->LastTake().end, TakeEnd::Stopped);
+  EXPECT_EQ(testing::ReadFile(dir_.File("TS1.txt")), "");
 }
 
 TEST_F(EngineTest, MissingFirstSensorIsPacedByTheNextAndNeverGrabbed) {
@@ -327,6 +334,110 @@ TEST_F(EngineTest, AFrameWithNoPixelInRangeGivesEmptyCloudsAndEmptyRecords) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(records, std::string(4 * lines.size(), '\0'));  // a count of 0 per cycle, nothing else
   EXPECT_EQ(lines[0][0], 0);
+}
+
+// Cameras lost during a take: the others record on and are not held up.
+class LostCameraTest : public EngineTest {
+ protected:
+  // The frame numbers of camera n's time-stamp lines.
+  std::vector<long long> FrameNumbers(int n) {
+    std::vector<long long> numbers;
+    for (const auto& line : testing::ReadTimeStampLines(dir_.File("TS" + std::to_string(n) + ".txt")))
+      numbers.push_back(line[0]);
+    return numbers;
+  }
+  // A take of `enabled` on ticking sensors, a few cycles in.
+  void RecordAFewCycles(std::array<bool, 4> present, std::array<int, 4> enabled) {
+    Make(present, 5s);
+    Enable(enabled);
+    StartTicking();
+    ASSERT_TRUE(Record());
+    ASSERT_TRUE(WaitForCycles(5));
+  }
+  static std::vector<long long> Range(long long from, long long to) {
+    std::vector<long long> numbers;
+    for (long long i = from; i < to; ++i) numbers.push_back(i);
+    return numbers;
+  }
+};
+
+TEST_F(LostCameraTest, SilentCameraIsLostAfterThreeCyclesNotWaitedForAndTakenBack) {
+  RecordAFewCycles({true, true, true, false}, {1, 1, 1, 0});
+  states_[1]->SetStalled(true);
+  ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));  // told during the take
+  const int lostAt = engine_->Loss(1).lostAt;
+  EXPECT_FALSE(engine_->Loss(1).deviceGone);
+  const int waitsBefore = [&] {
+    std::lock_guard<std::mutex> lock(states_[1]->mutex);
+    return states_[1]->waitingFetches;
+  }();
+  ASSERT_TRUE(WaitForCycles(10));
+  {
+    std::lock_guard<std::mutex> lock(states_[1]->mutex);
+    EXPECT_EQ(states_[1]->waitingFetches, waitsBefore);  // only polled once lost
+  }
+  EXPECT_TRUE(engine_->IsRecording());
+
+  states_[1]->SetStalled(false);
+  ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).backAt >= 0; }));
+  const int backAt = engine_->Loss(1).backAt;
+  ASSERT_TRUE(WaitForCycles(3));
+  EXPECT_TRUE(engine_->StopRecording());
+
+  const int cycles = engine_->LastTake().cycles;
+  EXPECT_EQ(FrameNumbers(1), Range(0, cycles));
+  EXPECT_EQ(FrameNumbers(3), Range(0, cycles));
+  std::vector<long long> second = FrameNumbers(2);
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(std::vector<long long>(second.begin(), second.begin() + lostAt), Range(0, lostAt));
+  EXPECT_EQ(std::vector<long long>(second.begin() + lostAt, second.end()), Range(backAt, cycles));
+  size_t trailing = 1;
+  EXPECT_EQ(testing::ReadRecordCounts(dir_.File("PCL2.dat"), &trailing).size(), second.size());
+  EXPECT_EQ(trailing, 0u);
+}
+
+TEST_F(LostCameraTest, UnpluggedPacingCameraIsLostAtOnceAndTheNextPaces) {
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
+  states_[0]->SetUnplugged(true);
+  ASSERT_TRUE(WaitForCycles(10));  // paced by camera 2 now
+  EXPECT_TRUE(engine_->IsRecording());
+  const CameraLoss loss = engine_->Loss(0);
+  EXPECT_TRUE(loss.LostNow());
+  EXPECT_TRUE(loss.deviceGone);
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(FrameNumbers(1), Range(0, loss.lostAt));
+  EXPECT_EQ(FrameNumbers(2), Range(0, engine_->LastTake().cycles));
+}
+
+TEST_F(LostCameraTest, TakeWhoseCamerasAreAllLostEndsAndCountsWhatTheFilesHold) {
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
+  states_[1]->SetStalled(true);
+  ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));
+  states_[0]->SetStalled(true);
+  ASSERT_TRUE(Eventually([&] { return !engine_->TakeThreadAlive(); }));
+  const TakeOutcome outcome = engine_->LastTake();
+  EXPECT_EQ(outcome.end, TakeEnd::SensorStalled);
+  EXPECT_NE(outcome.message.find("cameras 1, 2 stopped delivering frames"), std::string::npos)
+      << outcome.message;
+  EXPECT_EQ(static_cast<size_t>(outcome.cycles), FrameNumbers(1).size());
+  EXPECT_EQ(outcome.cycles, engine_->Loss(0).lostAt);
+}
+
+// A free-running simulated sensor makes a frame only when one was taken:
+// the preview must be paced by the cameras it shows, not by camera 1.
+TEST(PreviewPacing, FreeRunningSensorsPaceThePreviewWithoutCameraOne) {
+  std::string error;
+  auto backend = MakeSensorBackend("sim:2", 0, &error);
+  ASSERT_NE(backend, nullptr) << error;
+  CRecorder engine(std::move(backend));
+  engine.owner->Modify([](OperatorSettings& s) {
+    s.cameraEnabled[0] = 0;
+    s.cameraEnabled[1] = 1;
+  });
+  engine.StartPreview();
+  EXPECT_TRUE(Eventually([&] { return engine.PreviewCycles() > 20; }));
+  EXPECT_EQ(engine.GrabCount(0), 0u);
+  engine.Close();
 }
 
 TEST(ElapsedText, MinutesAndSecondsRightAlignedInTwoCharacters) {

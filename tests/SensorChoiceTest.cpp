@@ -9,19 +9,25 @@ namespace {
 TEST(SensorChoice, CountAndFaultsAreParsed) {
   SimOptions options;
   std::string error;
-  ASSERT_TRUE(ParseSimOptions("3,absent=1,stall=2@100,failfetch=3@5,seed=9", &options, &error))
+  ASSERT_TRUE(ParseSimOptions("3,absent=1,stall=2@100,failfetch=3@5,seed=9,unplug=3@7,resume=3@40",
+                              &options, &error))
       << error;
   EXPECT_FALSE(options.present[0]);
   EXPECT_TRUE(options.present[1]);
   EXPECT_TRUE(options.present[2]);
   EXPECT_FALSE(options.present[3]);
   EXPECT_EQ(options.stallAfter[1], 100);
+  EXPECT_FALSE(options.unplugged[1]);
+  EXPECT_EQ(options.stallAfter[2], 7);
+  EXPECT_TRUE(options.unplugged[2]);
+  EXPECT_EQ(options.resumeAfter[2], 40);
   EXPECT_EQ(options.failFetchAt[2], 5);
   EXPECT_EQ(options.seed, 9u);
 }
 
 TEST(SensorChoice, BadTextsAreRefusedWithAReason) {
-  for (const char* bad : {"5", "x", "2,stall=5@1", "2,absent=0", "2,failfetch=1@0", "2,bogus=1"}) {
+  for (const char* bad : {"5", "x", "2,stall=5@1", "2,absent=0", "2,failfetch=1@0", "2,bogus=1",
+                          "2,unplug=2", "2,resume=1@5"}) {
     SimOptions options;
     std::string error;
     EXPECT_FALSE(ParseSimOptions(bad, &options, &error)) << bad;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -256,6 +257,19 @@ class WindowTest : public QObject {
     QVERIFY(dlg_->engine()->IsPreviewRunning());
     QVERIFY(QFile::exists(QString::fromStdString(dir_->File("PCL1.dat"))));
     QVERIFY(prompts_.isEmpty());
+  }
+
+  void cameraLostDuringATakeIsShownWhileTheTakeGoesOn() {
+    Open("sim:3,unplug=2@30", "TIME: x\r\n \r\nCAL: 0.0012 \r\nCAM: 1 1 1 0 \r\n");
+    Control<QPushButton>("OnRecordClicked")->click();
+    auto* status = Control<QLabel>("lostCameras");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Camera 2 lost at frame "), 20000);
+    QVERIFY(dlg_->engine()->IsRecording());
+    QVERIFY(prompts_.isEmpty());  // told without a message box that would hold the operator
+    const int lostAt = dlg_->engine()->Loss(1).lostAt;
+    QCOMPARE(status->text(), QString("Camera 2 lost at frame %1").arg(lostAt));
+    Control<QPushButton>("OnStopClicked")->click();
+    QCOMPARE(dlg_->engine()->LastTake().end, TakeEnd::Stopped);
   }
 
   void takeThatCannotStartSaysWhy() {

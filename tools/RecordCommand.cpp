@@ -13,7 +13,8 @@ const char kRecordUsage[] =
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
     "\n"
     "  --sensors SPEC  freenect (the default: real Kinect-class cameras), sim,\n"
-    "                  sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F, replay:DIR\n"
+    "                  sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F, replay:DIR;\n"
+    "                  simulated faults also unplug=C@F and resume=C@P (see the README)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
@@ -24,7 +25,9 @@ const char kRecordUsage[] =
     "  --seconds S     record until S seconds have passed (the take's time limit)\n"
     "  --help          this text\n"
     "\n"
-    "Ctrl-C ends the take cleanly. Exit status 0 when the take was recorded.\n";
+    "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
+    "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
+    "but a camera was lost during it.\n";
 
 namespace {
 

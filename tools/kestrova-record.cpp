@@ -14,31 +14,34 @@
 #include "record/ExistingTake.h"
 #include "record/TakeCameras.h"
 #include "tools/RecordCommand.h"
+#include "tools/TakeReport.h"
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-void RequestStop(int) { stopRequested = 1; }
+// The signal that asked the take to stop; 0 while none did.
+volatile std::sig_atomic_t stopSignal = 0;
+void RequestStop(int signal) { stopSignal = signal; }
+
+// A reader of the progress that goes away (SIGPIPE) must not touch the
+// take: a failed write to the terminal is not a fault of the take. A
+// file-size limit must fail the write (and end the take cleanly), not kill
+// the process with the take files half written.
+void IgnoreOutputSignals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// From the start of the take on, Ctrl-C, SIGTERM and a closed terminal
+// (SIGHUP) end it cleanly; before, they end the program as usual.
+void StopOnSignals() {
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGHUP, RequestStop);
+}
 
 int Fail(int status, const std::string& reason) {
   std::fprintf(stderr, "kestrova-record: %s\n", reason.c_str());
   return status;
-}
-
-const char* EndText(kestrova::TakeEnd end) {
-  using kestrova::TakeEnd;
-  switch (end) {
-    case TakeEnd::CycleLimit: return "all frames recorded";
-    case TakeEnd::TimeLimit: return "time limit reached";
-    case TakeEnd::Stopped: return "stopped";
-    case TakeEnd::Closed: return "closed";
-    case TakeEnd::InputEnded: return "replay finished";
-    case TakeEnd::SensorStalled: return "a sensor stopped delivering frames";
-    case TakeEnd::WriteFailed: return "a take file could not be written";
-    case TakeEnd::ThreadFailed: return "a grab thread could not be started";
-    case TakeEnd::None: break;
-  }
-  return "unknown";
 }
 
 class Progress {
@@ -78,6 +81,11 @@ class Progress {
     if (tty_) std::fputc('\n', stderr);
   }
 
+  // A line of its own, between two progress lines.
+  void Notice(const std::string& text) {
+    std::fprintf(stderr, tty_ ? "\r\033[K%s\n" : "%s\n", text.c_str());
+  }
+
   std::uint64_t Dropped(int slot) const { return engine_.DroppedFrames(slot) - droppedBefore_[slot]; }
 
  private:
@@ -94,6 +102,7 @@ class Progress {
 
 int main(int argc, char** argv) {
   using namespace kestrova;
+  IgnoreOutputSignals();
   RecordOptions options;
   std::string error;
   if (!ParseRecordOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
@@ -151,21 +160,19 @@ int main(int argc, char** argv) {
   }
   if (recorded.empty()) return Fail(1, kNoSensorForTake);
 
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  // A file-size limit must fail the write (and end the take cleanly), not
-  // kill the process with the take files half written.
-  std::signal(SIGXFSZ, SIG_IGN);
   engine.SetOutputDir(options.outputDir);
+  StopOnSignals();
   if (!engine.StartRecording(&error)) return Fail(1, error);
 
   Progress progress(engine, cameras);
+  LostCameraWatch lostCameras(engine, cameras);
   const auto start = std::chrono::steady_clock::now();
   auto nextReport = start + std::chrono::seconds(1);
-  bool interrupted = false;
+  int stoppedBy = 0;
   while (engine.TakeThreadAlive()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (stopRequested && !interrupted) interrupted = engine.StopRecording();
+    if (stopSignal && !stoppedBy && engine.StopRecording()) stoppedBy = stopSignal;
+    for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
     auto now = std::chrono::steady_clock::now();
     if (now >= nextReport) {
       progress.Show(std::chrono::duration<double>(now - start).count());
@@ -180,18 +187,18 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kCameraCount; ++i)
     if (cameras[i] && progress.Dropped(i) > 0)
       dropped += " camera " + std::to_string(i + 1) + ": " + std::to_string(progress.Dropped(i));
-  std::fprintf(stderr, "recorded %d cycles of camera%s %s into %s (%s%s%s)\n", outcome.cycles,
+  for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
+  const std::string why =
+      stoppedBy && outcome.end == TakeEnd::Stopped ? "stopped by " + StopSignalText(stoppedBy)
+                                                   : TakeEndText(outcome);
+  std::fprintf(stderr, "recorded %d cycles of camera%s %s into %s (%s)\n", outcome.cycles,
                recorded.size() > 1 ? "s" : "", recorded.c_str(), options.outputDir.c_str(),
-               interrupted ? "stopped by Ctrl-C" : EndText(outcome.end),
-               outcome.message.empty() ? "" : ": ", outcome.message.c_str());
+               why.c_str());
   if (!dropped.empty()) std::fprintf(stderr, "sensor frames dropped:%s\n", dropped.c_str());
-  switch (outcome.end) {
-    case TakeEnd::CycleLimit:
-    case TakeEnd::TimeLimit:
-    case TakeEnd::Stopped:
-    case TakeEnd::InputEnded:
-      return 0;
-    default:
-      return 1;
-  }
+  const std::vector<std::string> losses = lostCameras.Summary();
+  const int status = TakeExitStatus(outcome, !losses.empty());
+  if (status == kExitCameraLost)
+    for (const std::string& loss : losses)
+      std::fprintf(stderr, "kestrova-record: %s\n", loss.c_str());
+  return status;
 }

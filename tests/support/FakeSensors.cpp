@@ -4,12 +4,23 @@ namespace kestrova::testing {
 
 void FakeSensorState::Tick() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (stalled || shutDown) return;
+  if (stalled || unplugged || shutDown) return;
   pending = std::min(2, pending + 1);
   clockMs += 33;
   ++frameNumber;
   if (frameEnd) frameEnd->Set();
   changed.notify_all();
+}
+
+void FakeSensorState::SetStalled(bool value) {
+  std::lock_guard<std::mutex> lock(mutex);
+  stalled = value;
+}
+
+void FakeSensorState::SetUnplugged(bool value) {
+  std::lock_guard<std::mutex> lock(mutex);
+  unplugged = value;
+  pending = 0;  // what was in flight is gone with the device
 }
 
 void FakeSensorState::SetFetchGate(bool open) {
@@ -43,6 +54,8 @@ HRESULT FakeSensor::NuiImageStreamGetNextFrame(NuiStreamHandle, std::uint32_t wa
   std::unique_lock<std::mutex> lock(state_->mutex);
   FakeSensorState& s = *state_;
   ++s.fetches;
+  if (s.unplugged) return E_NUI_DEVICE_NOT_CONNECTED;
+  if (waitMs > 0) ++s.waitingFetches;
   ++s.busy;
   const bool atGate = !s.fetchGateOpen;
   if (atGate) ++s.waitingAtGate;

@@ -25,14 +25,18 @@ struct FakeSensorState {
   bool fetchGateOpen = true;       // closed: fetches wait at the gate
   bool withdrawGateOpen = true;    // closed: withdrawing the frame-end event waits
   bool stalled = false;            // delivers nothing more
+  bool unplugged = false;          // fetches fail at once: device not connected
   bool shutDown = false;
   bool shutDownWhileBusy = false;  // a fetch or a held frame at shutdown
   int fetches = 0, delivered = 0, releases = 0, busy = 0, waitingAtGate = 0;
   int registrations = 0, withdrawals = 0;
+  int waitingFetches = 0;          // fetches that asked to wait (wait above 0)
   NuiFrameTexture texture;
 
   // A new frame: ready to fetch, frame end signalled.
   void Tick();
+  void SetStalled(bool value);
+  void SetUnplugged(bool value);
   void SetFetchGate(bool open);
   void SetWithdrawGate(bool open);
   // Waits until `pred` holds, at most `limit`; false on time-out.

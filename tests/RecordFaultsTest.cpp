@@ -1,0 +1,248 @@
+// kestrova-record against injected faults, run as a user would: signals
+// from the terminal and from a reader that goes away, replays cut short by
+// a bad frame, and cameras lost during a take. Every wait is bounded.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "capture/DepthPgm.h"
+#include "capture/NuiSensor.h"
+#include "tests/support/Commands.h"
+#include "tests/support/TakeFiles.h"
+#include "tests/support/TempDir.h"
+
+extern char** environ;
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadFile;
+using testing::ReadRecordCounts;
+using testing::ReadTimeStampLines;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string Params(const TempDir& dir, const std::string& cameras) {
+  std::string path = dir.File("params.txt");
+  WriteFile(path, "TIME: x\r\n \r\nCAL: 0.001250 \r\nCAM: " + cameras + " \r\n");
+  return path;
+}
+
+testing::CommandRun RunTool(const std::string& arguments, const std::string& prefix = "") {
+  return testing::RunCommand(prefix + "'" KESTROVA_RECORD "' " + arguments);
+}
+
+// Lines and records of camera n agree and end on a whole record; the lines.
+std::vector<std::array<long long, 3>> WholeCamera(const TempDir& dir, int n) {
+  auto lines = ReadTimeStampLines(dir.File("TS" + std::to_string(n) + ".txt"));
+  size_t trailing = 1;
+  auto records = ReadRecordCounts(dir.File("PCL" + std::to_string(n) + ".dat"), &trailing);
+  EXPECT_EQ(records.size(), lines.size()) << "camera " << n;
+  EXPECT_EQ(trailing, 0u) << "camera " << n;
+  return lines;
+}
+
+long long Stamp(const std::array<long long, 3>& line) {
+  return line[1] * (1LL << 32) + (line[2] & 0xFFFFFFFFLL);
+}
+
+// The tool as a child process; its output goes to `outputFd`.
+class Child {
+ public:
+  Child(const std::vector<std::string>& arguments, int outputFd) {
+    std::vector<std::string> args = {KESTROVA_RECORD};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
+    spawned_ = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (spawned_ && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status_, 0);
+    }
+  }
+  bool Spawned() const { return spawned_; }
+  void Signal(int signal) { kill(pid_, signal); }
+  // Waits at most `limit` for the end; false (and the child killed) if it did not end.
+  bool Ends(std::chrono::milliseconds limit = 60s) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (waitpid(pid_, &status_, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > giveUp) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    ended_ = true;
+    return true;
+  }
+  // The exit status, or 128 + the signal that killed it.
+  int Status() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_); }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool spawned_ = false;
+  bool ended_ = false;
+};
+
+bool WaitForLines(const std::string& path, size_t lines) {
+  const auto giveUp = std::chrono::steady_clock::now() + 30s;
+  while (ReadTimeStampLines(path).size() < lines) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// --- signals
+
+TEST(RecordSignals, AReaderOfTheProgressThatGoesAwayDoesNotTouchTheTake) {
+  TempDir dir;
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);  // the child holds only the write end
+  Child child({"--sensors", "sim:1", "--fps", "30", "--out", dir.path(), "--frames", "60"}, fds[1]);
+  close(fds[1]);
+  ASSERT_TRUE(child.Spawned());
+  char first = 0;
+  ASSERT_EQ(read(fds[0], &first, 1), 1);  // as `| head -c 1` does
+  close(fds[0]);
+  ASSERT_TRUE(child.Ends()) << "the tool did not end";
+  EXPECT_EQ(child.Status(), 0);
+  EXPECT_EQ(WholeCamera(dir, 1).size(), 60u);
+}
+
+TEST(RecordSignals, HangUpAndTermEndTheTakeCleanlyAndAreNamed) {
+  for (int signal : {SIGHUP, SIGTERM}) {
+    TempDir dir;
+    const std::string log = dir.File("log.txt");
+    int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(logFd, 0);
+    Child child({"--sensors", "sim:2", "--params", Params(dir, "1 1 0 0"), "--out", dir.path(),
+                 "--seconds", "60"},
+                logFd);
+    close(logFd);
+    ASSERT_TRUE(child.Spawned());
+    ASSERT_TRUE(WaitForLines(dir.File("TS2.txt"), 5));
+    child.Signal(signal);
+    ASSERT_TRUE(child.Ends()) << "the tool did not end after signal " << signal;
+    EXPECT_EQ(child.Status(), 0) << ReadFile(log);
+    const std::string name = signal == SIGHUP ? "stopped by SIGHUP" : "stopped by SIGTERM";
+    EXPECT_NE(ReadFile(log).find(name), std::string::npos) << ReadFile(log);
+    const size_t cycles = WholeCamera(dir, 1).size();
+    EXPECT_GE(cycles, 5u);
+    EXPECT_EQ(WholeCamera(dir, 2).size(), cycles);
+  }
+}
+
+// --- replays cut short
+
+// Ten frames of a flat wall 1 m away in DIR/replay/cam1; frame `bad` holds
+// `content` instead, or, when that is empty, only its first half.
+std::string ReplayWithABadFrame(const TempDir& dir, int bad, const std::string& content) {
+  const std::string frames = dir.File("replay/cam1");
+  std::filesystem::create_directories(frames);
+  std::vector<std::uint16_t> depth(kDepthWidth * kDepthHeight, 1000);
+  for (int i = 0; i < 10; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%02d.pgm", i);
+    std::string error;
+    EXPECT_TRUE(WriteDepthPgm(frames + name, depth, kDepthWidth, kDepthHeight, &error)) << error;
+    if (i == bad) {
+      std::string whole = ReadFile(frames + name);
+      WriteFile(frames + name, content.empty() ? whole.substr(0, whole.size() / 2) : content);
+    }
+  }
+  return dir.File("replay");
+}
+
+TEST(BadReplay, AnUnreadableFrameIsAFailureNamingItAndTheFramesBeforeStay) {
+  struct Case {
+    int bad;
+    std::string content;  // empty: the frame cut in half
+  } cases[] = {{5, "P5 garbage"}, {0, ""}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string replay = ReplayWithABadFrame(dir, c.bad, c.content);
+    auto run = RunTool("--sensors replay:" + replay + " --fps 0 --out " + dir.path() + " --frames 100");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("frame0" + std::to_string(c.bad) + ".pgm"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("recorded " + std::to_string(c.bad) + " cycles"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(WholeCamera(dir, 1).size(), static_cast<size_t>(c.bad));
+  }
+}
+
+// --- cameras lost during a take
+
+TEST(LostCameraTool, UnpluggedCameraExitsThreeAndTheOthersLoseNoFrame) {
+  TempDir dir;
+  auto run = RunTool("--sensors sim:3,unplug=2@20 --fps 10 --params " + Params(dir, "1 1 1 0") +
+                     " --out " + dir.path() + " --frames 40");
+  EXPECT_EQ(run.status, 3) << run.output;
+  const auto second = WholeCamera(dir, 2);
+  ASSERT_FALSE(second.empty());
+  const std::string lostAt = std::to_string(second.back()[0] + 1);
+  EXPECT_NE(run.output.find("camera 2 lost at frame " + lostAt), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("recorded, but camera 2 was lost at frame " + lostAt), std::string::npos)
+      << run.output;
+  for (int n : {1, 3}) {
+    const auto lines = WholeCamera(dir, n);
+    ASSERT_EQ(lines.size(), 40u) << "camera " << n;
+    // One sensor frame (100 ms) after the other: none dropped. The first
+    // frames of a take may still be ones that waited since the sensor opened.
+    for (size_t i = 3; i < lines.size(); ++i)
+      EXPECT_EQ(Stamp(lines[i]) - Stamp(lines[i - 1]), 100) << "camera " << n << " frame " << i;
+  }
+}
+
+TEST(LostCameraTool, AllCamerasLostEndsTheTakeAsAFailureSayingWhichOnce) {
+  TempDir dir;
+  auto run = RunTool("--sensors sim:1,stall=1@10 --fps 0 --out " + dir.path() + " --frames 1000");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_TRUE(std::regex_search(run.output, std::regex("\\(camera 1 stopped delivering frames\\)\n")))
+      << run.output;
+  EXPECT_EQ(run.output.find("stopped delivering frames: "), std::string::npos) << run.output;
+}
+
+TEST(LostCameraTool, FreeRunningSensorsPaceATakeWithoutCameraOne) {
+  TempDir dir;
+  auto run = RunTool("--sensors sim:2 --fps 0 --params " + Params(dir, "0 1 0 0") + " --out " +
+                     dir.path() + " --frames 40");
+  EXPECT_EQ(run.status, 0) << run.output;
+  const auto lines = WholeCamera(dir, 2);
+  ASSERT_EQ(lines.size(), 40u);
+  // The sensor's own clock: one nominal frame period (1000 / 30 ms) per frame.
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const long long step = Stamp(lines[i]) - Stamp(lines[i - 1]);
+    EXPECT_TRUE(step == 33 || step == 34) << "frame " << i << ": " << step;
+  }
+}
+
+TEST(LostCameraTool, CycleCountAfterAWriteFaultIsWhatTheFilesHold) {
+  TempDir dir;
+  // A 1 MiB file-size limit stands for a disk that fills up.
+  auto run = RunTool("--sensors sim:2 --fps 0 --params " + Params(dir, "1 1 0 0") + " --out " +
+                         dir.path() + " --frames 100000",
+                     "ulimit -f 1024; ");
+  EXPECT_EQ(run.status, 1) << run.output;
+  const size_t held = std::max(WholeCamera(dir, 1).size(), WholeCamera(dir, 2).size());
+  EXPECT_NE(run.output.find("recorded " + std::to_string(held) + " cycles"), std::string::npos)
+      << run.output;
+}
+
+}  // namespace
+}  // namespace kestrova
