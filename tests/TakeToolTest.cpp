@@ -77,6 +77,27 @@ class TakeToolTest : public ::testing::Test {
   TempDir take_;
 };
 
+// Camera 3's clock is 499 s ahead of camera 1's and it missed frame 1;
+// camera 1 dropped a sensor frame before frame 3: nothing is made up.
+TEST_F(TakeToolTest, TimesPutTheCamerasOnOneClock) {
+  CommandRun run = Take("times " + take_.path() + " --csv " + take_.File("times.csv"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("take time on camera 1's clock (the most frames); camera 3's clock -499000.0 ms"),
+            std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("4 frames; the mapped times of one cycle's frames lie within 0.0 ms"),
+            std::string::npos) << run.output;
+  EXPECT_EQ(ReadFile(take_.File("times.csv")),
+            "frame,take_time_ms,cam1_stamp_ms,cam1_since_first_ms,cam3_stamp_ms,cam3_since_first_ms\n"
+            "0,0.00,1000,0,500000,0\n"
+            "1,33.00,1033,33,,\n"
+            "2,66.00,1066,66,500066,66\n"
+            "3,133.00,1133,133,,\n");
+  CommandRun table = Take("times " + take_.path());
+  EXPECT_NE(table.output.find("       1        33.00           1033          33              -           -\n"),
+            std::string::npos) << table.output;
+  EXPECT_EQ(Take("times " + take_.path() + " --csv").status, 2);
+}
+
 TEST_F(TakeToolTest, InfoFiguresMatchTheTake) {
   TakeReport report = ExamineTake(take_.path());
   ASSERT_TRUE(report.Sound()) << report.AllFaults()[0].Text();

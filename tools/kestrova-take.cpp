@@ -1,12 +1,15 @@
 // kestrova-take: inspect, verify, export and play back takes.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "record/TakeCheck.h"
+#include "record/TakeTimes.h"
 #include "tools/TakeExport.h"
 #include "tools/TakeInfo.h"
 #include "tools/TakeView.h"
@@ -21,6 +24,7 @@ const char kUsage[] =
     "       kestrova-take export DIR --to OUT [--format pcd|ply] [--units cm|pcl] [--merge]\n"
     "                            [--frames A:B]\n"
     "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
+    "       kestrova-take times DIR [--csv FILE]\n"
     "\n"
     "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
     "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
@@ -31,7 +35,10 @@ const char kUsage[] =
     "           default) divides by the take's calibration, pcl keeps PCL units;\n"
     "           --frames A:B exports frame numbers A to B (either may be left out)\n"
     "  view     plays the take: space pauses, Right/n and Left/b step, ] and [ change\n"
-    "           the speed, Home starts again; --once ends after the last frame\n";
+    "           the speed, Home starts again; --once ends after the last frame\n"
+    "  times    per frame number the take time (ms since the first cycle, on the\n"
+    "           reference camera's clock) and each camera's time stamp and time\n"
+    "           since its first frame; --csv writes the table to FILE\n";
 
 int Usage(const std::string& reason) {
   std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
@@ -148,6 +155,69 @@ int View(const std::string& dir, const std::vector<std::string>& args) {
   return 0;
 }
 
+int Times(const std::string& dir, const std::vector<std::string>& options) {
+  std::string csvPath;
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (options[i] == "--csv" && i + 1 < options.size()) {
+      csvPath = options[++i];
+    } else {
+      return Usage("unknown or incomplete option '" + options[i] + "'");
+    }
+  }
+  TakeTimeTable table;
+  std::string error;
+  if (!table.Open(dir, &error)) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return 1;
+  }
+  const std::vector<CameraClock>& cameras = table.Cameras();
+  std::printf("take time on camera %d's clock (the most frames)", cameras[table.Reference()].number);
+  for (size_t i = 0; i < cameras.size(); ++i)
+    if (i != table.Reference())
+      std::printf("; camera %d's clock %+.1f ms", cameras[i].number, cameras[i].offsetMs);
+  std::printf("\n");
+
+  std::FILE* out = stdout;
+  if (!csvPath.empty() && (out = std::fopen(csvPath.c_str(), "w")) == nullptr) {
+    std::fprintf(stderr, "kestrova-take: cannot write %s: %s\n", csvPath.c_str(), std::strerror(errno));
+    return 1;
+  }
+  const bool csv = !csvPath.empty();
+  const char* gap = csv ? "," : " ";
+  std::fprintf(out, csv ? "frame,take_time_ms" : "%8s %12s", "frame", "take_ms");
+  for (const CameraClock& c : cameras) {
+    if (csv)
+      std::fprintf(out, ",cam%d_stamp_ms,cam%d_since_first_ms", c.number, c.number);
+    else
+      std::fprintf(out, " %13s%d %10s%d", "stamp_", c.number, "since_", c.number);
+  }
+  std::fputc('\n', out);
+  long long rows = 0;
+  const bool read = table.ForEachRow([&](const TimeRow& row) {
+    std::fprintf(out, csv ? "%lld,%.2f" : "%8lld %12.2f", static_cast<long long>(row.frame), row.takeTimeMs);
+    for (size_t i = 0; i < row.has.size(); ++i) {
+      if (!row.has[i]) {
+        std::fprintf(out, csv ? ",," : " %14s %11s", "-", "-");
+        continue;
+      }
+      std::fprintf(out, csv ? "%s%lld%s%lld" : "%s%14lld%s%11lld", gap, static_cast<long long>(row.stamp[i]), gap,
+                   static_cast<long long>(row.sinceFirst[i]));
+    }
+    std::fputc('\n', out);
+    ++rows;
+  }, &error);
+  const bool written = !csv || (std::fflush(out) == 0 && !std::ferror(out));
+  if (csv) std::fclose(out);
+  if (!read || !written) {
+    std::fprintf(stderr, "kestrova-take: %s\n", read ? ("cannot write " + csvPath).c_str() : error.c_str());
+    return 1;
+  }
+  std::printf("%lld frames; the mapped times of one cycle's frames lie within %.1f ms of each other\n", rows,
+              table.LargestSpreadMs());
+  if (csv) std::printf("wrote %s\n", csvPath.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,5 +240,6 @@ int main(int argc, char** argv) {
   }
   if (verb == "export") return Export(dir, rest);
   if (verb == "view") return View(dir, rest);
+  if (verb == "times") return Times(dir, rest);
   return Usage("unknown verb '" + verb + "'");
 }

@@ -10,9 +10,13 @@ grabs take to fetch them.
 The take time of a cycle (ms since the take's first cycle) is read on the
 clock of the take's reference camera, the one with the most frames (the
 lowest number among equals). Every other camera's clock is mapped onto it
-by a constant offset, the median of the differences over the cycles both
-have; a cycle the reference missed takes the median of the other cameras'
-mapped times. A camera's missed frame stays missing (NaN), never made up.
+by a constant offset: the median of the differences of the stamps over the
+cycles both have among the first 4096 frames of each (taken in camera
+order, against every camera mapped before; a camera that shares no such
+cycle is placed by its first frame number at 30 frames per second). A cycle
+the reference missed takes the median of the other cameras' mapped times.
+A camera's missed frame stays missing (NaN), never made up. This is the
+table ``kestrova-take times`` gives.
 """
 
 from typing import Dict, List, Sequence
@@ -20,6 +24,7 @@ from typing import Dict, List, Sequence
 import numpy as np
 
 NOMINAL_PERIOD_MS = 1000.0 / 30  # only for a camera that shares no cycle with any other
+CLOCK_SAMPLE_FRAMES = 4096       # frames of each camera that set its clock's offset
 
 
 def reference_camera(frames: Dict[int, np.ndarray]) -> int:
@@ -29,6 +34,8 @@ def reference_camera(frames: Dict[int, np.ndarray]) -> int:
 def clock_offsets(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray]) -> Dict[int, float]:
     """Per camera the offset (ms) that maps its clock onto the reference's."""
     reference = reference_camera(frames)
+    frames = {n: f[:CLOCK_SAMPLE_FRAMES] for n, f in frames.items()}
+    stamps = {n: s[:CLOCK_SAMPLE_FRAMES] for n, s in stamps.items()}
     offsets = {reference: 0.0}
     pending = [n for n in sorted(frames) if n != reference]
     while pending:

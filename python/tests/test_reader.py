@@ -96,6 +96,17 @@ def test_frames_iterate_across_cameras_by_number(recorded_take):
     assert frames[7].stamps[3] == take.time_stamps(3)[7]
 
 
+def test_time_table_equals_the_take_tool(recorded_take, tmp_path):
+    csv = tmp_path / "times.csv"
+    done = run([tool("kestrova-take"), "times", recorded_take, "--csv", str(csv)])
+    assert done.returncode == 0, done.stderr
+    lines = csv.read_text().splitlines()
+    take = kestrova.open_take(recorded_take)
+    assert lines[0].split(",") == take.time_table_columns()
+    tool_table = np.array([[float(v) if v else np.nan for v in line.split(",")] for line in lines[1:]])
+    np.testing.assert_array_equal(tool_table, take.time_table())
+
+
 # --- hand-made takes: values worked out by hand
 
 
