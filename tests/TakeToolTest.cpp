@@ -221,7 +221,12 @@ TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) 
   ASSERT_EQ(convert.status, 0) << convert.output;
   std::string ascii = ReadFile(out.File("ascii.pcd"));
   EXPECT_NE(ascii.find("POINTS 6\n"), std::string::npos) << ascii;
-  EXPECT_NE(ascii.find("FIELDS x y z rgb"), std::string::npos) << ascii;
+  EXPECT_NE(ascii.find("FIELDS x y z rgb camera\n"), std::string::npos) << ascii;
+  // Each point's camera number, whatever its colour: the last field of a line.
+  std::istringstream lines(ascii.substr(ascii.find("DATA ascii\n") + 11));
+  std::string line, cameras;
+  while (std::getline(lines, line)) cameras += line.substr(line.rfind(' ') + 1);
+  EXPECT_EQ(cameras, "113333");
 
   TempDir plyOut;
   ASSERT_EQ(Take("export " + take_.path() + " --to " + plyOut.path() + " --merge --format ply").status, 0);
@@ -229,6 +234,24 @@ TEST_F(TakeToolTest, MergedFramesHoldEveryCameraInItsColourAndPclToolsReadThem) 
                         plyOut.File("back.pcd") + " -f ascii");
   ASSERT_EQ(fromPly.status, 0) << fromPly.output;
   EXPECT_NE(ReadFile(plyOut.File("back.pcd")).find("POINTS 2\n"), std::string::npos);
+  EXPECT_NE(ReadFile(plyOut.File("frame000003.ply")).find("property uchar camera\n"), std::string::npos);
+}
+
+// export.json says what the files hold: units, calibration, the cameras'
+// poses and colours, and each frame's time on the take's one clock.
+TEST_F(TakeToolTest, ExportsSayWhatTheyHold) {
+  TempDir out;
+  ASSERT_EQ(Take("export " + take_.path() + " --to " + out.path() + " --frames 1:3").status, 0);
+  const std::string json = ReadFile(out.File("export.json"));
+  for (const char* part :
+       {"\"units\": \"cm\"", "\"calibration\": 0.002", "\"format\": \"pcd\"", "\"merged\": false",
+        "{\"number\": 1, \"pose\": {\"x\": 3, \"y\": 0, \"z\": -70, \"rx\": 17, \"ry\": -2, \"rz\": -2}, "
+        "\"colour\": [44, 255, 0]}",
+        "{\"number\": 1, \"takeTimeMs\": 33.00, \"files\": [\"frame000001_cam1.pcd\"]}",  // camera 3 missed it
+        "{\"number\": 2, \"takeTimeMs\": 66.00, \"files\": [\"frame000002_cam1.pcd\", \"frame000002_cam3.pcd\"]}",
+        "{\"number\": 3, \"takeTimeMs\": 133.00, "})
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  EXPECT_EQ(json.find("\"number\": 0, \"takeTimeMs\""), std::string::npos) << json;
 }
 
 TEST_F(TakeToolTest, CutTakeExportsEveryWholeRecordAndSaysWhereItStopped) {

@@ -1,9 +1,11 @@
 #include "tools/TakeExport.h"
+#include "tools/ExportPoint.h"
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <type_traits>
 
 #include <pcl/common/io.h>
 #include <pcl/console/print.h>
@@ -12,11 +14,14 @@
 #include <pcl/point_types.h>
 
 #include "record/TakeFrames.h"
+#include "record/TakeTimes.h"
+#include "tools/ExportManifest.h"
 
 namespace kestrova {
 
 namespace fs = std::filesystem;
 using ColourCloud = pcl::PointCloud<pcl::PointXYZRGB>;
+using MergedCloud = pcl::PointCloud<CameraPoint>;
 
 namespace {
 
@@ -30,19 +35,22 @@ bool ParseFrame(const std::string& text, std::int64_t* value) {
 }
 
 // PCL refuses to write an empty PLY file; a frame without points still gets
-// a valid one, with the vertex properties PCL writes for coloured points.
-bool WriteEmptyPly(const std::string& path) {
+// a valid one, with the vertex properties PCL writes for such points.
+bool WriteEmptyPly(const std::string& path, bool withCamera) {
   std::ofstream out(path, std::ios::binary);
   out << "ply\nformat binary_little_endian 1.0\nelement vertex 0\nproperty float x\n"
          "property float y\nproperty float z\nproperty uchar red\nproperty uchar green\n"
-         "property uchar blue\nend_header\n";
+         "property uchar blue\n"
+      << (withCamera ? "property uchar camera\n" : "") << "end_header\n";
   return static_cast<bool>(out);
 }
 
-bool Save(const std::string& path, const ColourCloud& cloud, bool ply, std::string* error) {
+template <typename Point>
+bool Save(const std::string& path, const pcl::PointCloud<Point>& cloud, bool ply, std::string* error) {
   int result = 0;
   if (ply) {
-    result = cloud.empty() ? (WriteEmptyPly(path) ? 0 : -1) : pcl::io::savePLYFileBinary(path, cloud);
+    const bool withCamera = std::is_same<Point, CameraPoint>::value;
+    result = cloud.empty() ? (WriteEmptyPly(path, withCamera) ? 0 : -1) : pcl::io::savePLYFileBinary(path, cloud);
   } else {
     result = pcl::io::savePCDFileBinary(path, cloud);
   }
@@ -50,13 +58,19 @@ bool Save(const std::string& path, const ColourCloud& cloud, bool ply, std::stri
   return result == 0;
 }
 
-void Append(const std::vector<float>& xyz, float scale, const int (&colour)[3], ColourCloud& cloud) {
+template <typename Point>
+void Append(const std::vector<float>& xyz, float scale, const int (&colour)[3], int camera,
+            pcl::PointCloud<Point>& cloud) {
   for (size_t i = 0; i + 2 < xyz.size(); i += 3) {
-    pcl::PointXYZRGB p(static_cast<std::uint8_t>(colour[0]), static_cast<std::uint8_t>(colour[1]),
-                       static_cast<std::uint8_t>(colour[2]));
+    Point p;
     p.x = xyz[i] / scale;
     p.y = xyz[i + 1] / scale;
     p.z = xyz[i + 2] / scale;
+    p.r = static_cast<std::uint8_t>(colour[0]);
+    p.g = static_cast<std::uint8_t>(colour[1]);
+    p.b = static_cast<std::uint8_t>(colour[2]);
+    p.a = 255;
+    if constexpr (std::is_same<Point, CameraPoint>::value) p.camera = static_cast<std::uint8_t>(camera);
     cloud.push_back(p);
   }
 }
@@ -112,6 +126,14 @@ bool ExportTake(const ExportOptions& options, ExportResult* result, std::string*
     *error = fault.Text();
     return false;
   }
+  ExportManifest manifest = ManifestOf(options, report);
+  TakeTimeTable times;
+  std::string noTimes;
+  if (times.Open(options.dir, &noTimes) && !times.ForEachRow([&](const TimeRow& row) {
+        if (row.frame >= options.firstFrame && row.frame <= options.lastFrame)
+          manifest.takeTimeMs[row.frame] = row.takeTimeMs;
+      }, error))
+    return false;
   pcl::console::setVerbosityLevel(pcl::console::L_ERROR);
   const char* extension = options.ply ? "ply" : "pcd";
   TakeFrame frame;
@@ -120,30 +142,36 @@ bool ExportTake(const ExportOptions& options, ExportResult* result, std::string*
       *error = fault.Text();
       return false;
     }
-    ColourCloud merged;
+    ExportManifest::Frame written{frame.number, {}};
+    MergedCloud merged;
     for (int slot = 0; slot < kCameraCount; ++slot) {
       if (!frame.has[slot]) continue;
       if (options.merge) {
-        Append(frame.xyz[slot], scale, colours[slot], merged);
+        Append(frame.xyz[slot], scale, colours[slot], slot + 1, merged);
         continue;
       }
       ColourCloud cloud;
-      Append(frame.xyz[slot], scale, colours[slot], cloud);
+      Append(frame.xyz[slot], scale, colours[slot], slot + 1, cloud);
       char name[64];
       std::snprintf(name, sizeof name, "frame%06lld_cam%d.%s", static_cast<long long>(frame.number),
                     slot + 1, extension);
       if (!Save((fs::path(options.out) / name).string(), cloud, options.ply, error)) return false;
+      written.files.push_back(name);
       ++result->files;
     }
     if (options.merge) {
       char name[64];
       std::snprintf(name, sizeof name, "frame%06lld.%s", static_cast<long long>(frame.number), extension);
       if (!Save((fs::path(options.out) / name).string(), merged, options.ply, error)) return false;
+      written.files.push_back(name);
       ++result->files;
     }
     ++result->frames;
+    manifest.frames.push_back(std::move(written));
     if (progress) progress(position + 1 - first, end - first);
   }
+  if (!WriteExportManifest(manifest, (fs::path(options.out) / kExportManifestName).string(), error))
+    return false;
   result->stops = take.Stops();
   result->takeFaults = report.faults;
   return true;

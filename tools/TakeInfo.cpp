@@ -4,36 +4,13 @@
 #include <cstdio>
 #include <sstream>
 
-#include "core/CLocale.h"
+#include "tools/JsonText.h"
 
 namespace kestrova {
 
 namespace {
 
-std::string Number(double value, const char* format = "%g") {
-  if (!std::isfinite(value)) return "null";
-  ScopedCLocale cLocale;
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+std::string Number(double value, const char* format = "%g") { return JsonNumber(value, format); }
 
 }  // namespace
 

@@ -87,6 +87,24 @@ def test_recorded_points_equal_the_export_read_by_open3d(recorded_take, tmp_path
                                           take.settings.cameras[n - 1].colour)
 
 
+def test_merged_export_says_what_it_holds(recorded_take, tmp_path):
+    open3d = pytest.importorskip("open3d")
+    done = run([tool("kestrova-take"), "export", recorded_take, "--to", str(tmp_path), "--merge",
+                "--format", "ply", "--units", "pcl", "--frames", "4:5"])
+    assert done.returncode == 0, done.stderr
+    take = kestrova.open_take(recorded_take)
+    manifest = json.loads((tmp_path / "export.json").read_text())
+    assert manifest["units"] == "pcl" and manifest["merged"] is True
+    assert manifest["calibration"] == pytest.approx(take.calibration, rel=1e-6)
+    assert [c["number"] for c in manifest["cameras"]] == take.cameras
+    table = take.time_table()
+    assert [(f["number"], f["takeTimeMs"]) for f in manifest["frames"]] == [
+        (4, table[4, 1]), (5, table[5, 1])]
+    cloud = open3d.io.read_point_cloud(str(tmp_path / manifest["frames"][0]["files"][0]))
+    ours = np.concatenate([take.points(n, 4) for n in take.cameras])
+    np.testing.assert_array_equal(np.asarray(cloud.points, dtype=np.float32), ours)
+
+
 def test_frames_iterate_across_cameras_by_number(recorded_take):
     take = kestrova.open_take(recorded_take)
     frames = list(take.frames())
