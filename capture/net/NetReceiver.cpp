@@ -76,7 +76,7 @@ void NetReceiver::TakeAnnouncements() {
       const std::string name = SampleText(sample.station, sizeof sample.station);
       if (name.empty()) continue;
       if (!taken.infos[i].valid_data) {
-        if (taken.infos[i].instance_state != DDS_IST_ALIVE) StationEnded(name);
+        if (taken.infos[i].instance_state != DDS_IST_ALIVE) StationEnded(name, sample.run);
         continue;
       }
       StationInfo info;
@@ -95,10 +95,14 @@ void NetReceiver::TakeAnnouncements() {
   }
 }
 
-void NetReceiver::StationEnded(const std::string& name) {
+void NetReceiver::StationEnded(const std::string& name, std::uint64_t run) {
   {
     std::lock_guard<std::mutex> lock(stationsMutex_);
-    stations_.erase(name);
+    auto found = stations_.find(name);
+    if (found == stations_.end()) return;
+    found->second.erase(run);
+    if (!found->second.empty()) return;  // another station of that name runs on
+    stations_.erase(found);
   }
   stationsChanged_.notify_all();
   std::lock_guard<std::mutex> lock(sinksMutex_);

@@ -76,7 +76,7 @@ class NetReceiver {
   void Run();
   void TakeAnnouncements();
   void TakeFrames();
-  void StationEnded(const std::string& name);
+  void StationEnded(const std::string& name, std::uint64_t run);
 
   NetDomain domain_;
   dds_entity_t frameReader_ = 0;
