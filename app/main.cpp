@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription("Records moving 3D scenes with up to four depth cameras.");
   parser.addHelpOption();
   QCommandLineOption sensorsOption(
-      "sensors", "Depth cameras: sim, sim:N, replay:DIR, freenect (default: the real cameras, freenect).", "spec");
+      "sensors", "Depth cameras: sim, sim:N, replay:DIR, freenect, net or net:STATION/C,... "
+      "(default: the real cameras, freenect).", "spec");
   QCommandLineOption fpsOption("fps", "Frame rate of simulated or replayed cameras; 0 = free-running.",
                                "F", "30");
   parser.addOption(sensorsOption);
