@@ -108,6 +108,13 @@ class Progress {
                     figures.lost[i] ? " (lost)" : figures.ended[i] ? " (ended)" : "");
       line += part;
     }
+    std::string skipped;
+    for (int i = 0; i < 4; ++i) {
+      if (!figures.present[i] || figures.skipped[i] == 0) continue;
+      std::snprintf(part, sizeof part, " %d:%llu", i + 1, static_cast<unsigned long long>(figures.skipped[i]));
+      skipped += part;
+    }
+    if (!skipped.empty()) line += "  skipped" + skipped;
     std::snprintf(part, sizeof part, "  recorders %d  %.2f MB/s", figures.subscribers, rate);
     line += part;
     if (figures.writeFailures > 0) {
@@ -177,5 +184,11 @@ int main(int argc, char** argv) {
     if (figures.present[i])
       sent += " camera " + std::to_string(i + 1) + ": " + std::to_string(figures.sent[i]);
   std::fprintf(stderr, "station %s stopped; frames sent:%s\n", station.Name().c_str(), sent.c_str());
+  std::string skipped;
+  for (int i = 0; i < 4; ++i)
+    if (figures.present[i] && figures.skipped[i] > 0)
+      skipped += " camera " + std::to_string(i + 1) + ": " + std::to_string(figures.skipped[i]);
+  if (!skipped.empty())
+    std::fprintf(stderr, "sensor frames skipped (the station fell behind):%s\n", skipped.c_str());
   return 0;
 }

@@ -119,6 +119,8 @@ void Station::Send(int slot) {
   Camera& camera = cameras4_[slot];
   FrameSampleEncoder encoder;
   kestrova_net_DepthFrameSample sample{};
+  bool first = true;
+  std::uint32_t lastNumber = 0;
   while (!stopping_) {
     NuiImageFrame frame{};
     HRESULT result = camera.sensor->NuiImageStreamGetNextFrame(camera.stream, kFetchWaitMs, &frame);
@@ -134,6 +136,11 @@ void Station::Send(int slot) {
       dds_unregister_instance(frameWriter_, &sample);
       return;
     }
+    // A station too slow for its camera loses frames here, not on the network.
+    if (!first && frame.dwFrameNumber > lastNumber + 1)
+      camera.skipped += frame.dwFrameNumber - lastNumber - 1;
+    first = false;
+    lastNumber = frame.dwFrameNumber;
     NuiLockedRect rect;
     frame.pFrameTexture->LockRect(0, &rect, nullptr, 0);
     std::string error;
@@ -168,6 +175,7 @@ StationFigures Station::Figures() const {
   for (int slot = 0; slot < 4; ++slot) {
     figures.present[slot] = cameras4_[slot].sensor != nullptr;
     figures.sent[slot] = cameras4_[slot].sent;
+    figures.skipped[slot] = cameras4_[slot].skipped;
     figures.ended[slot] = cameras4_[slot].ended;
     figures.lost[slot] = cameras4_[slot].lost;
   }

@@ -24,6 +24,7 @@ struct StationFigures {
   std::array<bool, 4> ended{};         // a replay that has played all its frames
   std::array<bool, 4> lost{};          // the camera stopped answering
   std::array<std::uint64_t, 4> sent{};
+  std::array<std::uint64_t, 4> skipped{};  // sensor frames never fetched (gaps in their numbers)
   std::uint64_t bytes = 0;             // compressed pixels written, all cameras
   std::uint64_t writeFailures = 0;
   int subscribers = 0;                 // recorders matched now
@@ -53,6 +54,7 @@ class Station {
     std::string serial;
     std::thread thread;
     std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> skipped{0};
     std::atomic<bool> ended{false};
     std::atomic<bool> lost{false};
   };
