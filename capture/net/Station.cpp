@@ -141,6 +141,12 @@ void Station::Send(int slot) {
       camera.skipped += frame.dwFrameNumber - lastNumber - 1;
     first = false;
     lastNumber = frame.dwFrameNumber;
+    // With no recorder listening the frame is taken and let go: nothing to
+    // compress, and the sensor's queue stays fresh for the first one.
+    if (!AnyRecorder()) {
+      camera.sensor->NuiImageStreamReleaseFrame(camera.stream, &frame);
+      continue;
+    }
     NuiLockedRect rect;
     frame.pFrameTexture->LockRect(0, &rect, nullptr, 0);
     std::string error;
@@ -168,6 +174,11 @@ void Station::Stop() {
   }
   // Deleting the participant ends its writers: recorders see every camera gone.
   domain_.Close();
+}
+
+bool Station::AnyRecorder() const {
+  dds_publication_matched_status_t matched;
+  return dds_get_publication_matched_status(frameWriter_, &matched) == 0 && matched.current_count > 0;
 }
 
 StationFigures Station::Figures() const {

@@ -23,7 +23,7 @@ struct StationFigures {
   std::array<bool, 4> present{};
   std::array<bool, 4> ended{};         // a replay that has played all its frames
   std::array<bool, 4> lost{};          // the camera stopped answering
-  std::array<std::uint64_t, 4> sent{};
+  std::array<std::uint64_t, 4> sent{};     // frames written while a recorder listened
   std::array<std::uint64_t, 4> skipped{};  // sensor frames never fetched (gaps in their numbers)
   std::uint64_t bytes = 0;             // compressed pixels written, all cameras
   std::uint64_t writeFailures = 0;
@@ -63,6 +63,7 @@ class Station {
   bool CheckNameIsFree(int domain, std::string* error);
   bool Announce(std::string* error);
   void Send(int slot);
+  bool AnyRecorder() const;
 
   const std::string name_;
   std::unique_ptr<SensorBackend> backend_;
