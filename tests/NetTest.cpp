@@ -22,11 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class LoopbackEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { kestrova::testing::UseLoopbackDds(); }
-};
-const auto* const loopback = ::testing::AddGlobalTestEnvironment(new LoopbackEnvironment);
+const auto* const loopback =
+    ::testing::AddGlobalTestEnvironment(new kestrova::testing::LoopbackDdsEnvironment);
 
 std::vector<std::uint16_t> Ramp(std::uint16_t start) {
   std::vector<std::uint16_t> pixels(kDepthPixels);

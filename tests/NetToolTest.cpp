@@ -32,11 +32,8 @@ using testing::TestDomain;
 using testing::WriteFile;
 namespace fs = std::filesystem;
 
-class LoopbackEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { testing::UseLoopbackDds(); }
-};
-const auto* const loopback = ::testing::AddGlobalTestEnvironment(new LoopbackEnvironment);
+const auto* const loopback =
+    ::testing::AddGlobalTestEnvironment(new kestrova::testing::LoopbackDdsEnvironment);
 
 std::string Domain() { return std::to_string(TestDomain()); }
 

@@ -6,14 +6,6 @@ namespace kestrova::net {
 
 namespace {
 
-// Copies `text` into a bounded field, cut at its capacity.
-template <std::size_t N>
-void CopyText(const std::string& text, char (&field)[N]) {
-  const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
-  std::memcpy(field, text.data(), length);
-  field[length] = '\0';
-}
-
 template <std::size_t N>
 bool Terminated(const char (&field)[N]) {
   return std::memchr(field, '\0', N) != nullptr;
@@ -28,8 +20,8 @@ bool FrameSampleEncoder::Fill(const std::string& station, int camera, const std:
                               const NuiImageFrame& frame, const std::uint16_t* pixels,
                               kestrova_net_DepthFrameSample* sample, std::string* error) {
   if (!encoder_.CompressPixels(pixels, kDepthWidth, kDepthHeight, &compressed_, error)) return false;
-  CopyText(station, sample->station);
-  CopyText(serial, sample->serial);
+  SetSampleText(station, sample->station);
+  SetSampleText(serial, sample->serial);
   sample->camera = static_cast<std::uint16_t>(camera);
   sample->frame_number = frame.dwFrameNumber;
   sample->time_stamp = frame.liTimeStamp.QuadPart;

@@ -50,6 +50,14 @@ SampleFault CheckFrameSample(const kestrova_net_DepthFrameSample& sample);
 SampleFault DecodeFrameSample(const kestrova_net_DepthFrameSample& sample,
                               DepthPixelDecoder& decoder, std::uint16_t* pixels);
 
+// Copies `text` into a bounded name field of a sample, cut at its capacity.
+template <std::size_t N>
+void SetSampleText(const std::string& text, char (&field)[N]) {
+  const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+  text.copy(field, length);
+  field[length] = '\0';
+}
+
 // A bounded C string of a sample as text ("" if it lacks its end).
 std::string SampleText(const char* text, std::size_t capacity);
 

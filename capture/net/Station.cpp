@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <random>
 
 #include "capture/net/NetSensor.h"
@@ -12,11 +11,6 @@ namespace kestrova::net {
 namespace {
 
 constexpr std::uint32_t kFetchWaitMs = 100;  // so that a stop is noticed within this
-
-template <std::size_t N>
-void CopyField(const std::string& text, char (&field)[N]) {
-  std::snprintf(field, N, "%s", text.c_str());
-}
 
 }  // namespace
 
@@ -94,14 +88,14 @@ bool Station::CheckNameIsFree(int domain, std::string* error) {
 
 bool Station::Announce(std::string* error) {
   kestrova_net_StationAnnouncement announcement{};
-  CopyField(name_, announcement.station);
-  CopyField(HostName(), announcement.host);
+  SetSampleText(name_, announcement.station);
+  SetSampleText(HostName(), announcement.host);
   std::random_device random;
   announcement.run = (static_cast<std::uint64_t>(random()) << 32) | random();
   kestrova_net_CameraInfo infos[4] = {};
   for (size_t i = 0; i < cameras_.size() && i < 4; ++i) {
     infos[i].camera = static_cast<std::uint16_t>(cameras_[i].camera);
-    CopyField(cameras_[i].serial, infos[i].serial);
+    SetSampleText(cameras_[i].serial, infos[i].serial);
   }
   announcement.cameras._buffer = infos;
   announcement.cameras._length = static_cast<std::uint32_t>(cameras_.size());
@@ -131,7 +125,7 @@ void Station::Send(int slot) {
     if (!Succeeded(result)) {
       // The camera is gone here: recorders must see it gone too.
       camera.lost = true;
-      CopyField(name_, sample.station);
+      SetSampleText(name_, sample.station);
       sample.camera = static_cast<std::uint16_t>(slot + 1);
       dds_unregister_instance(frameWriter_, &sample);
       return;

@@ -2,6 +2,7 @@
 // of the test run's own, and programs run in the background.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -13,6 +14,12 @@ namespace kestrova::testing {
 // Points Cyclone DDS at the loopback interface only, unicast, for this
 // process and the programs it starts. Call before the first participant.
 void UseLoopbackDds();
+
+// Calls UseLoopbackDds before the tests of a program run.
+class LoopbackDdsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { UseLoopbackDds(); }
+};
 
 // A DDS domain derived from the process id, so parallel runs never meet.
 int TestDomain();
