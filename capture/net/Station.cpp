@@ -161,7 +161,7 @@ void Station::Send(int slot) {
 }
 
 void Station::Stop() {
-  stopping_ = true;
+  if (stopping_.exchange(true)) return;
   for (Camera& camera : cameras4_) {
     if (camera.thread.joinable()) camera.thread.join();
     if (camera.sensor) camera.sensor->NuiShutdown();
