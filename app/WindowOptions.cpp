@@ -13,7 +13,9 @@ const char kWindowUsage[] =
     "KVA_Params.txt in the working directory.\n"
     "\n"
     "  --sensors SPEC  freenect (default: the real cameras), sim, sim:N,\n"
-    "                  sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S, replay:DIR\n"
+    "                  sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S, replay:DIR,\n"
+    "                  net:STATION/C,...[,domain=N] (cameras of kestrova-station\n"
+    "                  on other machines), net (the first four found)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --help          this text\n";

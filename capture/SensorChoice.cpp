@@ -5,6 +5,7 @@
 
 #include "capture/FreenectSensor.h"
 #include "capture/ReplaySensor.h"
+#include "capture/net/NetSensor.h"
 
 namespace kestrova {
 
@@ -44,7 +45,7 @@ class NoSensorBackend : public SensorBackend {
 
 bool KnownSensorSpec(const std::string& spec) {
   return spec == "sim" || spec == "freenect" || spec.rfind("sim:", 0) == 0 ||
-         spec.rfind("replay:", 0) == 0;
+         spec.rfind("replay:", 0) == 0 || spec == "net" || spec.rfind("net:", 0) == 0;
 }
 
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
@@ -121,7 +122,12 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     return backend;
   }
   if (spec == "freenect") return MakeFreenectBackend(error);
-  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR or freenect)";
+  if (spec == "net" || spec.rfind("net:", 0) == 0) {
+    net::NetSpec netSpec;
+    if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;
+    return net::MakeNetBackend(netSpec, error);
+  }
+  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR, freenect or net)";
   return nullptr;
 }
 

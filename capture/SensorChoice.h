@@ -7,6 +7,10 @@
 //                       later with resume), or failing its F-th fetch
 //   replay:DIR          depth frames played from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect
+//   net                 the first four remote cameras found on the network
+//   net:STATION/C,-,...,domain=N
+//                       remote cameras of stations, slot by slot (- leaves
+//                       a slot empty), on DDS domain N (default 0)
 #pragma once
 
 #include <memory>

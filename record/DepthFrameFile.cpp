@@ -61,6 +61,22 @@ DepthFrameEncoder::~DepthFrameEncoder() { ZSTD_freeCCtx(CompressionContext(conte
 
 bool DepthFrameEncoder::Encode(std::int32_t frame, std::int64_t stamp, const std::uint16_t* pixels,
                                int width, int height, std::vector<char>* out, std::string* error) {
+  const std::size_t size = CompressAt(pixels, width, height, kDepthRecordHeaderBytes, out, error);
+  if (size == 0) return false;
+  PutLittleEndian<std::int32_t>(frame, out->data());
+  PutLittleEndian<std::int64_t>(stamp, out->data() + 4);
+  PutLittleEndian<std::uint32_t>(static_cast<std::uint32_t>(size), out->data() + 12);
+  return true;
+}
+
+bool DepthFrameEncoder::CompressPixels(const std::uint16_t* pixels, int width, int height,
+                                       std::vector<char>* out, std::string* error) {
+  return CompressAt(pixels, width, height, 0, out, error) != 0;
+}
+
+std::size_t DepthFrameEncoder::CompressAt(const std::uint16_t* pixels, int width, int height,
+                                          std::size_t offset, std::vector<char>* out,
+                                          std::string* error) {
   const std::size_t count = static_cast<std::size_t>(width) * height;
   deltas_.resize(count);
   for (int row = 0; row < height; ++row) {
@@ -70,33 +86,53 @@ bool DepthFrameEncoder::Encode(std::int32_t frame, std::int64_t stamp, const std
     for (int column = 1; column < width; ++column)
       delta[column] = static_cast<std::uint16_t>(in[column] - in[column - 1]);
   }
-  // The values go into the file little-endian, as they lie in memory here.
+  // The values are stored little-endian, as they lie in memory here.
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "depth frames are stored little-endian");
   const std::size_t bound = ZSTD_compressBound(count * 2);
-  out->resize(kDepthRecordHeaderBytes + bound);
-  const std::size_t size = ZSTD_compress2(CompressionContext(context_),
-                                          out->data() + kDepthRecordHeaderBytes, bound,
+  out->resize(offset + bound);
+  const std::size_t size = ZSTD_compress2(CompressionContext(context_), out->data() + offset, bound,
                                           deltas_.data(), count * 2);
   if (ZSTD_isError(size)) {
     if (error) *error = std::string("depth frame compression failed: ") + ZSTD_getErrorName(size);
-    return false;
+    return 0;
   }
-  PutLittleEndian<std::int32_t>(frame, out->data());
-  PutLittleEndian<std::int64_t>(stamp, out->data() + 4);
-  PutLittleEndian<std::uint32_t>(static_cast<std::uint32_t>(size), out->data() + 12);
-  out->resize(kDepthRecordHeaderBytes + size);
-  return true;
+  out->resize(offset + size);
+  return size;
 }
 
-// --- reading
+// --- decoding
 
-DepthFrameReader::DepthFrameReader() : context_(ZSTD_createDCtx()) {
+DepthPixelDecoder::DepthPixelDecoder() : context_(ZSTD_createDCtx()) {
   // A hostile frame may ask for a large window; one frame of the largest
   // size (614 400 bytes) needs 2^20 at most.
   ZSTD_DCtx_setParameter(DecompressionContext(context_), ZSTD_d_windowLogMax, 20);
 }
 
-DepthFrameReader::~DepthFrameReader() { ZSTD_freeDCtx(DecompressionContext(context_)); }
+DepthPixelDecoder::~DepthPixelDecoder() { ZSTD_freeDCtx(DecompressionContext(context_)); }
+
+std::size_t DepthPixelDecoder::MaxCompressedBytes(std::size_t pixels) {
+  return ZSTD_compressBound(pixels * 2);
+}
+
+DepthPixelDecoder::Result DepthPixelDecoder::Decode(const void* compressed, std::size_t bytes,
+                                                    int width, int height, std::uint16_t* pixels,
+                                                    std::string* reason) {
+  const std::size_t expected = static_cast<std::size_t>(width) * height * 2;
+  if (ZSTD_getFrameContentSize(compressed, bytes) != expected) return Result::WrongSize;
+  const std::size_t size =
+      ZSTD_decompressDCtx(DecompressionContext(context_), pixels, expected, compressed, bytes);
+  if (ZSTD_isError(size) || size != expected) {
+    if (reason) *reason = ZSTD_isError(size) ? ZSTD_getErrorName(size) : "short frame";
+    return Result::Damaged;
+  }
+  UndoRowDeltas(pixels, width, height);
+  return Result::Ok;
+}
+
+// --- reading
+
+DepthFrameReader::DepthFrameReader() = default;
+DepthFrameReader::~DepthFrameReader() = default;
 
 bool DepthFrameReader::Open(const std::string& path, const std::string& fileName, ReadFault* fault) {
   name_ = fileName;
@@ -160,7 +196,7 @@ bool DepthFrameReader::ReadRecordHeader(DepthFrameRecord* record, ReadFault* fau
   record->compressedBytes = GetLittleEndian<std::uint32_t>(bytes + 12);
   if (record->frame < 0)
     return Rewind(fault, "negative frame number " + std::to_string(record->frame));
-  if (record->compressedBytes > ZSTD_compressBound(FrameBytes(header_)))
+  if (record->compressedBytes > DepthPixelDecoder::MaxCompressedBytes(FrameBytes(header_) / 2))
     return Rewind(fault, "compressed size " + std::to_string(record->compressedBytes) +
                              " is more than a frame can take");
   if (record->compressedBytes > left - kDepthRecordHeaderBytes)
@@ -176,17 +212,18 @@ bool DepthFrameReader::Next(DepthFrameRecord* record, ReadFault* fault) {
   if (bytes_.Read(compressed_.data(), compressed_.size()) != compressed_.size())
     return Rewind(fault, "read error");
   const std::size_t expected = FrameBytes(header_);
-  const unsigned long long content = ZSTD_getFrameContentSize(compressed_.data(), compressed_.size());
-  if (content != expected)
-    return Rewind(fault, "the compressed pixels do not hold one " + std::to_string(header_.width) +
-                             " x " + std::to_string(header_.height) + " frame");
   record->pixels.resize(expected / 2);
-  const std::size_t size = ZSTD_decompressDCtx(DecompressionContext(context_), record->pixels.data(),
-                                               expected, compressed_.data(), compressed_.size());
-  if (ZSTD_isError(size) || size != expected)
-    return Rewind(fault, std::string("the compressed pixels are damaged: ") +
-                             (ZSTD_isError(size) ? ZSTD_getErrorName(size) : "short frame"));
-  UndoRowDeltas(record->pixels.data(), header_.width, header_.height);
+  std::string reason;
+  switch (decoder_.Decode(compressed_.data(), compressed_.size(), header_.width, header_.height,
+                          record->pixels.data(), &reason)) {
+    case DepthPixelDecoder::Result::Ok:
+      break;
+    case DepthPixelDecoder::Result::WrongSize:
+      return Rewind(fault, "the compressed pixels do not hold one " + std::to_string(header_.width) +
+                               " x " + std::to_string(header_.height) + " frame");
+    case DepthPixelDecoder::Result::Damaged:
+      return Rewind(fault, "the compressed pixels are damaged: " + reason);
+  }
   offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
   ++index_;
   return true;

@@ -64,11 +64,41 @@ class DepthFrameEncoder {
   // its content. False with the reason if compression failed.
   bool Encode(std::int32_t frame, std::int64_t stamp, const std::uint16_t* pixels, int width,
               int height, std::vector<char>* out, std::string* error);
+  // The compressed pixels alone (one zstd frame, as in a record) into `out`.
+  bool CompressPixels(const std::uint16_t* pixels, int width, int height, std::vector<char>* out,
+                      std::string* error);
 
  private:
+  // Compresses into `out` after its first `offset` bytes; returns the
+  // compressed size, 0 on failure.
+  std::size_t CompressAt(const std::uint16_t* pixels, int width, int height, std::size_t offset,
+                         std::vector<char>* out, std::string* error);
+
   void* context_;
   int level_;
   std::vector<std::uint16_t> deltas_;
+};
+
+// Decodes compressed pixels of codec 1 from an untrusted source: the zstd
+// frame must declare exactly width x height values, and the decoder's
+// window is limited to what the largest frame needs.
+class DepthPixelDecoder {
+ public:
+  DepthPixelDecoder();
+  ~DepthPixelDecoder();
+  DepthPixelDecoder(const DepthPixelDecoder&) = delete;
+  DepthPixelDecoder& operator=(const DepthPixelDecoder&) = delete;
+
+  // The most compressed bytes a frame of `pixels` values may take.
+  static std::size_t MaxCompressedBytes(std::size_t pixels);
+
+  enum class Result { Ok, WrongSize, Damaged };
+  // Decodes into `pixels` (width x height values); on Damaged `reason` says why.
+  Result Decode(const void* compressed, std::size_t bytes, int width, int height,
+                std::uint16_t* pixels, std::string* reason);
+
+ private:
+  void* context_;
 };
 
 // Reads the records of a DEPTHn.dat one after another, as the other take
@@ -112,7 +142,7 @@ class DepthFrameReader {
   long long index_ = 0;
   DepthFileHeader header_;
   std::vector<char> compressed_;
-  void* context_;
+  DepthPixelDecoder decoder_;
 };
 
 // Undoes the row differences of codec 1 in place.

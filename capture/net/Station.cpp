@@ -1,0 +1,195 @@
+#include "capture/net/Station.h"
+
+#include <unistd.h>
+
+#include <random>
+
+#include "capture/net/NetSensor.h"
+
+namespace kestrova::net {
+
+namespace {
+
+constexpr std::uint32_t kFetchWaitMs = 100;  // so that a stop is noticed within this
+
+}  // namespace
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
+
+Station::Station(std::string name) : name_(std::move(name)) {}
+
+Station::~Station() { Stop(); }
+
+bool Station::Start(std::unique_ptr<SensorBackend> backend, int domain, std::string* error) {
+  if (!ValidStationName(name_)) {
+    *error = "station name '" + name_ +
+             "' must be 1 to 64 characters without spaces, '/' or ','; choose one with --name";
+    return false;
+  }
+  backend_ = std::move(backend);
+  if (!OpenCameras(*backend_, error) || !CheckNameIsFree(domain, error)) return false;
+  if (!domain_.Open(domain, error)) return false;
+  frameWriter_ = domain_.CreateFrameWriter();
+  announcementWriter_ = domain_.CreateAnnouncementWriter();
+  if (frameWriter_ < 0 || announcementWriter_ < 0) {
+    *error = "cannot create the DDS writers: " +
+             DdsError(frameWriter_ < 0 ? frameWriter_ : announcementWriter_);
+    return false;
+  }
+  if (!Announce(error)) return false;
+  for (int slot = 0; slot < 4; ++slot)
+    if (cameras4_[slot].sensor) cameras4_[slot].thread = std::thread(&Station::Send, this, slot);
+  return true;
+}
+
+bool Station::OpenCameras(SensorBackend& backend, std::string* error) {
+  for (int slot = 0; slot < 4; ++slot) {
+    Camera& camera = cameras4_[slot];
+    if (!Succeeded(backend.NuiCreateSensorByIndex(slot, &camera.sensor)) || !camera.sensor) continue;
+    camera.sensor->NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH);
+    if (!Succeeded(camera.sensor->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH,
+                                                     NUI_IMAGE_RESOLUTION_320x240, 0, 2, nullptr,
+                                                     &camera.stream))) {
+      camera.sensor->NuiShutdown();
+      camera.sensor.reset();
+      continue;
+    }
+    camera.serial = camera.sensor->NuiUniqueId();
+    cameras_.push_back({slot + 1, camera.serial});
+  }
+  if (cameras_.empty()) {
+    *error = "no depth sensor found (" + backend.Name() + ")";
+    return false;
+  }
+  return true;
+}
+
+bool Station::CheckNameIsFree(int domain, std::string* error) {
+  NetReceiver listener;
+  if (!listener.Start(domain, error)) return false;
+  const std::string& name = name_;
+  auto taken = [&name](const std::vector<StationInfo>& stations) {
+    for (const auto& station : stations)
+      if (station.name == name) return true;
+    return false;
+  };
+  if (!listener.WaitForStations(taken, kNameCheckMs)) return true;
+  std::string host;
+  for (const auto& station : listener.Stations())
+    if (station.name == name_) host = station.host;
+  *error = "a station named '" + name_ + "' is already running on DDS domain " +
+           std::to_string(domain) + " (on " + host + "); give this one another name with --name";
+  return false;
+}
+
+bool Station::Announce(std::string* error) {
+  kestrova_net_StationAnnouncement announcement{};
+  SetSampleText(name_, announcement.station);
+  SetSampleText(HostName(), announcement.host);
+  std::random_device random;
+  announcement.run = (static_cast<std::uint64_t>(random()) << 32) | random();
+  kestrova_net_CameraInfo infos[4] = {};
+  for (size_t i = 0; i < cameras_.size() && i < 4; ++i) {
+    infos[i].camera = static_cast<std::uint16_t>(cameras_[i].camera);
+    SetSampleText(cameras_[i].serial, infos[i].serial);
+  }
+  announcement.cameras._buffer = infos;
+  announcement.cameras._length = static_cast<std::uint32_t>(cameras_.size());
+  announcement.cameras._maximum = announcement.cameras._length;
+  announcement.cameras._release = false;
+  dds_return_t result = dds_write(announcementWriter_, &announcement);
+  if (result < 0) {
+    *error = "cannot announce the station: " + DdsError(result);
+    return false;
+  }
+  return true;
+}
+
+void Station::Send(int slot) {
+  Camera& camera = cameras4_[slot];
+  FrameSampleEncoder encoder;
+  kestrova_net_DepthFrameSample sample{};
+  bool first = true;
+  std::uint32_t lastNumber = 0;
+  while (!stopping_) {
+    NuiImageFrame frame{};
+    HRESULT result = camera.sensor->NuiImageStreamGetNextFrame(camera.stream, kFetchWaitMs, &frame);
+    if (result == E_NUI_FRAME_NO_DATA) {
+      camera.ended = camera.sensor->NuiStreamEnded();
+      continue;
+    }
+    if (!Succeeded(result)) {
+      // The camera is gone here: recorders must see it gone too.
+      camera.lost = true;
+      SetSampleText(name_, sample.station);
+      sample.camera = static_cast<std::uint16_t>(slot + 1);
+      dds_unregister_instance(frameWriter_, &sample);
+      return;
+    }
+    // A station too slow for its camera loses frames here, not on the network.
+    if (!first && frame.dwFrameNumber > lastNumber + 1)
+      camera.skipped += frame.dwFrameNumber - lastNumber - 1;
+    first = false;
+    lastNumber = frame.dwFrameNumber;
+    // With no recorder listening the frame is taken and let go: nothing to
+    // compress, and the sensor's queue stays fresh for the first one.
+    if (!AnyRecorder()) {
+      camera.sensor->NuiImageStreamReleaseFrame(camera.stream, &frame);
+      continue;
+    }
+    NuiLockedRect rect;
+    frame.pFrameTexture->LockRect(0, &rect, nullptr, 0);
+    std::string error;
+    if (rect.size == kDepthPixels * 2 &&
+        encoder.Fill(name_, slot + 1, camera.serial, frame,
+                     reinterpret_cast<const std::uint16_t*>(rect.pBits), &sample, &error)) {
+      if (dds_write(frameWriter_, &sample) >= 0) {
+        ++camera.sent;
+        bytes_ += sample.pixels._length;
+      } else {
+        ++writeFailures_;
+      }
+    } else {
+      ++writeFailures_;
+    }
+    camera.sensor->NuiImageStreamReleaseFrame(camera.stream, &frame);
+  }
+}
+
+void Station::Stop() {
+  if (stopping_.exchange(true)) return;
+  for (Camera& camera : cameras4_) {
+    if (camera.thread.joinable()) camera.thread.join();
+    if (camera.sensor) camera.sensor->NuiShutdown();
+  }
+  // Deleting the participant ends its writers: recorders see every camera gone.
+  domain_.Close();
+}
+
+bool Station::AnyRecorder() const {
+  dds_publication_matched_status_t matched;
+  return dds_get_publication_matched_status(frameWriter_, &matched) == 0 && matched.current_count > 0;
+}
+
+StationFigures Station::Figures() const {
+  StationFigures figures;
+  for (int slot = 0; slot < 4; ++slot) {
+    figures.present[slot] = cameras4_[slot].sensor != nullptr;
+    figures.sent[slot] = cameras4_[slot].sent;
+    figures.skipped[slot] = cameras4_[slot].skipped;
+    figures.ended[slot] = cameras4_[slot].ended;
+    figures.lost[slot] = cameras4_[slot].lost;
+  }
+  figures.bytes = bytes_;
+  figures.writeFailures = writeFailures_;
+  dds_publication_matched_status_t matched;
+  if (frameWriter_ > 0 && dds_get_publication_matched_status(frameWriter_, &matched) == 0)
+    figures.subscribers = static_cast<int>(matched.current_count);
+  return figures;
+}
+
+}  // namespace kestrova::net
