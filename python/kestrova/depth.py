@@ -13,13 +13,11 @@ the only package needed.
 
 import ctypes
 import ctypes.util
-import mmap
-import os
 from typing import Optional
 
 import numpy as np
 
-from .files import TakeFormatError, open_regular
+from .files import TakeFormatError, map_regular
 
 MAGIC = b"KVADEPTH"
 HEADER_BYTES = 16
@@ -56,10 +54,7 @@ class DepthStream:
 
     def __init__(self, path: str, name: str):
         self.name = name
-        with open_regular(path, name) as file:
-            self.size = os.fstat(file.fileno()).st_size
-            self._map = (mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ)
-                         if self.size > 0 else None)
+        self.size, self._map = map_regular(path, name)
         self.fault: Optional[TakeFormatError] = None
         self.frames = np.zeros(0, dtype=np.int64)
         self.stamps = np.zeros(0, dtype=np.int64)

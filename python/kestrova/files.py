@@ -48,6 +48,13 @@ def open_regular(path: str, name: str):
     return os.fdopen(fd, "rb")
 
 
+def map_regular(path: str, name: str):
+    """Memory-maps a regular file read-only: (its size, the map or None when empty)."""
+    with open_regular(path, name) as file:
+        size = os.fstat(file.fileno()).st_size
+        return size, (mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) if size > 0 else None)
+
+
 # Three integers, each of at most 12 digits, blanks before and between them
 # optional (the recorder's own reader takes digits greedily).
 _NUMBER = rb"[ \t]*([+-]?[0-9]{1,12})(?![0-9])"
@@ -103,10 +110,7 @@ class PointStream:
 
     def __init__(self, path: str, name: str):
         self.name = name
-        with open_regular(path, name) as file:
-            self.size = os.fstat(file.fileno()).st_size
-            self._map = (mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ)
-                         if self.size > 0 else None)
+        self.size, self._map = map_regular(path, name)
         self.offsets = np.zeros(0, dtype=np.int64)
         self.counts = np.zeros(0, dtype=np.int32)
         self.end = 0  # where the indexed records end
