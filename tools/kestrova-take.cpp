@@ -101,6 +101,23 @@ void ShowProgress(size_t done, size_t total) {
   }
 }
 
+// The end of work over a take's depth frames: what was done, and where
+// depth files were cut short (every whole frame before was used).
+int DepthWorkDone(bool done, const std::string& error, const char* verb, const char* what,
+                  long long frames, int cameras, const std::string& out,
+                  const std::vector<ReadFault>& stops) {
+  if (!done) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s %lld %s of %d camera%s into %s\n", verb, frames, what, cameras,
+              cameras == 1 ? "" : "s", out.c_str());
+  for (const ReadFault& stop : stops)
+    std::fprintf(stderr, "kestrova-take: the depth frames are cut short; %s every whole frame before %s\n",
+                 verb, stop.Text().c_str());
+  return stops.empty() ? 0 : 1;
+}
+
 int ExportDepth(const std::string& dir, const std::vector<std::string>& args) {
   DepthExportOptions options;
   options.take = dir;
@@ -120,16 +137,9 @@ int ExportDepth(const std::string& dir, const std::vector<std::string>& args) {
   if (options.out.empty()) return Usage("export needs --to OUT");
   DepthExportResult result;
   std::string error;
-  if (!ExportDepthFrames(options, &result, &error, ShowProgress)) {
-    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("exported %lld depth frames of %d camera%s into %s\n", result.files, result.cameras,
-              result.cameras == 1 ? "" : "s", options.out.c_str());
-  for (const ReadFault& stop : result.stops)
-    std::fprintf(stderr, "kestrova-take: the depth frames are cut short; exported every whole frame before %s\n",
-                 stop.Text().c_str());
-  return result.stops.empty() ? 0 : 1;
+  const bool done = ExportDepthFrames(options, &result, &error, ShowProgress);
+  return DepthWorkDone(done, error, "exported", "depth frames", result.files, result.cameras,
+                       options.out, result.stops);
 }
 
 int Export(const std::string& dir, const std::vector<std::string>& args) {
@@ -191,16 +201,9 @@ int Reprocess(const std::string& dir, const std::vector<std::string>& args) {
   if (options.out.empty()) return Usage("reprocess needs --to OUT");
   ReprocessResult result;
   std::string error;
-  if (!ReprocessTake(options, &result, &error, ShowProgress)) {
-    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("processed %lld frames of %d camera%s into %s\n", result.frames, result.cameras,
-              result.cameras == 1 ? "" : "s", options.out.c_str());
-  for (const ReadFault& stop : result.stops)
-    std::fprintf(stderr, "kestrova-take: the depth frames are cut short; processed every whole frame before %s\n",
-                 stop.Text().c_str());
-  return result.stops.empty() ? 0 : 1;
+  const bool done = ReprocessTake(options, &result, &error, ShowProgress);
+  return DepthWorkDone(done, error, "processed", "frames", result.frames, result.cameras, options.out,
+                       result.stops);
 }
 
 int View(const std::string& dir, const std::vector<std::string>& args) {
