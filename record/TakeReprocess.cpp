@@ -11,6 +11,7 @@
 #include "capture/DepthPipeline.h"
 #include "core/ParamsFile.h"
 #include "record/DepthFrameFile.h"
+#include "record/ExistingTake.h"
 #include "record/TakePaths.h"
 #include "record/TakeWriter.h"
 
@@ -66,6 +67,14 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   if (takeInfo.st_dev == outInfo.st_dev && takeInfo.st_ino == outInfo.st_ino) {
     *error = options.out + " is the take itself; give another directory to write the new take into";
     return false;
+  }
+
+  if (!options.replace) {
+    const std::string existing = DescribeExistingTake(options.out);
+    if (!existing.empty()) {
+      *error = options.out + " already holds " + existing + "; give --replace to write over it";
+      return false;
+    }
   }
 
   std::string paramsPath = options.paramsFile;

@@ -18,6 +18,7 @@ struct ReprocessOptions {
   std::string take;        // the take with depth frames
   std::string out;         // an existing directory other than `take`
   std::string paramsFile;  // empty: the take's own RECPARAM.txt
+  bool replace = false;    // write over a take already in `out` (refused otherwise)
 };
 
 struct ReprocessResult {

@@ -145,6 +145,8 @@ TEST_F(DepthTools, InfoAndVerifyKnowTheDepthFiles) {
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("depth frames 40 in DEPTH4.dat"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("times smaller than raw"), std::string::npos) << run.output;
+  run = Take("info " + take_->path() + " --json");
+  EXPECT_NE(run.output.find("\"depthFrames\": 40, \"depthBytes\": "), std::string::npos) << run.output;
   run = Take("verify " + take_->path());
   EXPECT_EQ(run.status, 0) << run.output;
 
@@ -180,6 +182,14 @@ TEST_F(DepthTools, ReprocessSaysWhatItCannotDo) {
   run = Take("reprocess " + take_->path() + " --to " + take_->path());
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("is the take itself"), std::string::npos) << run.output;
+  WriteFile(out.File("PCL1.dat"), "a take's");
+  run = Take("reprocess " + take_->path() + " --to " + out.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("already holds a take (PCL1.dat;"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadFile(out.File("PCL1.dat")), "a take's");
+  run = Take("reprocess " + take_->path() + " --to " + out.path() + " --replace");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadFile(out.File("PCL1.dat")), ReadFile(take_->File("PCL1.dat")));
   run = Take("reprocess " + take_->path());
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.output.find("needs --to OUT"), std::string::npos) << run.output;

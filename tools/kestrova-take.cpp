@@ -28,7 +28,7 @@ const char kUsage[] =
     "       kestrova-take export DIR --depth --to OUT [--depth-format png|pgm]\n"
     "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
     "       kestrova-take times DIR [--csv FILE]\n"
-    "       kestrova-take reprocess DIR --to OUT [--params FILE]\n"
+    "       kestrova-take reprocess DIR --to OUT [--params FILE] [--replace]\n"
     "\n"
     "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
     "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
@@ -49,7 +49,8 @@ const char kUsage[] =
     "  reprocess  a new take into OUT (an existing directory, not DIR) made from the\n"
     "           depth frames DIR kept (kestrova-record --keep-depth): RECPARAM.txt\n"
     "           from FILE or DIR's own, PCLn.dat and TSn.txt as a live take with\n"
-    "           those settings would have recorded them\n";
+    "           those settings would have recorded them; a take already in OUT is\n"
+    "           refused unless --replace is given\n";
 
 int Usage(const std::string& reason) {
   std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
@@ -194,6 +195,8 @@ int Reprocess(const std::string& dir, const std::vector<std::string>& args) {
       options.out = args[++i];
     } else if (arg == "--params" && i + 1 < args.size()) {
       options.paramsFile = args[++i];
+    } else if (arg == "--replace") {
+      options.replace = true;
     } else {
       return Usage("unknown or incomplete option '" + arg + "'");
     }
