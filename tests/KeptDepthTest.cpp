@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "capture/ReplaySensor.h"
 #include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "record/DepthFrameFile.h"
@@ -238,6 +239,36 @@ TEST_F(KeptDepthTake, ACutTailIsProcessedUpToItsLastWholeFrame) {
   ASSERT_EQ(result.stops.size(), 1u);
   EXPECT_EQ(result.stops[0].item, 19);
   EXPECT_EQ(ReadTimeStampLines(out.File("TS1.txt")).size(), 19u);
+}
+
+TEST_F(KeptDepthTake, AReplayedTakeCutShortPlaysItsWholeFramesThenSaysWhere) {
+  TempDir cut, out;
+  WriteFile(cut.File("DEPTH3.dat"), ReadFile(take_->File("DEPTH3.dat")));
+  const auto size = std::filesystem::file_size(cut.File("DEPTH3.dat"));
+  std::filesystem::resize_file(cut.File("DEPTH3.dat"), size - 100);
+  CRecorder engine(std::make_unique<ReplayBackend>(cut.path(), 0));
+  EXPECT_FALSE(engine.HasSensor(0));
+  ASSERT_TRUE(engine.HasSensor(2));
+  engine.owner->Modify([](OperatorSettings& s) {
+    s.cameraEnabled[0] = 0;
+    s.cameraEnabled[2] = 1;
+  });
+  engine.SetOutputDir(out.path());
+  std::string error;
+  ASSERT_TRUE(engine.StartRecording(&error)) << error;
+  const auto giveUp = std::chrono::steady_clock::now() + 60s;
+  while (engine.TakeThreadAlive() && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(engine.TakeThreadAlive());
+  EXPECT_EQ(engine.LastTake().end, TakeEnd::InputFailed);
+  EXPECT_NE(engine.LastTake().message.find("DEPTH3.dat: record 19 at byte "), std::string::npos)
+      << engine.LastTake().message;
+  EXPECT_EQ(engine.LastTake().cycles, 19);
+  // Its own time stamps, frame after frame.
+  const auto original = ReadTimeStampLines(take_->File("TS3.txt"));
+  const auto replayed = ReadTimeStampLines(out.File("TS3.txt"));
+  ASSERT_EQ(replayed.size(), 19u);
+  for (size_t i = 0; i < replayed.size(); ++i) EXPECT_EQ(replayed[i], original[i]);
 }
 
 TEST(KeptDepth, ProcessingAgainRefusesWhatCannotWork) {
