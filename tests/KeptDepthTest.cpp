@@ -139,6 +139,14 @@ TEST(KeptDepth, ARefusedTakeLeavesNoDepthFileItCreatedAndAnOlderOneWhole) {
   EXPECT_EQ(ReadFile(dir.File("DEPTH2.dat")), "an older take's frames");
 }
 
+// A bounded wait: a take that does not end fails the test instead of hanging it.
+bool WaitForTakeEnd(const CRecorder& engine) {
+  const auto giveUp = std::chrono::steady_clock::now() + 60s;
+  while (engine.TakeThreadAlive() && std::chrono::steady_clock::now() < giveUp)
+    std::this_thread::sleep_for(5ms);
+  return !engine.TakeThreadAlive();
+}
+
 // A take of simulated cameras 1 and 3, recorded by the engine.
 void RecordSimTake(const std::string& dir, bool keepDepth, int cycles) {
   std::string error;
@@ -153,10 +161,7 @@ void RecordSimTake(const std::string& dir, bool keepDepth, int cycles) {
   engine.SetKeepDepth(keepDepth);
   engine.SetTakeCycleLimit(cycles);
   ASSERT_TRUE(engine.StartRecording(&error)) << error;
-  const auto giveUp = std::chrono::steady_clock::now() + 60s;
-  while (engine.TakeThreadAlive() && std::chrono::steady_clock::now() < giveUp)
-    std::this_thread::sleep_for(5ms);
-  ASSERT_FALSE(engine.TakeThreadAlive());
+  ASSERT_TRUE(WaitForTakeEnd(engine));
   ASSERT_EQ(engine.LastTake().end, TakeEnd::CycleLimit) << engine.LastTake().message;
 }
 
@@ -256,10 +261,7 @@ TEST_F(KeptDepthTake, AReplayedTakeCutShortPlaysItsWholeFramesThenSaysWhere) {
   engine.SetOutputDir(out.path());
   std::string error;
   ASSERT_TRUE(engine.StartRecording(&error)) << error;
-  const auto giveUp = std::chrono::steady_clock::now() + 60s;
-  while (engine.TakeThreadAlive() && std::chrono::steady_clock::now() < giveUp)
-    std::this_thread::sleep_for(5ms);
-  ASSERT_FALSE(engine.TakeThreadAlive());
+  ASSERT_TRUE(WaitForTakeEnd(engine));
   EXPECT_EQ(engine.LastTake().end, TakeEnd::InputFailed);
   EXPECT_NE(engine.LastTake().message.find("DEPTH3.dat: record 19 at byte "), std::string::npos)
       << engine.LastTake().message;
