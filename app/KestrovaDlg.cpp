@@ -99,7 +99,7 @@ QLineEdit* CKestrovaDlg::AddEdit(int id, const char* name, const char* label, QR
 
 void CKestrovaDlg::BuildControls() {
   const DialogUnits u(font());
-  setFixedSize(u.X(211), u.Y(451));
+  setFixedSize(u.X(211), u.Y(463));
   // Group boxes first, so the controls drawn over them stay on top.
   auto group = [&](const char* title, int x, int y, int w, int h) {
     auto* box = new QGroupBox(title, this);
@@ -107,7 +107,7 @@ void CKestrovaDlg::BuildControls() {
   };
   group("Camera Setting", 6, 60, 198, 144);
   group("ROI", 6, 216, 198, 96);
-  group("Recording", 6, 396, 198, 48);
+  group("Recording", 6, 396, 198, 60);
 
   calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 11, 93, 10},
                          {102, 9, 60, 14});
@@ -185,6 +185,11 @@ void CKestrovaDlg::BuildControls() {
   lostCameras_->setObjectName("lostCameras");
   lostCameras_->setStyleSheet("color: #c00000;");
   lostCameras_->setGeometry(u.Rect(12, 433, 188, 9));
+  // Takes that keep every depth frame can be processed again with other settings.
+  keepDepth_ = new QCheckBox("Keep depth frames", this);
+  keepDepth_->setObjectName("keepDepth");
+  keepDepth_->setChecked(options_.keepDepth);
+  keepDepth_->setGeometry(u.Rect(12, 443, 120, 10));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -361,6 +366,7 @@ void CKestrovaDlg::OnRecordClicked() {
   engine_->SetOutputDir(outputDir_->text().toLocal8Bit().toStdString());
   if (engine_->IsRecording()) return;
   if (!MayReplaceTake()) return;
+  engine_->SetKeepDepth(keepDepth_->isChecked());
   std::string error;
   if (engine_->StartRecording(&error)) {
     watchingTake_ = true;

@@ -40,6 +40,7 @@ class CKestrovaDlg : public QDialog {
     PreviewSink* preview = nullptr;
     QString paramsPath = "KVA_Params.txt";
     QString outputDir;  // the output directory shown at start
+    bool keepDepth = false;  // the start state of "Keep depth frames"
   };
 
   explicit CKestrovaDlg(Options options, QWidget* parent = nullptr);
@@ -101,6 +102,7 @@ class CKestrovaDlg : public QDialog {
 
   FolderEdit* outputDir_;
   QCheckBox* cameraChecks_[kCameraCount];
+  QCheckBox* keepDepth_ = nullptr;
   ColorButton* colorButton_;
   QComboBox* cameraList_;
   QLineEdit* calibration_;

@@ -6,7 +6,7 @@
 namespace kestrova {
 
 const char kWindowUsage[] =
-    "usage: kestrova [--sensors SPEC] [--fps F]\n"
+    "usage: kestrova [--sensors SPEC] [--fps F] [--keep-depth]\n"
     "\n"
     "Records moving 3D scenes with up to four depth cameras: opens the operator\n"
     "window \"Kestrova\" and the live \"Preview\". Settings are kept in\n"
@@ -18,6 +18,8 @@ const char kWindowUsage[] =
     "                  on other machines), net (the first four found)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
+    "  --keep-depth    start with \"Keep depth frames\" checked: takes keep every\n"
+    "                  camera's depth frames (DEPTHn.dat) to be processed again\n"
     "  --help          this text\n";
 
 bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* options,
@@ -27,6 +29,10 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* opt
     if (arg == "--help" || arg == "-h") {
       options->help = true;
       return true;
+    }
+    if (arg == "--keep-depth") {
+      options->keepDepth = true;
+      continue;
     }
     std::string value;
     bool hasValue = false;

@@ -11,6 +11,7 @@ namespace kestrova {
 struct WindowOptions {
   std::string sensors;  // empty: the real depth cameras
   double fps = 30;
+  bool keepDepth = false;  // "Keep depth frames" checked at start
   bool help = false;
 };
 

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
   options.makeBackend = [opened] { return std::unique_ptr<kestrova::SensorBackend>(opened); };
   options.preview = &preview;
   options.outputDir = QDir::homePath() + "/Kestrova";
+  options.keepDepth = parsed.keepDepth;
   kestrova::CKestrovaDlg window(options);
 
   // Ctrl-C or a terminate signal closes the window the normal way, so the

@@ -3,8 +3,7 @@
 // frame's settings copy, so grabs of different cameras need no lock.
 #include <algorithm>
 
-#include "capture/CloudProcessing.h"
-#include "capture/DepthConversion.h"
+#include "capture/DepthPipeline.h"
 #include "core/Recorder.h"
 
 namespace kestrova {
@@ -15,7 +14,6 @@ constexpr long long kFetchSliceMs = 10;
 }  // namespace
 
 void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
-  const int limit = DepthLimit(frameSettings_.cameras[camera].maxDepth);
   workClouds[camera].clear();
   clouds[camera].clear();
   INuiSensor* sensor = sensors_[camera].get();
@@ -36,12 +34,14 @@ void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
   }
   NuiLockedRect locked;
   if (Succeeded(frame.pFrameTexture->LockRect(0, &locked, nullptr, 0))) {
-    ConvertDepthFrame(reinterpret_cast<const std::uint16_t*>(locked.pBits), locked.size / 2, limit,
-                      rawClouds_[camera]);
-    ProcessCloud(camera, rawClouds_[camera]);
+    const DepthPixels pixels{reinterpret_cast<const std::uint16_t*>(locked.pBits),
+                             locked.Pitch / 2, locked.Pitch > 0 ? locked.size / locked.Pitch : 0};
+    RunDepthPipeline(pixels.values, locked.size / 2, frameSettings_.operatorSettings,
+                     frameSettings_.cameras[camera], rawClouds_[camera], workClouds[camera],
+                     clouds[camera], scratchClouds_[camera]);
     if (record)
       wroteRecord_[camera] =
-          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp, clouds[camera]);
+          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp, clouds[camera], &pixels);
     grabResults_[camera] = GrabResult::Delivered;
   } else {
     ++missedFrames_[camera];

@@ -116,7 +116,7 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     std::string dir = spec.substr(7);
     auto backend = std::make_unique<ReplayBackend>(dir, fps);
     if (backend->CameraCount() == 0) {
-      *error = "no frames to replay in " + dir + " (expected cam1/ to cam4/ with .pgm files)";
+      *error = "no frames to replay in " + dir + " (expected a take with DEPTHn.dat, or cam1/ to cam4/ with .pgm or .png files)";
       return nullptr;
     }
     return backend;

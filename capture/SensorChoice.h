@@ -5,7 +5,8 @@
 //                       with camera C (1..4) missing, going silent or
 //                       unplugged after F frames (back P frame periods
 //                       later with resume), or failing its F-th fetch
-//   replay:DIR          depth frames played from DIR/cam1 .. DIR/cam4
+//   replay:DIR          depth frames played from a take's DEPTHn.dat in DIR,
+//                       or from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect
 //   net                 the first four remote cameras found on the network
 //   net:STATION/C,-,...,domain=N

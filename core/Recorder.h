@@ -141,6 +141,10 @@ class CRecorder {
   // stopped); clears recording and joins the loop. True when it stopped one.
   bool StopRecording();
   bool IsRecording() const { return recording_; }
+  // Whether the next takes keep every grabbed depth frame (DEPTHn.dat per
+  // camera), so they can be processed again later.
+  void SetKeepDepth(bool keep) { keepDepth_ = keep; }
+  bool KeepsDepth() const { return keepDepth_; }
   // Ends the next takes after `cycles` cycles (0: no limit).
   void SetTakeCycleLimit(int cycles) { takeCycleLimit_ = cycles; }
   // How the latest finished take ended.
@@ -259,6 +263,7 @@ class CRecorder {
   std::atomic<bool> closing_{false};
   std::atomic<bool> previewWanted_{false};
   std::atomic<int> takeCycleLimit_{0};
+  std::atomic<bool> keepDepth_{false};
   mutable std::mutex picksMutex_;
   PickState picks_;
   bool closed_ = false;

@@ -245,4 +245,14 @@ bool DepthFrameReader::Seek(std::uint64_t offset, long long recordIndex) {
   return true;
 }
 
+long long CountDepthFrames(const std::string& path, const std::string& fileName) {
+  DepthFrameReader reader;
+  ReadFault fault;
+  if (!reader.Open(path, fileName, &fault)) return 0;
+  DepthFrameRecord record;
+  long long frames = 0;
+  while (reader.Skip(&record, &fault)) ++frames;
+  return frames;
+}
+
 }  // namespace kestrova

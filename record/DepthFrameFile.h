@@ -145,6 +145,10 @@ class DepthFrameReader {
   DepthPixelDecoder decoder_;
 };
 
+// The whole frames of a depth file, counted without decoding them (0 when
+// it cannot be opened), for the progress of work over all of them.
+long long CountDepthFrames(const std::string& path, const std::string& fileName);
+
 // Undoes the row differences of codec 1 in place.
 void UndoRowDeltas(std::uint16_t* values, int width, int height);
 

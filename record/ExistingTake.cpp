@@ -24,6 +24,7 @@ std::string DescribeExistingTake(const std::string& dir) {
   for (int n = 1; n <= kCameraCount; ++n) {
     names.push_back("PCL" + std::to_string(n) + ".dat");
     names.push_back("TS" + std::to_string(n) + ".txt");
+    names.push_back("DEPTH" + std::to_string(n) + ".dat");
   }
   std::string files;
   double bytes = 0;

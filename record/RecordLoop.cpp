@@ -108,6 +108,7 @@ bool CRecorder::StartRecording(std::string* error) {
   auto writeSnapshot = [this](const std::string& path, std::string* why) {
     return SaveParams(path, why);
   };
+  takeWriter_.SetKeepDepth(keepDepth_);
   if (!takeWriter_.Open(OutputDir(), takeCameras_, writeSnapshot, error)) {
     recording_ = false;
     return false;

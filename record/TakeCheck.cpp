@@ -1,5 +1,7 @@
 #include "record/TakeCheck.h"
 
+#include "record/DepthScan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -292,10 +294,16 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
   for (CameraReport& camera : report.cameraReports) {
     CameraScan reader;
     reader.Open(dir, &camera);
+    DepthScan depth;
+    depth.Open(dir, &camera, scan == TakeScan::Everything);
     CameraScan::Pair pair;
-    while (reader.Next(scan == TakeScan::Everything ? &xyz : nullptr, &pair) != CameraScan::Step::End) {
+    CameraScan::Step step;
+    while ((step = reader.Next(scan == TakeScan::Everything ? &xyz : nullptr, &pair)) !=
+           CameraScan::Step::End) {
+      if (step == CameraScan::Step::Pair) depth.Pair(pair.line);
     }
     reader.Finish();
+    depth.Finish();
   }
   CheckTakeHasFiles(&report);
   return report;

@@ -26,6 +26,10 @@ struct CameraReport {
   double framePeriodMs = 0;      // the usual step between time stamps
   long long droppedFrames = 0;   // sensor frames missing between time stamps
   long long missingFrames = 0;   // frame numbers of the take this camera has no line for
+  bool hasDepth = false;         // DEPTHn.dat present (depth frames kept)
+  long long depthFrames = 0;     // its whole frames
+  std::uint64_t depthBytes = 0;  // its size
+  double depthRatio = 0;         // raw pixel bytes over the file's bytes
   std::vector<ReadFault> faults;
 };
 

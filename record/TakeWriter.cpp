@@ -63,6 +63,19 @@ void Abandon(std::vector<PendingFile>& files) {
 
 }  // namespace
 
+void TakeWriter::RemoveStaleDepthFiles(const std::string& dir,
+                                       const std::array<bool, kCameraCount>& cameras) const {
+  // Depth frames of an older take would pass for this take's own and be
+  // processed again against the wrong clouds.
+  for (int slot = 0; slot < kCameraCount; ++slot) {
+    if (keepDepth_ && cameras[slot]) continue;
+    char name[32];
+    std::snprintf(name, sizeof name, "DEPTH%d.dat", slot + 1);
+    std::string path, ignored;
+    if (ComposeTakePath(dir, name, &path, &ignored)) ::unlink(path.c_str());
+  }
+}
+
 std::string TimeStampLine(int frameNumber, NuiTimeStamp stamp) {
   char line[64];
   std::snprintf(line, sizeof line, "%d %d %d \r\n", frameNumber, stamp.HighPart(),
@@ -99,7 +112,9 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
     firstFile[slot] = static_cast<int>(pending.size());
-    for (const char* pattern : {"PCL%d.dat", "TS%d.txt"}) {
+    std::vector<const char*> patterns = {"PCL%d.dat", "TS%d.txt"};
+    if (keepDepth_) patterns.push_back("DEPTH%d.dat");
+    for (const char* pattern : patterns) {
       char name[32];
       std::snprintf(name, sizeof name, pattern, slot + 1);
       PendingFile file;
@@ -127,6 +142,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
     return false;
   }
   RemoveAbandonedTemporaries(snapshotPath);
+  RemoveStaleDepthFiles(dir, cameras);
   // From here on the take has started: the older take's files are replaced.
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
@@ -135,7 +151,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
     CameraFiles& files = files_[slot];
     files.datPath = dat.path;
     files.tsPath = ts.path;
-    files.datComplete = files.tsComplete = 0;
+    files.datComplete = files.tsComplete = files.depthComplete = 0;
     files.failure.clear();
     if (::ftruncate(dat.fd, 0) != 0 || ::ftruncate(ts.fd, 0) != 0) {
       *error = Reason("cannot empty", dat.path, errno);
@@ -147,27 +163,88 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
     files.ts = ::fdopen(ts.fd, "wb");
     dat.fd = ts.fd = -1;
     std::setvbuf(files.dat, nullptr, _IOFBF, 1 << 18);
+    if (!keepDepth_) continue;
+    PendingFile& depth = pending[firstFile[slot] + 2];
+    const int depthFd = depth.fd;
+    depth.fd = -1;
+    if (!StartDepthFile(files, depth.path, depthFd, error)) {
+      Abandon(pending);
+      Close(nullptr);
+      return false;
+    }
   }
   return true;
 }
 
+bool TakeWriter::StartDepthFile(CameraFiles& files, const std::string& path, int fd,
+                                std::string* error) {
+  files.depthPath = path;
+  if (::ftruncate(fd, 0) != 0 || (files.depth = ::fdopen(fd, "wb")) == nullptr) {
+    *error = Reason("cannot empty", path, errno);
+    ::close(fd);
+    return false;
+  }
+  std::setvbuf(files.depth, nullptr, _IOFBF, 1 << 17);
+  if (!files.encoder) files.encoder = std::make_unique<DepthFrameEncoder>();
+  // The header goes out at once: even a take without a frame has a file
+  // that says what it is.
+  const std::string header = DepthFileHeaderBytes(kKeptDepthWidth, kKeptDepthHeight);
+  errno = 0;
+  if (std::fwrite(header.data(), 1, header.size(), files.depth) != header.size() ||
+      std::fflush(files.depth) != 0) {
+    *error = Reason("cannot write", path, errno ? errno : EIO);
+    return false;
+  }
+  files.depthComplete = static_cast<long>(header.size());
+  return true;
+}
+
 bool TakeWriter::Fail(CameraFiles& files, const std::string& path, int errorNumber) {
-  // Cut both files back to the last whole cycle, so that every line has its
-  // record and the point stream ends on a record boundary.
+  return FailWith(files, Reason("cannot write", path, errorNumber));
+}
+
+bool TakeWriter::FailWith(CameraFiles& files, const std::string& reason) {
+  // Cut the files back to the last whole cycle, so that every line has its
+  // records and each stream ends on a record boundary.
   // The camera writes nothing more: drop what stdio still buffers, so the
   // close cannot append it behind the cut.
   __fpurge(files.dat);
   __fpurge(files.ts);
   (void)!::ftruncate(::fileno(files.dat), files.datComplete);
   (void)!::ftruncate(::fileno(files.ts), files.tsComplete);
-  files.failure = Reason("cannot write", path, errorNumber);
+  if (files.depth != nullptr) {
+    __fpurge(files.depth);
+    (void)!::ftruncate(::fileno(files.depth), files.depthComplete);
+  }
+  files.failure = reason;
   return false;
 }
 
+bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, NuiTimeStamp stamp,
+                             const DepthPixels* depth) {
+  const std::string camera = "camera " + std::to_string(slot + 1);
+  if (depth == nullptr || depth->values == nullptr || depth->width != kKeptDepthWidth ||
+      depth->height != kKeptDepthHeight) {
+    char reason[128];
+    std::snprintf(reason, sizeof reason, "%s delivered a depth frame of %dx%d; %s keeps %dx%d frames",
+                  camera.c_str(), depth ? depth->width : 0, depth ? depth->height : 0,
+                  files.depthPath.c_str(), kKeptDepthWidth, kKeptDepthHeight);
+    return FailWith(files, reason);
+  }
+  std::string why;
+  if (!files.encoder->Encode(frameNumber, stamp.QuadPart, depth->values, depth->width, depth->height,
+                             &files.depthRecord, &why))
+    return FailWith(files, "cannot compress the depth frame of " + camera + ": " + why);
+  return true;
+}
+
 bool TakeWriter::Append(int slot, int frameNumber, NuiTimeStamp stamp,
-                        const pcl::PointCloud<pcl::PointXYZ>& cloud) {
+                        const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth) {
   CameraFiles& files = files_[slot];
   if (files.dat == nullptr || !files.failure.empty()) return false;
+  // Everything is encoded before anything is written: a frame that cannot
+  // be kept leaves the files at the last whole cycle.
+  if (files.depth != nullptr && !EncodeDepth(files, slot, frameNumber, stamp, depth)) return false;
   const std::string line = TimeStampLine(frameNumber, stamp);
   files.record.clear();
   EncodePointRecord(cloud, files.record);
@@ -179,8 +256,14 @@ bool TakeWriter::Append(int slot, int frameNumber, NuiTimeStamp stamp,
   if (std::fwrite(files.record.data(), 1, files.record.size(), files.dat) != files.record.size() ||
       std::fflush(files.dat) != 0)
     return Fail(files, files.datPath, errno ? errno : EIO);
+  if (files.depth != nullptr &&
+      (std::fwrite(files.depthRecord.data(), 1, files.depthRecord.size(), files.depth) !=
+           files.depthRecord.size() ||
+       std::fflush(files.depth) != 0))
+    return Fail(files, files.depthPath, errno ? errno : EIO);
   files.tsComplete += static_cast<long>(line.size());
   files.datComplete += static_cast<long>(files.record.size());
+  if (files.depth != nullptr) files.depthComplete += static_cast<long>(files.depthRecord.size());
   return true;
 }
 
@@ -216,6 +299,7 @@ bool TakeWriter::Close(std::string* error) {
   for (CameraFiles& files : files_) {
     closeOne(files.dat, files.datPath);
     closeOne(files.ts, files.tsPath);
+    closeOne(files.depth, files.depthPath);
   }
   return ok;
 }

@@ -4,14 +4,17 @@
 //   TSn.txt   one line per cycle, "%d %d %d \r\n": the take's frame number,
 //             the high and the low 32 bits of the sensor's time stamp, each
 //             printed as a signed 32-bit number.
-// Every cycle's line and record are flushed together; a write that fails
-// (a full disk) cuts both files back to the last complete cycle, so what is
-// on disk always reads as whole lines and whole records.
+//   DEPTHn.dat  only when depth frames are kept: the camera's raw depth
+//             frames (see DepthFrameFile.h), one record per cycle.
+// Every cycle's line and records are flushed together; a write that fails
+// (a full disk) cuts the camera's files back to the last complete cycle, so
+// what is on disk always reads as whole lines and whole records.
 #pragma once
 
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,8 +23,20 @@
 
 #include "capture/NuiSensor.h"
 #include "core/Settings.h"
+#include "record/DepthFrameFile.h"
 
 namespace kestrova {
+
+// One depth frame as the sensor delivered it, row after row.
+struct DepthPixels {
+  const std::uint16_t* values = nullptr;
+  int width = 0;
+  int height = 0;
+};
+
+// The size of every depth frame a take keeps.
+constexpr int kKeptDepthWidth = 320;
+constexpr int kKeptDepthHeight = 240;
 
 class TakeWriter {
  public:
@@ -41,12 +56,19 @@ class TakeWriter {
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
             const SnapshotWriter& writeSnapshot, std::string* error);
 
+  // Whether the next takes keep their depth frames (DEPTHn.dat per camera).
+  // Read by Open.
+  void SetKeepDepth(bool keep) { keepDepth_ = keep; }
+  bool KeepsDepth() const { return keepDepth_; }
+
   bool IsOpen(int slot) const { return files_[slot].dat != nullptr; }
 
-  // Appends one time-stamp line and one point record for camera `slot`.
-  // Called by that camera's grab alone. False once the camera's files failed.
+  // Appends one time-stamp line and one point record for camera `slot`, and,
+  // when the take keeps depth frames, the record of `depth` (which must then
+  // be given, kKeptDepthWidth x kKeptDepthHeight). Called by that camera's
+  // grab alone. False once the camera's files failed.
   bool Append(int slot, int frameNumber, NuiTimeStamp stamp,
-              const pcl::PointCloud<pcl::PointXYZ>& cloud);
+              const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth = nullptr);
 
   // The first write failure of the take, if any (read between cycles).
   bool Failed() const;
@@ -60,14 +82,26 @@ class TakeWriter {
   struct CameraFiles {
     std::FILE* dat = nullptr;
     std::FILE* ts = nullptr;
-    std::string datPath, tsPath;
-    long datComplete = 0, tsComplete = 0;  // bytes of whole cycles
+    std::FILE* depth = nullptr;  // only when depth frames are kept
+    std::string datPath, tsPath, depthPath;
+    long datComplete = 0, tsComplete = 0, depthComplete = 0;  // bytes of whole cycles
     std::vector<char> record;              // reused encoding buffer
+    std::vector<char> depthRecord;         // likewise
+    std::unique_ptr<DepthFrameEncoder> encoder;
     std::string failure;
   };
 
   bool Fail(CameraFiles& files, const std::string& path, int errorNumber);
+  bool FailWith(CameraFiles& files, const std::string& reason);
+  // The depth record of one cycle into files.depthRecord.
+  bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, NuiTimeStamp stamp,
+                   const DepthPixels* depth);
+  void RemoveStaleDepthFiles(const std::string& dir,
+                             const std::array<bool, kCameraCount>& cameras) const;
+  // Takes over `fd` (open on `path`), empties it and writes the header.
+  bool StartDepthFile(CameraFiles& files, const std::string& path, int fd, std::string* error);
 
+  bool keepDepth_ = false;
   std::array<CameraFiles, kCameraCount> files_;
 };
 

@@ -17,7 +17,9 @@ TEST(WindowOptions, TakesBothFormsOfEachOptionAndHelp) {
   EXPECT_EQ(options.sensors, "sim:2");
   EXPECT_EQ(options.fps, 12.5);
   EXPECT_FALSE(options.help);
-  ASSERT_TRUE(Parse({"--sensors=replay:/a=b", "--fps", "0"}, &options, &error)) << error;
+  EXPECT_FALSE(options.keepDepth);  // off unless asked
+  ASSERT_TRUE(Parse({"--sensors=replay:/a=b", "--keep-depth", "--fps", "0"}, &options, &error)) << error;
+  EXPECT_TRUE(options.keepDepth);
   EXPECT_EQ(options.sensors, "replay:/a=b");  // only the first '=' splits
   EXPECT_EQ(options.fps, 0.0);
   EXPECT_FALSE(Parse({"--fps", "x", "-h"}, &options, &error));  // read in order: --fps first
@@ -29,6 +31,7 @@ TEST(WindowOptions, TakesBothFormsOfEachOptionAndHelp) {
 TEST(WindowOptions, RefusesWhatItDoesNotUnderstandWithAReason) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--bogus"}, "unknown option '--bogus' (see --help)"},
+      {{"--keep-depth=1"}, "unknown option '--keep-depth=1' (see --help)"},
       {{"sim"}, "unknown option 'sim' (see --help)"},
       {{"--sensors"}, "--sensors needs a value (see --help)"},
       {{"--fps", "-1"}, "--fps takes a number of 0 or more: '-1'"},

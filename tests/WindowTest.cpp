@@ -28,9 +28,11 @@ class WindowTest : public QObject {
   std::unique_ptr<CKestrovaDlg> dlg_;
   QStringList prompts_;
 
-  void Open(const std::string& sensors = "sim:4", const std::string& params = "") {
+  void Open(const std::string& sensors = "sim:4", const std::string& params = "",
+            bool keepDepth = false) {
     if (!params.empty()) testing::WriteFile(dir_->File("KVA_Params.txt"), params);
     CKestrovaDlg::Options options;
+    options.keepDepth = keepDepth;
     options.makeBackend = [sensors] {
       std::string error;
       return MakeSensorBackend(sensors, 30, &error);
@@ -257,6 +259,31 @@ class WindowTest : public QObject {
     QVERIFY(dlg_->engine()->IsPreviewRunning());
     QVERIFY(QFile::exists(QString::fromStdString(dir_->File("PCL1.dat"))));
     QVERIFY(prompts_.isEmpty());
+  }
+
+  void keepDepthFramesDecidesWhetherATakeKeepsThem() {
+    Open("sim:1");
+    auto* keep = Control<QCheckBox>("keepDepth");
+    QCOMPARE(keep->text(), QString("Keep depth frames"));
+    QVERIFY(!keep->isChecked());  // off unless asked
+    QTest::mouseClick(keep, Qt::LeftButton, {}, QPoint(5, keep->height() / 2));
+    QVERIFY(keep->isChecked());
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(dlg_->engine()->IsRecording());
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->engine()->RecordCycles() >= 3, 10000);
+    Control<QPushButton>("OnStopClicked")->click();
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QVERIFY(QFile(QString::fromStdString(dir_->File("DEPTH1.dat"))).size() > 16);
+    cleanup();
+    init();
+    Open("sim:1", "", true);  // kestrova --keep-depth
+    QVERIFY(Control<QCheckBox>("keepDepth")->isChecked());
+    Control<QCheckBox>("keepDepth")->setChecked(false);
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(dlg_->engine()->IsRecording());
+    Control<QPushButton>("OnStopClicked")->click();
+    QVERIFY(QFile::exists(QString::fromStdString(dir_->File("PCL1.dat"))));
+    QVERIFY(!QFile::exists(QString::fromStdString(dir_->File("DEPTH1.dat"))));
   }
 
   void cameraLostDuringATakeIsShownWhileTheTakeGoesOn() {

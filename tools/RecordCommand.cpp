@@ -7,7 +7,7 @@ namespace kestrova {
 
 const char kRecordUsage[] =
     "usage: kestrova-record [--sensors SPEC] [--fps F] [--params FILE] --out DIR [--replace]\n"
-    "                       (--frames N | --seconds S)\n"
+    "                       [--keep-depth] (--frames N | --seconds S)\n"
     "\n"
     "Records one take of every enabled camera into DIR, as the Kestrova window\n"
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
@@ -24,6 +24,8 @@ const char kRecordUsage[] =
     "                  directory when present, else the built-in defaults)\n"
     "  --out DIR       the take directory; it must exist\n"
     "  --replace       record over a take already in DIR (refused otherwise)\n"
+    "  --keep-depth    keep every camera's depth frames too (DEPTHn.dat), so the\n"
+    "                  take can be processed again: kestrova-take reprocess\n"
     "  --frames N      record exactly N cycles\n"
     "  --seconds S     record until S seconds have passed (the take's time limit)\n"
     "  --help          this text\n"
@@ -63,6 +65,8 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* opt
     double number = 0;
     if (arg == "--replace") {
       options->replace = true;
+    } else if (arg == "--keep-depth") {
+      options->keepDepth = true;
     } else if (arg == "--sensors") {
       if (!value(&options->sensors)) return false;
     } else if (arg == "--params") {

@@ -9,6 +9,7 @@ namespace kestrova {
 struct RecordOptions {
   std::string sensors;     // empty: the real cameras, as the window
   bool replace = false;    // record over a take already in the directory
+  bool keepDepth = false;  // keep every depth frame (DEPTHn.dat per camera)
   double fps = 30;
   std::string paramsFile;  // empty: KVA_Params.txt when present, else defaults
   std::string outputDir;

@@ -37,6 +37,9 @@ std::string TakeInfoText(const TakeReport& r) {
     }
     out << "\n  points per frame min " << c.pointsMin << " mean " << Number(c.pointsMean, "%.1f")
         << " max " << c.pointsMax << "\n";
+    if (c.hasDepth)
+      out << "  depth frames " << c.depthFrames << " in DEPTH" << c.number << ".dat, "
+          << c.depthBytes << " bytes, " << Number(c.depthRatio, "%.2f") << " times smaller than raw\n";
     if (r.hasParams) {
       out << "  pose x " << Number(pose.x) << " y " << Number(pose.y) << " z " << Number(pose.z)
           << " cm, rx " << Number(pose.rx) << " ry " << Number(pose.ry) << " rz " << Number(pose.rz)
@@ -76,7 +79,10 @@ std::string TakeInfoJson(const TakeReport& r) {
         << ", \"frameRate\": " << Number(c.frameRate) << ", \"droppedFrames\": " << c.droppedFrames
         << ", \"missingFrames\": " << c.missingFrames << ",\n     \"points\": {\"min\": "
         << c.pointsMin << ", \"mean\": " << Number(c.pointsMean) << ", \"max\": " << c.pointsMax
-        << "},\n     \"pose\": {\"x\": " << Number(p.x) << ", \"y\": " << Number(p.y)
+        << "},\n     \"depthFrames\": " << (c.hasDepth ? std::to_string(c.depthFrames) : "null")
+        << ", \"depthBytes\": " << (c.hasDepth ? std::to_string(c.depthBytes) : "null")
+        << ", \"depthRatio\": " << (c.hasDepth ? Number(c.depthRatio) : "null")
+        << ",\n     \"pose\": {\"x\": " << Number(p.x) << ", \"y\": " << Number(p.y)
         << ", \"z\": " << Number(p.z) << ", \"rx\": " << Number(p.rx) << ", \"ry\": " << Number(p.ry)
         << ", \"rz\": " << Number(p.rz) << "}, \"colour\": [" << (p.r & 0xFF) << ", "
         << (p.g & 0xFF) << ", " << (p.b & 0xFF) << "], \"maxDepth\": " << Number(p.maxDepth) << "}";

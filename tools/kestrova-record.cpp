@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     s.maxRecordingMinutes = seconds > 0 ? static_cast<float>(seconds / 60.0) : INFINITY;
   });
   engine.SetTakeCycleLimit(static_cast<int>(options.frames));
+  engine.SetKeepDepth(options.keepDepth);
 
   OperatorSettings settings = engine.owner->Settings();
   bool cameras[kCameraCount] = {};

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "record/TakeCheck.h"
+#include "record/TakeReprocess.h"
 #include "record/TakeTimes.h"
+#include "tools/DepthExport.h"
 #include "tools/TakeExport.h"
 #include "tools/TakeInfo.h"
 #include "tools/TakeView.h"
@@ -23,8 +25,10 @@ const char kUsage[] =
     "       kestrova-take verify DIR\n"
     "       kestrova-take export DIR --to OUT [--format pcd|ply] [--units cm|pcl] [--merge]\n"
     "                            [--frames A:B]\n"
+    "       kestrova-take export DIR --depth --to OUT [--depth-format png|pgm]\n"
     "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
     "       kestrova-take times DIR [--csv FILE]\n"
+    "       kestrova-take reprocess DIR --to OUT [--params FILE] [--replace]\n"
     "\n"
     "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
     "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
@@ -33,12 +37,20 @@ const char kUsage[] =
     "  export   one file per frame and camera into OUT (--merge: one per frame with\n"
     "           every camera), points in their camera's colour; --units cm (the\n"
     "           default) divides by the take's calibration, pcl keeps PCL units;\n"
-    "           --frames A:B exports frame numbers A to B (either may be left out)\n"
+    "           --frames A:B exports frame numbers A to B (either may be left out);\n"
+    "           --depth exports the depth frames the take kept instead, one 16-bit\n"
+    "           greyscale image of millimetres per frame, OUT/camN/frameNNNNNN.png\n"
+    "           (or .pgm), which --sensors replay:OUT plays\n"
     "  view     plays the take: space pauses, Right/n and Left/b step, ] and [ change\n"
     "           the speed, Home starts again; --once ends after the last frame\n"
     "  times    per frame number the take time (ms since the first cycle, on the\n"
     "           reference camera's clock) and each camera's time stamp and time\n"
-    "           since its first frame; --csv writes the table to FILE\n";
+    "           since its first frame; --csv writes the table to FILE\n"
+    "  reprocess  a new take into OUT (an existing directory, not DIR) made from the\n"
+    "           depth frames DIR kept (kestrova-record --keep-depth): RECPARAM.txt\n"
+    "           from FILE or DIR's own, PCLn.dat and TSn.txt as a live take with\n"
+    "           those settings would have recorded them; a take already in OUT is\n"
+    "           refused unless --replace is given\n";
 
 int Usage(const std::string& reason) {
   std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
@@ -90,7 +102,50 @@ void ShowProgress(size_t done, size_t total) {
   }
 }
 
+// The end of work over a take's depth frames: what was done, and where
+// depth files were cut short (every whole frame before was used).
+int DepthWorkDone(bool done, const std::string& error, const char* verb, const char* what,
+                  long long frames, int cameras, const std::string& out,
+                  const std::vector<ReadFault>& stops) {
+  if (!done) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s %lld %s of %d camera%s into %s\n", verb, frames, what, cameras,
+              cameras == 1 ? "" : "s", out.c_str());
+  for (const ReadFault& stop : stops)
+    std::fprintf(stderr, "kestrova-take: the depth frames are cut short; %s every whole frame before %s\n",
+                 verb, stop.Text().c_str());
+  return stops.empty() ? 0 : 1;
+}
+
+int ExportDepth(const std::string& dir, const std::vector<std::string>& args) {
+  DepthExportOptions options;
+  options.take = dir;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--depth") continue;
+    if (arg == "--to" && i + 1 < args.size()) {
+      options.out = args[++i];
+    } else if (arg == "--depth-format" && i + 1 < args.size()) {
+      const std::string format = args[++i];
+      if (format != "png" && format != "pgm") return Usage("--depth-format is png or pgm");
+      options.png = format == "png";
+    } else {
+      return Usage("unknown or incomplete option '" + arg + "' for a depth export");
+    }
+  }
+  if (options.out.empty()) return Usage("export needs --to OUT");
+  DepthExportResult result;
+  std::string error;
+  const bool done = ExportDepthFrames(options, &result, &error, ShowProgress);
+  return DepthWorkDone(done, error, "exported", "depth frames", result.files, result.cameras,
+                       options.out, result.stops);
+}
+
 int Export(const std::string& dir, const std::vector<std::string>& args) {
+  for (const std::string& arg : args)
+    if (arg == "--depth") return ExportDepth(dir, args);
   ExportOptions options;
   options.dir = dir;
   std::string error;
@@ -129,6 +184,29 @@ int Export(const std::string& dir, const std::vector<std::string>& args) {
   for (const ReadFault& fault : result.takeFaults)
     std::fprintf(stderr, "kestrova-take: %s; exported every camera with files\n", fault.Text().c_str());
   return result.stops.empty() && result.takeFaults.empty() ? 0 : 1;
+}
+
+int Reprocess(const std::string& dir, const std::vector<std::string>& args) {
+  ReprocessOptions options;
+  options.take = dir;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--to" && i + 1 < args.size()) {
+      options.out = args[++i];
+    } else if (arg == "--params" && i + 1 < args.size()) {
+      options.paramsFile = args[++i];
+    } else if (arg == "--replace") {
+      options.replace = true;
+    } else {
+      return Usage("unknown or incomplete option '" + arg + "'");
+    }
+  }
+  if (options.out.empty()) return Usage("reprocess needs --to OUT");
+  ReprocessResult result;
+  std::string error;
+  const bool done = ReprocessTake(options, &result, &error, ShowProgress);
+  return DepthWorkDone(done, error, "processed", "frames", result.frames, result.cameras, options.out,
+                       result.stops);
 }
 
 int View(const std::string& dir, const std::vector<std::string>& args) {
@@ -241,5 +319,6 @@ int main(int argc, char** argv) {
   if (verb == "export") return Export(dir, rest);
   if (verb == "view") return View(dir, rest);
   if (verb == "times") return Times(dir, rest);
+  if (verb == "reprocess") return Reprocess(dir, rest);
   return Usage("unknown verb '" + verb + "'");
 }

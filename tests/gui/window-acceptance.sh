@@ -88,12 +88,12 @@ wait_for 30 previews_are 1 && wait_for 10 kestrova_windows_are 1 ||
   fatal "the Kestrova and Preview windows did not open: $(tail -n 5 "$work/log")"
 window=$(xdotool search --onlyvisible --name '^Kestrova$' | head -n1)
 
-# Control positions come from the window's dialog units: 211 x 451 of them
+# Control positions come from the window's dialog units: 211 x 463 of them
 # span its client area.
 read -r wx wy ww wh < <(xwininfo -id "$window" |
   awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')
 click_control() {  # x y width height, in dialog units
-  xdotool mousemove $((wx + ($1 * 2 + $3) * ww / 422)) $((wy + ($2 * 2 + $4) * wh / 902)) click 1
+  xdotool mousemove $((wx + ($1 * 2 + $3) * ww / 422)) $((wy + ($2 * 2 + $4) * wh / 926)) click 1
   sleep 0.2
 }
 enter_value() {  # x y width height text: click the field, replace its text, Enter
@@ -170,6 +170,8 @@ enter_value 72 369 80 14 "$work/takes"
 
 # --- takes: no Preview during one, exactly one after it -----------------------
 for take in 1 2; do
+  # The second take keeps its depth frames: "Keep depth frames" checked.
+  [ "$take" = 2 ] && click_control 12 443 60 10
   click_control 18 414 18 18     # record
   if [ "$take" = 2 ]; then
     # A take already in the folder: the window asks first. No, the default
@@ -195,6 +197,12 @@ for take in 1 2; do
   wait_for 15 previews_are 1 || fatal "after take $take: no Preview"
   sleep 1
   previews_are 1 || fail "after take $take: $(previews) Preview windows"
+  if [ "$take" = 1 ]; then
+    [ ! -e "$work/takes/DEPTH1.dat" ] || fail "take 1 kept depth frames unasked"
+  else
+    [ "$(stat -c %s "$work/takes/DEPTH1.dat" 2>/dev/null || echo 0)" -gt 16 ] ||
+      fail "take 2 kept no depth frames with \"Keep depth frames\" checked"
+  fi
 done
 changed=$(grab_preview after-takes 4)
 [ "$changed" -ge 2 ] || fail "after the takes the Preview changed in $changed of 3 grabs"

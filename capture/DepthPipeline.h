@@ -1,0 +1,31 @@
+// One camera's depth frame through the whole take pipeline: converted
+// within the camera's depth limit, then thinned, posed and cropped. The
+// live grab and the re-processing of kept depth frames both run this, so a
+// take processed again with its own settings gives the same clouds.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/CloudProcessing.h"
+#include "core/Settings.h"
+
+namespace kestrova {
+
+// The clouds of one run, reused from frame to frame: `raw` the converted
+// pixels, `work` the thinned cloud in camera axes, `out` the posed and
+// cropped one that a take records.
+struct PipelineClouds {
+  Cloud raw, work, out, scratch;
+};
+
+void RunDepthPipeline(const std::uint16_t* pixels, int pixelCount, const OperatorSettings& settings,
+                      const CameraSetting& camera, Cloud& raw, Cloud& work, Cloud& out, Cloud& scratch);
+
+inline void RunDepthPipeline(const std::uint16_t* pixels, int pixelCount,
+                             const OperatorSettings& settings, const CameraSetting& camera,
+                             PipelineClouds& clouds) {
+  RunDepthPipeline(pixels, pixelCount, settings, camera, clouds.raw, clouds.work, clouds.out,
+                   clouds.scratch);
+}
+
+}  // namespace kestrova
