@@ -68,14 +68,14 @@ class DepthStream:
             raise TakeFormatError(self.name, 0, "no depth-frame header: the file is shorter than 16 bytes")
         if data[:8] != MAGIC:
             raise TakeFormatError(self.name, 0, "not a depth-frame file (no KVADEPTH at its start)")
-        version, width, height, codec = np.frombuffer(data, dtype="<u2", count=4, offset=8)
+        version, width, height, codec = (int(v) for v in np.frombuffer(data, dtype="<u2", count=4, offset=8))
         if version != 1:
             raise TakeFormatError(self.name, 0, f"depth-frame file version {version} (this reader reads version 1)")
         if codec != 1:
             raise TakeFormatError(self.name, 0, f"unknown depth-frame codec {codec}")
-        if width * height == 0 or int(width) * int(height) > MAX_PIXELS:
+        if width * height == 0 or width * height > MAX_PIXELS:
             raise TakeFormatError(self.name, 0, f"frame size {width} x {height} is not one a sensor delivers")
-        return int(width), int(height)
+        return width, height
 
     def _index(self):
         bound = _library().ZSTD_compressBound(self.width * self.height * 2)

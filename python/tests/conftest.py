@@ -30,13 +30,13 @@ def run(args, timeout=120):
 
 @pytest.fixture(scope="session")
 def recorded_take(tmp_path_factory):
-    """Four simulated cameras, 20 cycles at 30 frames per second."""
+    """Four simulated cameras, 20 cycles at 30 frames per second, depth frames kept."""
     base = tmp_path_factory.mktemp("take")
     params = base / "four.txt"
     params.write_bytes(FOUR_CAMERAS)
     take = base / "take"
     take.mkdir()
     done = run([tool("kestrova-record"), "--sensors", "sim", "--fps", "30", "--params", str(params),
-                "--out", str(take), "--frames", "20"])
+                "--out", str(take), "--frames", "20", "--keep-depth"])
     assert done.returncode == 0, done.stderr
     return str(take)

@@ -125,6 +125,22 @@ def test_time_table_equals_the_take_tool(recorded_take, tmp_path):
     np.testing.assert_array_equal(tool_table, take.time_table())
 
 
+def test_kept_depth_frames_equal_the_take_tool_export(recorded_take, tmp_path):
+    done = run([tool("kestrova-take"), "export", recorded_take, "--depth", "--depth-format", "pgm",
+                "--to", str(tmp_path)])
+    assert done.returncode == 0, done.stderr
+    take = kestrova.open_take(recorded_take)
+    for n in take.cameras:
+        np.testing.assert_array_equal(take.depth_frame_numbers(n), take.frame_numbers(n))
+        for frame in (0, 7, 19):
+            data = (tmp_path / f"cam{n}" / f"frame{frame:06d}.pgm").read_bytes()
+            assert data.startswith(b"P5\n320 240\n65535\n")
+            millimetres = np.frombuffer(data[-320 * 240 * 2:], dtype=">u2").reshape(240, 320)
+            depth = take.depth(n, frame)
+            assert depth.shape == (240, 320) and depth.dtype == np.uint16
+            np.testing.assert_array_equal(depth >> 3, millimetres)
+
+
 # --- hand-made takes: values worked out by hand
 
 
