@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -14,30 +13,10 @@
 #include "record/ExistingTake.h"
 #include "record/TakeCameras.h"
 #include "tools/RecordCommand.h"
+#include "tools/StopSignals.h"
 #include "tools/TakeReport.h"
 
 namespace {
-
-// The signal that asked the take to stop; 0 while none did.
-volatile std::sig_atomic_t stopSignal = 0;
-void RequestStop(int signal) { stopSignal = signal; }
-
-// A reader of the progress that goes away (SIGPIPE) must not touch the
-// take: a failed write to the terminal is not a fault of the take. A
-// file-size limit must fail the write (and end the take cleanly), not kill
-// the process with the take files half written.
-void IgnoreOutputSignals() {
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-}
-
-// From the start of the take on, Ctrl-C, SIGTERM and a closed terminal
-// (SIGHUP) end it cleanly; before, they end the program as usual.
-void StopOnSignals() {
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGHUP, RequestStop);
-}
 
 int Fail(int status, const std::string& reason) {
   std::fprintf(stderr, "kestrova-record: %s\n", reason.c_str());
@@ -172,7 +151,7 @@ int main(int argc, char** argv) {
   int stoppedBy = 0;
   while (engine.TakeThreadAlive()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (stopSignal && !stoppedBy && engine.StopRecording()) stoppedBy = stopSignal;
+    if (StopSignal() && !stoppedBy && engine.StopRecording()) stoppedBy = StopSignal();
     for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
     auto now = std::chrono::steady_clock::now();
     if (now >= nextReport) {

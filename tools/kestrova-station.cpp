@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,11 +11,9 @@
 
 #include "capture/SensorChoice.h"
 #include "capture/net/Station.h"
+#include "tools/StopSignals.h"
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-void RequestStop(int) { stopRequested = 1; }
 
 const char kUsage[] =
     "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N]\n"
@@ -26,7 +23,7 @@ const char kUsage[] =
     "  --fps F         frame rate of simulated or replayed cameras (default 30)\n"
     "  --domain N      DDS domain, 0 to 230, to keep rigs on one network apart (default 0)\n"
     "Recorders take its cameras with --sensors net:NAME/1,NAME/2,...\n"
-    "Ctrl-C or SIGTERM ends it.\n";
+    "Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends it.\n";
 
 struct StationOptions {
   std::string sensors = "freenect";
@@ -144,6 +141,7 @@ int Fail(int status, const std::string& reason) {
 
 int main(int argc, char** argv) {
   using namespace kestrova;
+  IgnoreOutputSignals();
   StationOptions options;
   std::string error;
   if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
@@ -156,8 +154,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<SensorBackend> backend = MakeSensorBackend(options.sensors, options.fps, &error);
   if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
+  StopOnSignals();
 
   net::Station station(options.name);
   if (!station.Start(std::move(backend), options.domain, &error)) return Fail(1, error);
@@ -168,7 +165,7 @@ int main(int argc, char** argv) {
   Progress progress(station);
   const auto start = std::chrono::steady_clock::now();
   auto nextReport = start + std::chrono::seconds(1);
-  while (!stopRequested) {
+  while (!StopSignal()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextReport) {

@@ -1,0 +1,25 @@
+#include "tools/StopSignals.h"
+
+#include <csignal>
+
+namespace kestrova {
+
+namespace {
+volatile std::sig_atomic_t stopSignal = 0;
+void RequestStop(int signal) { stopSignal = signal; }
+}  // namespace
+
+void IgnoreOutputSignals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void StopOnSignals() {
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGHUP, RequestStop);
+}
+
+int StopSignal() { return stopSignal; }
+
+}  // namespace kestrova
