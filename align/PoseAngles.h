@@ -13,7 +13,7 @@
 
 #include <Eigen/Geometry>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/CLocale.h"
+#include "settings/CLocale.h"
 
 namespace kestrova {
 

@@ -17,7 +17,7 @@
 #include "app/Prompter.h"
 #include "app/ReplaceQuestion.h"
 #include "core/Recorder.h"
-#include "core/SettingsOwner.h"
+#include "settings/SettingsOwner.h"
 
 class QCheckBox;
 class QComboBox;

@@ -4,7 +4,7 @@
 
 #include "capture/NuiSensor.h"
 #include "capture/SimulatedScene.h"
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

@@ -17,7 +17,7 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

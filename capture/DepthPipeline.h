@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "capture/CloudProcessing.h"
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

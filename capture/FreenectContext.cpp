@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

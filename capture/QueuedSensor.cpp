@@ -1,6 +1,6 @@
 #include "capture/QueuedSensor.h"
 
-#include "core/Event.h"
+#include "capture/Event.h"
 
 namespace kestrova {
 

@@ -8,8 +8,8 @@
 
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
-#include "core/Event.h"
-#include "core/Settings.h"
+#include "capture/Event.h"
+#include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
 
 namespace kestrova {

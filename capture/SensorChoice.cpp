@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "capture/FreenectSensor.h"
 #include "capture/ReplaySensor.h"
 #include "capture/net/NetSensor.h"
+#ifdef KESTROVA_WITH_FREENECT
+#include "capture/FreenectSensor.h"
+#endif
 
 namespace kestrova {
 
@@ -32,6 +34,16 @@ bool ParseCameraAt(const std::string& text, int* slot, int* count) {
   return true;
 }
 
+// The real cameras, when this build has the libfreenect backend.
+std::unique_ptr<SensorBackend> FreenectBackend(std::string* error) {
+#ifdef KESTROVA_WITH_FREENECT
+  return MakeFreenectBackend(error);
+#else
+  *error = "freenect is not built in (libfreenect was not found when Kestrova was built)";
+  return nullptr;
+#endif
+}
+
 class NoSensorBackend : public SensorBackend {
  public:
   HRESULT NuiCreateSensorByIndex(int, std::unique_ptr<INuiSensor>* sensor) override {
@@ -53,7 +65,7 @@ std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<N
 const char kTrySimulatedCameras[] = "To try Kestrova on simulated cameras, start it with --sensors sim";
 
 std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error) {
-  return MakeFreenectBackend(error);
+  return FreenectBackend(error);
 }
 
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
@@ -121,7 +133,7 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     }
     return backend;
   }
-  if (spec == "freenect") return MakeFreenectBackend(error);
+  if (spec == "freenect") return FreenectBackend(error);
   if (spec == "net" || spec.rfind("net:", 0) == 0) {
     net::NetSpec netSpec;
     if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;

@@ -14,7 +14,7 @@
 
 #include <Eigen/Core>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

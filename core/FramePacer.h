@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "capture/NuiSensor.h"
-#include "core/Event.h"
-#include "core/Settings.h"
+#include "capture/Event.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

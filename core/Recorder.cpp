@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "core/FramePacer.h"
-#include "core/TimeText.h"
+#include "settings/TimeText.h"
 
 namespace kestrova {
 

@@ -25,10 +25,10 @@
 #include <pcl/point_types.h>
 
 #include "capture/NuiSensor.h"
-#include "core/ParamsFile.h"
-#include "core/Settings.h"
-#include "core/SettingsOwner.h"
-#include "record/LostCameras.h"
+#include "settings/ParamsFile.h"
+#include "settings/Settings.h"
+#include "settings/SettingsOwner.h"
+#include "core/LostCameras.h"
 #include "record/TakeWriter.h"
 
 namespace kestrova {

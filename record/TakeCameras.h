@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

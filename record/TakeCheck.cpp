@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/CLocale.h"
+#include "settings/CLocale.h"
 
 namespace kestrova {
 

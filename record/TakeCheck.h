@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "record/TakeReader.h"
 
 namespace kestrova {

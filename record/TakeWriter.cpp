@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/CLocale.h"
-#include "core/ParamsFile.h"
+#include "settings/CLocale.h"
+#include "settings/ParamsFile.h"
 #include "record/TakePaths.h"
 
 namespace kestrova {
@@ -76,10 +76,12 @@ void TakeWriter::RemoveStaleDepthFiles(const std::string& dir,
   }
 }
 
-std::string TimeStampLine(int frameNumber, NuiTimeStamp stamp) {
+std::string TimeStampLine(int frameNumber, std::int64_t stamp) {
+  // The two halves of the stamp, each printed as a signed 32-bit number.
+  const auto high = static_cast<std::int32_t>(stamp >> 32);
+  const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(stamp & 0xFFFFFFFFu));
   char line[64];
-  std::snprintf(line, sizeof line, "%d %d %d \r\n", frameNumber, stamp.HighPart(),
-                static_cast<std::int32_t>(stamp.LowPart()));
+  std::snprintf(line, sizeof line, "%d %d %d \r\n", frameNumber, high, low);
   return line;
 }
 
@@ -220,7 +222,7 @@ bool TakeWriter::FailWith(CameraFiles& files, const std::string& reason) {
   return false;
 }
 
-bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, NuiTimeStamp stamp,
+bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
                              const DepthPixels* depth) {
   const std::string camera = "camera " + std::to_string(slot + 1);
   if (depth == nullptr || depth->values == nullptr || depth->width != kKeptDepthWidth ||
@@ -232,13 +234,13 @@ bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, NuiT
     return FailWith(files, reason);
   }
   std::string why;
-  if (!files.encoder->Encode(frameNumber, stamp.QuadPart, depth->values, depth->width, depth->height,
+  if (!files.encoder->Encode(frameNumber, stamp, depth->values, depth->width, depth->height,
                              &files.depthRecord, &why))
     return FailWith(files, "cannot compress the depth frame of " + camera + ": " + why);
   return true;
 }
 
-bool TakeWriter::Append(int slot, int frameNumber, NuiTimeStamp stamp,
+bool TakeWriter::Append(int slot, int frameNumber, std::int64_t stamp,
                         const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth) {
   CameraFiles& files = files_[slot];
   if (files.dat == nullptr || !files.failure.empty()) return false;

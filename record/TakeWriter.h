@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -21,8 +22,7 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
-#include "capture/NuiSensor.h"
-#include "core/Settings.h"
+#include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
 
 namespace kestrova {
@@ -61,13 +61,11 @@ class TakeWriter {
   void SetKeepDepth(bool keep) { keepDepth_ = keep; }
   bool KeepsDepth() const { return keepDepth_; }
 
-  bool IsOpen(int slot) const { return files_[slot].dat != nullptr; }
-
   // Appends one time-stamp line and one point record for camera `slot`, and,
   // when the take keeps depth frames, the record of `depth` (which must then
   // be given, kKeptDepthWidth x kKeptDepthHeight). Called by that camera's
   // grab alone. False once the camera's files failed.
-  bool Append(int slot, int frameNumber, NuiTimeStamp stamp,
+  bool Append(int slot, int frameNumber, std::int64_t stamp,
               const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth = nullptr);
 
   // The first write failure of the take, if any (read between cycles).
@@ -94,7 +92,7 @@ class TakeWriter {
   bool Fail(CameraFiles& files, const std::string& path, int errorNumber);
   bool FailWith(CameraFiles& files, const std::string& reason);
   // The depth record of one cycle into files.depthRecord.
-  bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, NuiTimeStamp stamp,
+  bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
                    const DepthPixels* depth);
   void RemoveStaleDepthFiles(const std::string& dir,
                              const std::array<bool, kCameraCount>& cameras) const;
@@ -106,7 +104,7 @@ class TakeWriter {
 };
 
 // The time-stamp line of one cycle.
-std::string TimeStampLine(int frameNumber, NuiTimeStamp stamp);
+std::string TimeStampLine(int frameNumber, std::int64_t stamp);
 
 // The point record of one cloud, appended to `out`.
 void EncodePointRecord(const pcl::PointCloud<pcl::PointXYZ>& cloud, std::vector<char>& out);

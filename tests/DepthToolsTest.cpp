@@ -7,7 +7,7 @@
 
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "record/DepthFrameFile.h"
 #include "tests/support/Commands.h"
 #include "tests/support/TempDir.h"

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "core/Event.h"
+#include "capture/Event.h"
 
 namespace kestrova {
 namespace {

@@ -12,7 +12,7 @@
 #include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "record/DepthFrameFile.h"
-#include "record/TakeReprocess.h"
+#include "core/TakeReprocess.h"
 #include "record/TakeWriter.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
@@ -31,12 +31,6 @@ using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 const TakeWriter::SnapshotWriter kSnapshot = [](const std::string& path, std::string* error) {
   return WriteFileAtomically(path, "snapshot", error);
 };
-
-NuiTimeStamp Stamp(std::int64_t value) {
-  NuiTimeStamp stamp;
-  stamp.QuadPart = value;
-  return stamp;
-}
 
 // A frame whose pixels all differ, low bits included.
 std::vector<std::uint16_t> Frame(unsigned seed) {
@@ -64,8 +58,8 @@ TEST(KeptDepth, TheWriterKeepsEveryFrameWithItsNumberAndStampExactly) {
   const std::vector<std::uint16_t> a = Frame(1), b = Frame(2);
   const DepthPixels pixelsA{a.data(), 320, 240}, pixelsB{b.data(), 320, 240};
   const std::int64_t bigStamp = (5LL << 32) + 0x89ABCDEF;
-  ASSERT_TRUE(writer.Append(1, 0, Stamp(33), Cloud(), &pixelsA));
-  ASSERT_TRUE(writer.Append(1, 2, Stamp(bigStamp), Cloud(), &pixelsB));
+  ASSERT_TRUE(writer.Append(1, 0, 33, Cloud(), &pixelsA));
+  ASSERT_TRUE(writer.Append(1, 2, bigStamp, Cloud(), &pixelsB));
   ASSERT_TRUE(writer.Close(&error)) << error;
 
   const std::string bytes = ReadFile(dir.File("DEPTH2.dat"));
@@ -99,10 +93,10 @@ TEST(KeptDepth, AFrameThatCannotBeKeptLeavesEveryFileAtTheLastWholeCycle) {
   const DepthPixels whole{a.data(), 320, 240}, wrongSize{a.data(), 160, 120};
   Cloud one;
   one.push_back({1, 2, 3});
-  ASSERT_TRUE(writer.Append(0, 0, Stamp(0), one, &whole));
+  ASSERT_TRUE(writer.Append(0, 0, 0, one, &whole));
   const std::string depthBefore = ReadFile(dir.File("DEPTH1.dat"));
-  EXPECT_FALSE(writer.Append(0, 1, Stamp(33), one, &wrongSize));
-  EXPECT_FALSE(writer.Append(0, 2, Stamp(66), one, &whole));  // stays failed
+  EXPECT_FALSE(writer.Append(0, 1, 33, one, &wrongSize));
+  EXPECT_FALSE(writer.Append(0, 2, 66, one, &whole));  // stays failed
   EXPECT_TRUE(writer.Failed());
   EXPECT_NE(writer.FailureMessage().find("160x120"), std::string::npos) << writer.FailureMessage();
   ASSERT_TRUE(writer.Close(&error)) << error;
@@ -118,7 +112,7 @@ TEST(KeptDepth, WithoutDepthFramesATakeHasNoDepthFileAndAnOlderOneGoes) {
   TakeWriter writer;
   std::string error;
   ASSERT_TRUE(writer.Open(dir.path(), {true, false, false, false}, kSnapshot, &error)) << error;
-  EXPECT_TRUE(writer.Append(0, 0, Stamp(0), Cloud()));  // no frame needed
+  EXPECT_TRUE(writer.Append(0, 0, 0, Cloud()));  // no frame needed
   ASSERT_TRUE(writer.Close(&error)) << error;
   EXPECT_FALSE(std::filesystem::exists(dir.File("DEPTH1.dat")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("DEPTH3.dat")));

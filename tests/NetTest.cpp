@@ -13,7 +13,7 @@
 #include "capture/net/FrameSample.h"
 #include "capture/net/NetSensor.h"
 #include "capture/net/Station.h"
-#include "core/Event.h"
+#include "capture/Event.h"
 #include "tests/support/NetTesting.h"
 
 namespace kestrova::net {

@@ -13,7 +13,7 @@
 
 #include "capture/DepthPgm.h"
 #include "capture/SensorChoice.h"
-#include "core/Event.h"
+#include "capture/Event.h"
 #include "tests/support/Commands.h"
 #include "tests/support/NetTesting.h"
 #include "tests/support/TakeFiles.h"

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "core/Recorder.h"
-#include "core/TimeText.h"
+#include "settings/TimeText.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrova {

@@ -8,7 +8,7 @@
 
 #include "capture/SimulatedScene.h"
 #include "capture/SimulatedSensor.h"
-#include "core/Event.h"
+#include "capture/Event.h"
 
 namespace kestrova {
 namespace {

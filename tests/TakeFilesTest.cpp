@@ -37,12 +37,6 @@ const TakeWriter::SnapshotWriter kSnapshot = [](const std::string& path, std::st
 
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 
-NuiTimeStamp Stamp(std::int64_t value) {
-  NuiTimeStamp stamp;
-  stamp.QuadPart = value;
-  return stamp;
-}
-
 Cloud Points(std::initializer_list<pcl::PointXYZ> points) {
   Cloud cloud;
   for (const auto& p : points) cloud.push_back(p);
@@ -54,9 +48,9 @@ TEST(TakeWriter, SmallTakeByteForByte) {
   TakeWriter writer;
   std::string error;
   ASSERT_TRUE(writer.Open(dir.path(), {true, false, true, false}, kSnapshot, &error)) << error;
-  EXPECT_TRUE(writer.Append(0, 0, Stamp(53211), Points({{1.0f, -2.5f, 0.25f}, {0, 0, 0}})));
-  EXPECT_TRUE(writer.Append(2, 0, Stamp((1LL << 31) + 5), Cloud()));
-  EXPECT_TRUE(writer.Append(0, 1, Stamp((1LL << 32) + 7), Cloud()));
+  EXPECT_TRUE(writer.Append(0, 0, 53211, Points({{1.0f, -2.5f, 0.25f}, {0, 0, 0}})));
+  EXPECT_TRUE(writer.Append(2, 0, (1LL << 31) + 5, Cloud()));
+  EXPECT_TRUE(writer.Append(0, 1, (1LL << 32) + 7, Cloud()));
   ASSERT_TRUE(writer.Close(&error)) << error;
 
   EXPECT_EQ(ReadFile(dir.File("RECPARAM.txt")), "snapshot");
@@ -79,8 +73,8 @@ TEST(TakeWriter, SecondTakeReplacesOnlyTheCamerasItRecords) {
   {
     TakeWriter first;
     ASSERT_TRUE(first.Open(dir.path(), {true, true, false, false}, kSnapshot, &error));
-    first.Append(0, 0, Stamp(1), Cloud());
-    first.Append(1, 0, Stamp(2), Cloud());
+    first.Append(0, 0, 1, Cloud());
+    first.Append(1, 0, 2, Cloud());
     first.Close(&error);
   }
   TakeWriter second;
@@ -180,8 +174,8 @@ TEST(TakeWriter, FullDiskKeepsEveryWholeCycleAndNothingElse) {
   int written = 0;
   {
     FileSizeLimit limit(1000);
-    while (written < 100 && writer.Append(0, written, Stamp(33 * written), ten)) ++written;
-    EXPECT_FALSE(writer.Append(0, written + 1, Stamp(0), ten));  // stays failed
+    while (written < 100 && writer.Append(0, written, 33 * written, ten)) ++written;
+    EXPECT_FALSE(writer.Append(0, written + 1, 0, ten));  // stays failed
     EXPECT_TRUE(writer.Close(&error)) << error;
   }
   EXPECT_EQ(written, 8);  // 8 records of 124 bytes fit below 1000

@@ -15,7 +15,7 @@
 #include <pcl/io/pcd_io.h>
 #include <pcl/io/ply_io.h>
 
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "record/TakeCheck.h"
 #include "record/TakeWriter.h"
 #include "tests/support/Commands.h"
@@ -33,12 +33,6 @@ using testing::CommandRun;
 using testing::RunCommand;
 
 CommandRun Take(const std::string& arguments) { return RunCommand("'" KESTROVA_TAKE "' " + arguments); }
-
-NuiTimeStamp Stamp(std::int64_t ms) {
-  NuiTimeStamp stamp;
-  stamp.QuadPart = ms;
-  return stamp;
-}
 
 Cloud Points(int count, float base) {
   Cloud cloud;
@@ -65,8 +59,8 @@ void WriteSmallTake(const std::string& dir) {
   const int counts[4] = {2, 3, 1, 2};
   const std::int64_t stamps[4] = {1000, 1033, 1066, 1133};
   for (int frame = 0; frame < 4; ++frame) {
-    writer.Append(0, frame, Stamp(stamps[frame]), Points(counts[frame], 0.01f * frame));
-    if (frame == 0 || frame == 2) writer.Append(2, frame, Stamp(500000 + 33 * frame), Points(4, -0.02f));
+    writer.Append(0, frame, stamps[frame], Points(counts[frame], 0.01f * frame));
+    if (frame == 0 || frame == 2) writer.Append(2, frame, 500000 + 33 * frame, Points(4, -0.02f));
   }
   ASSERT_TRUE(writer.Close(&error)) << error;
 }

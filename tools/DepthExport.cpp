@@ -9,7 +9,7 @@
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "record/DepthFrameFile.h"
-#include "core/Settings.h"
+#include "settings/Settings.h"
 #include "record/TakePaths.h"
 
 namespace kestrova {

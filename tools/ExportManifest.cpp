@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "tools/JsonText.h"
 
 namespace kestrova {

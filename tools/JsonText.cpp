@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/CLocale.h"
+#include "settings/CLocale.h"
 
 namespace kestrova {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "record/TakeCheck.h"
-#include "record/TakeReprocess.h"
+#include "core/TakeReprocess.h"
 #include "record/TakeTimes.h"
 #include "tools/DepthExport.h"
 #include "tools/TakeExport.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace kestrova;

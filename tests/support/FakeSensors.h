@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "capture/NuiSensor.h"
-#include "core/Event.h"
+#include "capture/Event.h"
 
 namespace kestrova::testing {
 

@@ -1,4 +1,4 @@
-#include "core/CLocale.h"
+#include "settings/CLocale.h"
 
 namespace kestrova {
 

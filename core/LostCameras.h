@@ -8,7 +8,7 @@
 #include <array>
 #include <mutex>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

@@ -1,4 +1,4 @@
-#include "core/TimeText.h"
+#include "settings/TimeText.h"
 
 #include <cstdio>
 

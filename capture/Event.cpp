@@ -1,4 +1,4 @@
-#include "core/Event.h"
+#include "capture/Event.h"
 
 namespace kestrova {
 

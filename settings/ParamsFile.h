@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

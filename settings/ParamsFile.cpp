@@ -1,4 +1,4 @@
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/CLocale.h"
+#include "settings/CLocale.h"
 
 namespace kestrova {
 

@@ -1,4 +1,4 @@
-#include "record/LostCameras.h"
+#include "core/LostCameras.h"
 
 namespace kestrova {
 

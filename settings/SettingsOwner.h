@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/Settings.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 

@@ -41,7 +41,7 @@ void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
                      clouds[camera], scratchClouds_[camera]);
     if (record)
       wroteRecord_[camera] =
-          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp, clouds[camera], &pixels);
+          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp.QuadPart, clouds[camera], &pixels);
     grabResults_[camera] = GrabResult::Delivered;
   } else {
     ++missedFrames_[camera];

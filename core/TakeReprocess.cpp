@@ -1,4 +1,4 @@
-#include "record/TakeReprocess.h"
+#include "core/TakeReprocess.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "capture/DepthPipeline.h"
-#include "core/ParamsFile.h"
+#include "settings/ParamsFile.h"
 #include "record/DepthFrameFile.h"
 #include "record/ExistingTake.h"
 #include "record/TakePaths.h"
@@ -141,9 +141,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
     while (reader.Next(&record, &fault)) {
       RunDepthPipeline(record.pixels.data(), static_cast<int>(record.pixels.size()), settings,
                        cameras[slot], clouds);
-      NuiTimeStamp stamp;
-      stamp.QuadPart = record.stamp;
-      if (!writer.Append(slot, record.frame, stamp, clouds.out)) {
+      if (!writer.Append(slot, record.frame, record.stamp, clouds.out)) {
         *error = writer.FailureMessage();
         return false;
       }

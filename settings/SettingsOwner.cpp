@@ -1,4 +1,4 @@
-#include "core/SettingsOwner.h"
+#include "settings/SettingsOwner.h"
 
 namespace kestrova {
 
