@@ -234,7 +234,7 @@ void CKestrovaDlg::OnInitDialog() {
   raise();
   engine_ = std::make_unique<CRecorder>(options_.makeBackend ? options_.makeBackend() : nullptr);
   engine_->owner = &settings_;
-  engine_->SetPreviewSink(options_.preview);
+  engine_->SetPreview(options_.preview);
   engine_->LoadParamsFile(options_.paramsPath.toStdString());
   engine_->StartPreview();
   UpdateData(false);

@@ -37,7 +37,7 @@ class CKestrovaDlg : public QDialog {
     // Opens the sensors; called once, when the window opens.
     std::function<std::unique_ptr<SensorBackend>()> makeBackend;
     // The preview window; null runs the preview loop without one.
-    PreviewSink* preview = nullptr;
+    FrameConsumer* preview = nullptr;
     QString paramsPath = "KVA_Params.txt";
     QString outputDir;  // the output directory shown at start
     bool keepDepth = false;  // the start state of "Keep depth frames"

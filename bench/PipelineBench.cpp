@@ -84,7 +84,7 @@ void BM_GrabFrame(benchmark::State& state) {
   std::string error;
   CRecorder engine(MakeSensorBackend("sim:1", 0, &error));
   engine.RefreshFrameSettings();
-  for (auto _ : state) engine.GrabFrame(0, false, 0);
+  for (auto _ : state) engine.GrabFrame(0, 0);
   state.counters["kept"] = static_cast<double>(engine.clouds[0].size());
   engine.Close();
 }

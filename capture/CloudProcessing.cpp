@@ -9,13 +9,11 @@
 #include <pcl/filters/passthrough.h>
 #include <pcl/filters/voxel_grid.h>
 
+#include "capture/Angles.h"
+
 namespace kestrova {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-
-float Radians(float degrees) { return static_cast<float>(degrees / 180.0 * kPi); }
 
 // A shared pointer to a cloud the caller keeps alive: the filters read it
 // in place, where a heap copy would give the same points.
@@ -66,9 +64,9 @@ Eigen::Affine3f Rotation(int axis, float radians) {
 Eigen::Affine3f PoseTransform(const CameraSetting& camera, float s) {
   const Eigen::Affine3f t(Eigen::Translation3f(camera.x * s, camera.y * s, camera.z * s));
   Eigen::Affine3f m = Eigen::Affine3f::Identity();
-  m = Rotation(0, Radians(camera.rx)) * m;
-  m = Rotation(1, Radians(camera.ry)) * m;
-  m = Rotation(2, Radians(camera.rz)) * m;
+  m = Rotation(0, static_cast<float>(Radians(camera.rx))) * m;
+  m = Rotation(1, static_cast<float>(Radians(camera.ry))) * m;
+  m = Rotation(2, static_cast<float>(Radians(camera.rz))) * m;
   m = t * m;
   return m;
 }

@@ -9,6 +9,7 @@
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "capture/Event.h"
+#include "record/TakeLayout.h"
 #include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
 
@@ -133,7 +134,7 @@ void ReplaySensor::ProduceFromImages() {
 ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
   bool take = false;
   for (int i = 0; i < kCameraCount; ++i) {
-    fs::path file = fs::path(dir) / ("DEPTH" + std::to_string(i + 1) + ".dat");
+    fs::path file = fs::path(dir) / CameraFileName(CameraFile::Depth, i);
     std::error_code error;
     if (fs::is_regular_file(file, error)) depthFiles_[i] = file.string(), take = true;
   }

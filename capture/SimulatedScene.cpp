@@ -7,14 +7,15 @@
 
 #include <Eigen/Geometry>
 
+#include "capture/Angles.h"
+#include "capture/DepthConversion.h"
 #include "capture/NuiSensor.h"
 
 namespace kestrova {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kInverseFocal = 0.003501f;  // per pixel, as the point conversion uses it
+constexpr double kInverseFocal = kInverseFocalLength;  // per pixel, as the point conversion uses it
 constexpr double kFloorY = -42.0;
 constexpr double kFloorHalfExtent = 200.0;
 constexpr double kNearMm = 400.0;
@@ -196,10 +197,9 @@ const std::vector<std::uint16_t>& QuantisedDepth() {
 }  // namespace
 
 SimCameraPose PoseFromSetting(const CameraSetting& s) {
-  auto radians = [](float degrees) { return degrees / 180.0 * kPi; };
-  Eigen::Matrix3d rx = Eigen::AngleAxisd(radians(s.rx), Eigen::Vector3d::UnitX()).toRotationMatrix();
-  Eigen::Matrix3d ry = Eigen::AngleAxisd(radians(s.ry), Eigen::Vector3d::UnitY()).toRotationMatrix();
-  Eigen::Matrix3d rz = Eigen::AngleAxisd(radians(s.rz), Eigen::Vector3d::UnitZ()).toRotationMatrix();
+  Eigen::Matrix3d rx = Eigen::AngleAxisd(Radians(s.rx), Eigen::Vector3d::UnitX()).toRotationMatrix();
+  Eigen::Matrix3d ry = Eigen::AngleAxisd(Radians(s.ry), Eigen::Vector3d::UnitY()).toRotationMatrix();
+  Eigen::Matrix3d rz = Eigen::AngleAxisd(Radians(s.rz), Eigen::Vector3d::UnitZ()).toRotationMatrix();
   return {rz * ry * rx, Eigen::Vector3d(s.x, s.y, s.z)};
 }
 

@@ -1,6 +1,7 @@
 // One camera's work for one frame, run on a grab thread of its own. A grab
-// touches only its own camera's sensor, clouds and take files, and reads the
-// frame's settings copy, so grabs of different cameras need no lock.
+// touches only its own camera's sensor and clouds, reads the frame's
+// settings copy and hands the frame to the cycle's consumers, so grabs of
+// different cameras need no lock.
 #include <algorithm>
 
 #include "capture/DepthPipeline.h"
@@ -13,15 +14,16 @@ namespace {
 constexpr long long kFetchSliceMs = 10;
 }  // namespace
 
-void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
+void CRecorder::GrabFrame(int camera, int frameNumber) {
   workClouds[camera].clear();
   clouds[camera].clear();
   INuiSensor* sensor = sensors_[camera].get();
   if (sensor == nullptr) return;
 
   // A bounded wait: a sensor that stopped leaves this camera's clouds empty
-  // for the frame, and a take gets no line and no record for it (its time
-  // stamp is never made up; the frame-number column still lines up). A
+  // for the frame, and its consumers get nothing (a take has no line and no
+  // record for it: its time stamp is never made up; the frame-number column
+  // still lines up). A
   // camera known to be lost is not waited for: it only gets the chance to
   // hand over a frame that is there.
   NuiImageFrame frame;
@@ -39,15 +41,19 @@ void CRecorder::GrabFrame(int camera, bool record, int frameNumber) {
     RunDepthPipeline(pixels.values, locked.size / 2, frameSettings_.operatorSettings,
                      frameSettings_.cameras[camera], rawClouds_[camera], workClouds[camera],
                      clouds[camera], scratchClouds_[camera]);
-    if (record)
-      wroteRecord_[camera] =
-          takeWriter_.Append(camera, frameNumber, frame.liTimeStamp.QuadPart, clouds[camera], &pixels);
+    CameraFrame delivered;
+    delivered.camera = camera;
+    delivered.frameNumber = frameNumber;
+    delivered.stamp = frame.liTimeStamp.QuadPart;
+    delivered.pixels = &pixels;
+    delivered.thinned = &workClouds[camera];
+    delivered.final = &clouds[camera];
+    for (FrameConsumer* consumer : cycleConsumers_) consumer->OnCameraFrame(delivered);
     grabResults_[camera] = GrabResult::Delivered;
   } else {
     ++missedFrames_[camera];
     grabResults_[camera] = GrabResult::NoFrame;
   }
-  lastTimeStamp_[camera] = frame.liTimeStamp.QuadPart;
   lastPointCount_[camera] = clouds[camera].size();
   CountDroppedFrames(camera, frame.liTimeStamp.QuadPart);
   sensor->NuiImageStreamReleaseFrame(depthStreams_[camera], &frame);

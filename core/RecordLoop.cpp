@@ -101,15 +101,13 @@ bool CRecorder::StartRecording(std::string* error) {
   // Every file of the take is opened, and the settings snapshot written,
   // before the take counts as started. A camera without a sensor gets no files.
   OperatorSettings settings = owner->Settings();
-  std::array<bool, kCameraCount> hasSensor;
-  for (int i = 0; i < kCameraCount; ++i) hasSensor[i] = sensors_[i] != nullptr;
-  if (!ChooseTakeCameras(settings.cameraEnabled, hasSensor, &takeCameras_, error)) return false;
+  takeCameras_ = EnabledCameras(settings);
+  if (!CheckTakeCameras(settings.cameraEnabled, takeCameras_, error)) return false;
   recording_ = true;
   auto writeSnapshot = [this](const std::string& path, std::string* why) {
     return SaveParams(path, why);
   };
-  takeWriter_.SetKeepDepth(keepDepth_);
-  if (!takeWriter_.Open(OutputDir(), takeCameras_, writeSnapshot, error)) {
+  if (!take_.Open(OutputDir(), takeCameras_, keepDepth_, writeSnapshot, error)) {
     recording_ = false;
     return false;
   }
@@ -121,7 +119,7 @@ bool CRecorder::StartRecording(std::string* error) {
   } catch (const boost::thread_resource_error&) {
     recordLoopAlive_ = false;
     recording_ = false;
-    takeWriter_.Close(nullptr);
+    take_.Close(nullptr);
     if (error) *error = "cannot start the recording thread";
     return false;
   }
@@ -150,8 +148,13 @@ void CRecorder::RecordLoop() {
   }
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
+  // Every way a take ends but a stop: the loop goes no further.
+  auto endTake = [this, &end, &why](TakeEnd how, std::string reason = std::string()) {
+    recording_ = false;
+    end = how;
+    why = std::move(reason);
+  };
   int frame = 0;
-  int framesInFiles = 0;  // one past the latest frame number that any camera's files hold
   {
     FramePacer pacer(PacingSensors(takeCameras_), timing_.nominalPeriod);
     const auto start = std::chrono::steady_clock::now();
@@ -164,40 +167,32 @@ void CRecorder::RecordLoop() {
       FramePacer::Wait wait = pacer.Next(recording_, timing_.stallLimit);
       if (wait == FramePacer::Wait::Stopped) break;
       if (wait == FramePacer::Wait::Ended) {
-        recording_ = false;
         EndOfInput(pacer.PreferredSlot(), &end, &why);
+        endTake(end, why);
         break;
       }
       if (wait == FramePacer::Wait::Stalled) {
         // Not one sensor that could pace the take signalled a frame.
-        recording_ = false;
-        end = TakeEnd::SensorStalled;
         lostCameras_.LoseAll(frame);
-        why = StoppedCamerasText(anyCamera ? TakeSlots() : std::vector<int>{pacer.PreferredSlot()});
+        endTake(TakeEnd::SensorStalled,
+                StoppedCamerasText(anyCamera ? TakeSlots() : std::vector<int>{pacer.PreferredSlot()}));
         break;
       }
       frameSettings_ = TakeFrameSettings();
-      const bool started = GrabCycle(true, frame);
-      for (bool wrote : wroteRecord_)
-        if (wrote) framesInFiles = frame + 1;
+      bool started;
+      const bool written = GrabCycle(&take_, frame, &started);
       if (!started) {
-        recording_ = false;
-        end = TakeEnd::ThreadFailed;
-        why = "a grab thread could not be started";
+        endTake(TakeEnd::ThreadFailed, "a grab thread could not be started");
         break;
       }
       TrackLostCameras(frame, pacer);
       if (lostCameras_.AllLost()) {
         // With no camera left the take ends; one that stays is recorded on.
-        recording_ = false;
-        end = TakeEnd::SensorStalled;
-        why = StoppedCamerasText(TakeSlots());
+        endTake(TakeEnd::SensorStalled, StoppedCamerasText(TakeSlots()));
         break;
       }
-      if (takeWriter_.Failed()) {
-        recording_ = false;
-        end = TakeEnd::WriteFailed;
-        why = takeWriter_.FailureMessage();
+      if (!written) {
+        endTake(TakeEnd::WriteFailed, take_.FailureMessage());
         break;
       }
       ++frame;
@@ -205,28 +200,26 @@ void CRecorder::RecordLoop() {
       if (frame % kElapsedRefreshCycles == 0) owner->SetElapsedText(ElapsedText(elapsedMs()));
       const int cycleLimit = takeCycleLimit_;
       if (cycleLimit > 0 && frame >= cycleLimit) {
-        recording_ = false;
-        end = TakeEnd::CycleLimit;
+        endTake(TakeEnd::CycleLimit);
         break;
       }
-      int ended = EndedInput(pacer.PreferredSlot());
+      const int ended = EndedInput(pacer.PreferredSlot());
       if (ended >= 0) {
-        recording_ = false;
         EndOfInput(ended, &end, &why);
+        endTake(end, why);
         break;
       }
       // Strict, in double: at exactly the limit the take goes on, and a
       // limit that is not a number never ends it.
-      double limitSeconds = owner->Settings().maxRecordingMinutes * 60.0;
+      const double limitSeconds = owner->Settings().maxRecordingMinutes * 60.0;
       if (limitSeconds < elapsedMs() / 1000.0) {
-        recording_ = false;
-        end = TakeEnd::TimeLimit;
+        endTake(TakeEnd::TimeLimit);
         break;
       }
     }
   }
   std::string closeError;
-  if (!takeWriter_.Close(&closeError) && end != TakeEnd::WriteFailed) {
+  if (!take_.Close(&closeError) && end != TakeEnd::WriteFailed) {
     end = TakeEnd::WriteFailed;
     why = closeError;
   }
@@ -236,7 +229,7 @@ void CRecorder::RecordLoop() {
   // The count that the files bear out: a cycle cut short by a fault still
   // counts when some camera's files hold it, and cycles that no camera
   // delivered at the end of a take do not.
-  FinishTake(end, anyCamera ? framesInFiles : frame, why);
+  FinishTake(end, anyCamera ? take_.FramesInFiles() : frame, why);
   // The preview comes back after every take, unless the program never
   // asked for one (a headless recording) or is closing.
   if (previewWanted_ && !closing_) StartPreview();

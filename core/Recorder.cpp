@@ -1,5 +1,6 @@
 #include "core/Recorder.h"
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -116,30 +117,82 @@ void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
   for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = enabled[i];
 }
 
-bool CRecorder::GrabCycle(bool record, int frameNumber) {
+bool CRecorder::GrabCycle(FrameConsumer* own, int frameNumber, bool* started) {
+  BeginCycleConsumers(own);
   boost::thread_group group;
-  bool started = true;
+  *started = true;
   grabsInCycle_ = 0;
   for (int i = 0; i < kCameraCount; ++i) {
     grabResults_[i] = GrabResult::NotRun;
-    wroteRecord_[i] = false;
     grabsInCycle_ += cameraActive[i];
   }
   grabsRunning_ = grabsInCycle_;
   for (int i = 0; i < kCameraCount; ++i) {
     if (!cameraActive[i]) continue;
     try {
-      group.create_thread([this, i, record, frameNumber] {
-        GrabFrame(i, record, frameNumber);
+      group.create_thread([this, i, frameNumber] {
+        GrabFrame(i, frameNumber);
         --grabsRunning_;
       });
     } catch (const boost::thread_resource_error&) {
       --grabsRunning_;
-      started = false;
+      *started = false;
     }
   }
   group.join_all();
-  return started;
+  return EndCycleConsumers(own, frameNumber);
+}
+
+void CRecorder::BeginCycleConsumers(FrameConsumer* own) {
+  std::lock_guard<std::mutex> lock(consumersMutex_);
+  cycleConsumers_.clear();  // keeps its capacity: no allocation per cycle
+  if (own) cycleConsumers_.push_back(own);
+  cycleConsumers_.insert(cycleConsumers_.end(), attached_.begin(), attached_.end());
+  cycleHoldsConsumers_ = true;
+}
+
+bool CRecorder::EndCycleConsumers(FrameConsumer* own, int frameNumber) {
+  CycleFrame cycle;
+  cycle.frameNumber = frameNumber;
+  cycle.settings = &frameSettings_;
+  for (int i = 0; i < kCameraCount; ++i) {
+    cycle.active[i] = cameraActive[i];
+    cycle.results[i] = grabResults_[i];
+    cycle.thinned[i] = &workClouds[i];
+    cycle.final[i] = &clouds[i];
+  }
+  bool goOn = true;
+  for (FrameConsumer* consumer : cycleConsumers_) {
+    if (consumer->OnCycle(cycle)) continue;
+    if (consumer == own) {
+      goOn = false;
+    } else {
+      std::lock_guard<std::mutex> lock(consumersMutex_);
+      attached_.erase(std::remove(attached_.begin(), attached_.end(), consumer), attached_.end());
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(consumersMutex_);
+    cycleHoldsConsumers_ = false;
+  }
+  cycleOver_.notify_all();
+  return goOn;
+}
+
+void CRecorder::Attach(FrameConsumer* consumer) {
+  std::lock_guard<std::mutex> lock(consumersMutex_);
+  if (std::find(attached_.begin(), attached_.end(), consumer) == attached_.end())
+    attached_.push_back(consumer);
+}
+
+void CRecorder::Detach(FrameConsumer* consumer) {
+  std::unique_lock<std::mutex> lock(consumersMutex_);
+  attached_.erase(std::remove(attached_.begin(), attached_.end(), consumer), attached_.end());
+  // A cycle is bounded by the grabs' frame wait, so this wait is too.
+  cycleOver_.wait(lock, [this, consumer] {
+    return !cycleHoldsConsumers_ ||
+           std::find(cycleConsumers_.begin(), cycleConsumers_.end(), consumer) == cycleConsumers_.end();
+  });
 }
 
 void CRecorder::StartPreview() {
@@ -199,7 +252,7 @@ PickState CRecorder::Picks() const {
 void CRecorder::PreviewLoop() {
   ForgetPreviousStamps();
   for (bool& poll : pollOnly_) poll = false;
-  if (previewSink_) previewSink_->Open(*this);
+  if (preview_) preview_->Begin(*this);
   {
     // Paced by the cameras it shows, which change with their check boxes.
     FramePacer::Sensors pacing = PacingSensors(EnabledCameras(owner->Settings()));
@@ -221,12 +274,13 @@ void CRecorder::PreviewLoop() {
       }
       frameSettings_ = TakeFrameSettings();
       SelectActiveCameras(frameSettings_.operatorSettings);
-      GrabCycle(false, 0);
+      bool started;
+      const bool shown = GrabCycle(preview_, 0, &started);
       ++previewCycles_;
-      if (previewSink_ && !previewSink_->Draw(*this, frameSettings_)) previewRunning_ = false;
+      if (!shown) previewRunning_ = false;
     }
   }
-  if (previewSink_) previewSink_->Close(*this);
+  if (preview_) preview_->End(*this);
 }
 
 void CRecorder::Close() {

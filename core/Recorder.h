@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -25,35 +26,17 @@
 #include <pcl/point_types.h>
 
 #include "capture/NuiSensor.h"
+#include "core/FrameConsumer.h"
+#include "core/LostCameras.h"
+#include "core/PickState.h"
+#include "core/TakeRecording.h"
 #include "settings/ParamsFile.h"
 #include "settings/Settings.h"
 #include "settings/SettingsOwner.h"
-#include "core/LostCameras.h"
-#include "record/TakeWriter.h"
 
 namespace kestrova {
 
 class CRecorder;
-
-// The settings one frame works with.
-struct FrameSettings {
-  OperatorSettings operatorSettings;
-  CameraSettings cameras;
-};
-
-// What shows the preview. The preview thread calls it; the engine does not
-// know about windows.
-class PreviewSink {
- public:
-  virtual ~PreviewSink() = default;
-  // Start of a preview run, before the first frame.
-  virtual void Open(CRecorder& engine) = 0;
-  // After every frame's grabs have been joined. False ends the preview run
-  // (the operator closed the window).
-  virtual bool Draw(CRecorder& engine, const FrameSettings& settings) = 0;
-  // End of the run.
-  virtual void Close(CRecorder& engine) = 0;
-};
 
 // How a take ended.
 enum class TakeEnd {
@@ -83,12 +66,6 @@ struct EngineTiming {
   double sensorFramePeriodMs = 1000.0 / 30;      // to count frames missing from time stamps
 };
 
-// The two calibration picks made in the preview.
-struct PickState {
-  float points[2][3] = {{0, 0, 0}, {0, 0, 0}};
-  int count = 0;  // 0, 1 or 2
-};
-
 class CRecorder {
  public:
   // Sets the camera defaults, then opens sensors 0..3 from `backend`.
@@ -106,6 +83,8 @@ class CRecorder {
   int SensorCount() const;
   INuiSensor* Sensor(int slot) const { return sensors_[slot].get(); }
   std::string BackendName() const { return backendName_; }
+  // The cameras that are enabled and have a sensor: those a loop grabs.
+  std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
 
   // --- camera settings, shared with the UI thread
   CameraSetting Camera(int slot) const;
@@ -127,7 +106,18 @@ class CRecorder {
   // Clears previewRunning and joins the preview thread; true when a preview was running.
   bool StopPreview();
   bool IsPreviewRunning() const { return previewRunning_; }
-  void SetPreviewSink(PreviewSink* sink) { previewSink_ = sink; }
+  // The preview loop's own consumer (its window); null runs it without one.
+  // Set while no preview runs.
+  void SetPreview(FrameConsumer* preview) { preview_ = preview; }
+
+  // --- consumers attached for a while, from any thread but a consumer call
+  // From the next cycle of whichever loop runs (preview or take) on,
+  // `consumer` gets that loop's frame calls, until it is detached or its
+  // OnCycle returns false.
+  void Attach(FrameConsumer* consumer);
+  // Once this returns, no call of `consumer` runs or will run (it waits for
+  // a running cycle to end). Not from within a consumer call.
+  void Detach(FrameConsumer* consumer);
 
   // The take directory, copied from the window at each record press.
   void SetOutputDir(const std::string& dir);
@@ -144,7 +134,6 @@ class CRecorder {
   // Whether the next takes keep every grabbed depth frame (DEPTHn.dat per
   // camera), so they can be processed again later.
   void SetKeepDepth(bool keep) { keepDepth_ = keep; }
-  bool KeepsDepth() const { return keepDepth_; }
   // Ends the next takes after `cycles` cycles (0: no limit).
   void SetTakeCycleLimit(int cycles) { takeCycleLimit_ = cycles; }
   // How the latest finished take ended.
@@ -166,10 +155,10 @@ class CRecorder {
 
   // --- per-camera work, on a grab thread
   // Fetches one frame of `camera` (waiting a bounded time), converts it,
-  // thins, poses and crops it into workClouds and clouds, and, when
-  // `record` is set, appends its line and record to the take files. A
-  // frame that does not come leaves both clouds empty and writes nothing.
-  void GrabFrame(int camera, bool record, int frameNumber);
+  // thins, poses and crops it into workClouds and clouds, and hands it to
+  // the cycle's consumers. A frame that does not come leaves both clouds
+  // empty and reaches no consumer.
+  void GrabFrame(int camera, int frameNumber);
   // Thinned cloud into workClouds[camera], posed and cropped into clouds[camera].
   void ProcessCloud(int camera, const pcl::PointCloud<pcl::PointXYZ>& raw);
 
@@ -187,7 +176,6 @@ class CRecorder {
   // --- counters, for status displays and tests
   std::uint64_t GrabCount(int slot) const { return grabCount_[slot]; }
   std::uint64_t MissedFrames(int slot) const { return missedFrames_[slot]; }
-  std::int64_t LastTimeStamp(int slot) const { return lastTimeStamp_[slot]; }
   std::uint64_t PreviewCycles() const { return previewCycles_; }
   // Points in the camera's latest final cloud.
   std::uint64_t LastPointCount(int slot) const { return lastPointCount_[slot]; }
@@ -203,8 +191,6 @@ class CRecorder {
   // it grabs none, every present sensor.
   std::array<INuiSensor*, kCameraCount> PacingSensors(
       const std::array<bool, kCameraCount>& cameras) const;
-  // The cameras that are enabled and have a sensor.
-  std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
   FrameSettings TakeFrameSettings() const;
   void SelectActiveCameras(const OperatorSettings& settings);
   void ForgetPreviousStamps();
@@ -214,9 +200,15 @@ class CRecorder {
   // than two of its periods after the other grabs of the cycle are done
   // (they would lose frames meanwhile).
   HRESULT FetchFrame(int camera, NuiImageFrame* frame);
-  // Forks one grab per active camera and joins them all; false when a
-  // thread could not be started.
-  bool GrabCycle(bool record, int frameNumber);
+  // Forks one grab per active camera, joins them all, then hands the cycle
+  // to its consumers: `own` (may be null) and the attached ones. False in
+  // `started` when a thread could not be started; the result is false when
+  // `own` asked to end the loop.
+  bool GrabCycle(FrameConsumer* own, int frameNumber, bool* started);
+  // The consumers of the next cycle: `own` first, then the attached ones.
+  void BeginCycleConsumers(FrameConsumer* own);
+  // Hands the joined cycle to them; detaches the attached ones that are done.
+  bool EndCycleConsumers(FrameConsumer* own, int frameNumber);
   void PreviewLoop();
   void RecordLoop();
   void FinishTake(TakeEnd end, int cycles, const std::string& message);
@@ -240,7 +232,7 @@ class CRecorder {
   CameraSettings cameras_;
   FrameSettings frameSettings_;  // written by the running loop between frames
 
-  PreviewSink* previewSink_ = nullptr;
+  FrameConsumer* preview_ = nullptr;
   std::mutex previewControl_;  // orders starts and stops of the preview thread
   boost::thread previewThread_;
   std::atomic<bool> previewRunning_{false};
@@ -254,7 +246,7 @@ class CRecorder {
   std::string outputDir_;
   TakeOutcome lastTake_;
 
-  TakeWriter takeWriter_;
+  TakeRecording take_;
   std::array<bool, kCameraCount> takeCameras_{};  // the take's camera set
   LostCameras lostCameras_;
   pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per grab
@@ -270,20 +262,27 @@ class CRecorder {
 
   std::atomic<std::uint64_t> grabCount_[kCameraCount] = {};
   std::atomic<std::uint64_t> missedFrames_[kCameraCount] = {};
-  std::atomic<std::int64_t> lastTimeStamp_[kCameraCount] = {};
   std::atomic<std::uint64_t> lastPointCount_[kCameraCount] = {};
   std::atomic<std::uint64_t> droppedFrames_[kCameraCount] = {};
   std::int64_t previousStamp_[kCameraCount] = {-1, -1, -1, -1};  // per loop run, grab thread only
   double framePeriodMs_[kCameraCount] = {0, 0, 0, 0};  // as its time stamps show; 0: not known yet
   // This frame's outcome per camera, written by its grab, read after the join.
   GrabResult grabResults_[kCameraCount] = {};
-  bool wroteRecord_[kCameraCount] = {false, false, false, false};
   // Cameras the running loop does not wait for (lost): their grabs only poll.
   bool pollOnly_[kCameraCount] = {false, false, false, false};
   int grabsInCycle_ = 0;                // grabs the running cycle forked
   std::atomic<int> grabsRunning_{0};    // of those, the ones not yet done
   std::atomic<std::uint64_t> previewCycles_{0};
   std::atomic<std::uint64_t> recordCycles_{0};
+
+  // Consumers attached for a while, and the running cycle's consumers: the
+  // list is copied under the lock before the fork, so the grabs read it
+  // without one; a detach waits until the cycle that holds a copy is over.
+  std::mutex consumersMutex_;
+  std::condition_variable cycleOver_;
+  std::vector<FrameConsumer*> attached_;
+  std::vector<FrameConsumer*> cycleConsumers_;
+  bool cycleHoldsConsumers_ = false;
 };
 
 // The elapsed-time text of a take: "%2d min %2d sec".

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "capture/DepthPipeline.h"
+#include "record/TakeLayout.h"
 #include "settings/ParamsFile.h"
 #include "record/DepthFrameFile.h"
 #include "record/ExistingTake.h"
@@ -78,7 +79,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   }
 
   std::string paramsPath = options.paramsFile;
-  if (paramsPath.empty() && !ComposeTakePath(options.take, "RECPARAM.txt", &paramsPath, error))
+  if (paramsPath.empty() && !ComposeTakePath(options.take, kTakeSettingsFile, &paramsPath, error))
     return false;
   std::string paramsText;
   if (!ReadParamsText(paramsPath, &paramsText, error)) return false;
@@ -93,7 +94,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   bool anyDepth = false;
   std::size_t total = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
-    depthNames[slot] = "DEPTH" + std::to_string(slot + 1) + ".dat";
+    depthNames[slot] = CameraFileName(CameraFile::Depth, slot);
     if (!ComposeTakePath(options.take, depthNames[slot], &depthPaths[slot], error)) return false;
     struct stat info;
     if (::stat(depthPaths[slot].c_str(), &info) != 0) continue;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/Recorder.h"
+#include "core/PickState.h"
 
 namespace kestrova {
 

@@ -10,7 +10,8 @@ namespace kestrova {
 PclPreview::PclPreview() = default;
 PclPreview::~PclPreview() = default;
 
-void PclPreview::Open(CRecorder& engine) {
+void PclPreview::Begin(CRecorder& engine) {
+  engine_ = &engine;
   viewer_ = MakePreviewViewer();
   viewer_->registerPointPickingCallback([&engine](const pcl::visualization::PointPickingEvent& event) {
     float x, y, z;
@@ -19,9 +20,9 @@ void PclPreview::Open(CRecorder& engine) {
   });
 }
 
-bool PclPreview::Draw(CRecorder& engine, const FrameSettings& settings) {
+bool PclPreview::OnCycle(const CycleFrame& cycle) {
   if (!viewer_ || viewer_->wasStopped()) return false;  // closed by the operator
-  DrawScene(*viewer_, SceneOfFrame(engine, settings));
+  DrawScene(*viewer_, SceneOfFrame(cycle, engine_->Picks()));
   if (afterDraw_) afterDraw_(*viewer_);
   // The viewer's X interactor repaints only on X events (expose, mouse), and
   // its event loop (spinOnce) blocks for up to a second when no event comes:
@@ -34,6 +35,9 @@ bool PclPreview::Draw(CRecorder& engine, const FrameSettings& settings) {
   return !viewer_->wasStopped();
 }
 
-void PclPreview::Close(CRecorder&) { viewer_.reset(); }  // takes the window away
+void PclPreview::End(CRecorder&) {
+  viewer_.reset();  // takes the window away
+  engine_ = nullptr;
+}
 
 }  // namespace kestrova

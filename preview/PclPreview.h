@@ -17,14 +17,17 @@
 
 namespace kestrova {
 
-class PclPreview : public PreviewSink {
+// The preview loop's own consumer: Begin opens the window, every cycle
+// draws the frame, End takes the window away.
+class PclPreview : public FrameConsumer {
  public:
   PclPreview();
   ~PclPreview() override;
 
-  void Open(CRecorder& engine) override;
-  bool Draw(CRecorder& engine, const FrameSettings& settings) override;
-  void Close(CRecorder& engine) override;
+  void Begin(CRecorder& engine) override;
+  // False once the operator closed the window: the preview run ends.
+  bool OnCycle(const CycleFrame& cycle) override;
+  void End(CRecorder& engine) override;
 
   // Called on the preview thread after each redraw, with the viewer; for tests.
   void SetAfterDraw(std::function<void(pcl::visualization::PCLVisualizer&)> hook) {
@@ -32,6 +35,7 @@ class PclPreview : public PreviewSink {
   }
 
  private:
+  CRecorder* engine_ = nullptr;  // for its picks, from Begin to End
   PreviewViewer viewer_;
   std::function<void(pcl::visualization::PCLVisualizer&)> afterDraw_;
 };

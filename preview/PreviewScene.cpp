@@ -38,11 +38,12 @@ void AddOperatorHint(pcl::visualization::PCLVisualizer& viewer) {
 }
 }  // namespace
 
-PreviewScene SceneOfFrame(const CRecorder& engine, const FrameSettings& settings) {
+PreviewScene SceneOfFrame(const CycleFrame& cycle, const PickState& picks) {
+  const FrameSettings& settings = *cycle.settings;
   PreviewScene scene;
   for (int i = 0; i < kCameraCount; ++i) {
-    scene.active[i] = engine.cameraActive[i];
-    scene.clouds[i] = &engine.clouds[i];
+    scene.active[i] = cycle.active[i];
+    scene.clouds[i] = cycle.final[i];
     // A colour part stored beyond 0..255 shows by its low 8 bits, as the
     // operator window shows it.
     const CameraSetting& camera = settings.cameras[i];
@@ -50,11 +51,12 @@ PreviewScene SceneOfFrame(const CRecorder& engine, const FrameSettings& settings
     scene.colours[i][1] = camera.g & 0xFF;
     scene.colours[i][2] = camera.b & 0xFF;
   }
-  const OperatorSettings& o = settings.operatorSettings;
-  const float s = o.calibration;
-  const float box[6] = {o.xMin * s, o.xMax * s, o.yMin * s, o.yMax * s, o.zMin * s, o.zMax * s};
-  std::copy(box, box + 6, scene.box);
-  scene.picks = engine.Picks();
+  const CropBox box = CropLimits(settings.operatorSettings);
+  for (int axis = 0; axis < 3; ++axis) {
+    scene.box[2 * axis] = box.min[axis];
+    scene.box[2 * axis + 1] = box.max[axis];
+  }
+  scene.picks = picks;
   return scene;
 }
 

@@ -10,7 +10,8 @@
 #include <pcl/point_types.h>
 #include <pcl/visualization/pcl_visualizer.h>
 
-#include "core/Recorder.h"
+#include "core/FrameConsumer.h"
+#include "core/PickState.h"
 
 namespace kestrova {
 
@@ -22,8 +23,8 @@ struct PreviewScene {
   PickState picks;
 };
 
-// The scene of the engine's latest frame (read between frames).
-PreviewScene SceneOfFrame(const CRecorder& engine, const FrameSettings& settings);
+// The scene of one joined cycle, with the calibration picks.
+PreviewScene SceneOfFrame(const CycleFrame& cycle, const PickState& picks);
 
 // Rebuilds the viewer's items from scratch: removes every cloud and shape,
 // then adds the scene.

@@ -1,5 +1,7 @@
 #include "record/DepthScan.h"
 
+#include "record/TakeLayout.h"
+
 #include <filesystem>
 
 namespace kestrova {
@@ -9,7 +11,7 @@ namespace fs = std::filesystem;
 void DepthScan::Open(const std::string& dir, CameraReport* report, bool decode) {
   report_ = report;
   decode_ = decode;
-  name_ = "DEPTH" + std::to_string(report->number) + ".dat";
+  name_ = CameraFileName(CameraFile::Depth, report->number - 1);
   const fs::path path = fs::path(dir) / name_;
   std::error_code error;
   report->hasDepth = fs::exists(fs::symlink_status(path, error));

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "record/TakeCheck.h"
+#include "record/TakeLayout.h"
 #include "record/TakePaths.h"
 
 namespace kestrova {
@@ -20,11 +21,9 @@ std::string Megabytes(double bytes) {
 }  // namespace
 
 std::string DescribeExistingTake(const std::string& dir) {
-  std::vector<std::string> names = {"RECPARAM.txt"};
+  std::vector<std::string> names = {kTakeSettingsFile};
   for (int n = 1; n <= kCameraCount; ++n) {
-    names.push_back("PCL" + std::to_string(n) + ".dat");
-    names.push_back("TS" + std::to_string(n) + ".txt");
-    names.push_back("DEPTH" + std::to_string(n) + ".dat");
+    for (CameraFile kind : kCameraFiles) names.push_back(CameraFileName(kind, n - 1));
   }
   std::string files;
   double bytes = 0;

@@ -4,13 +4,12 @@ namespace kestrova {
 
 const char kNoSensorForTake[] = "none of the enabled cameras has a sensor";
 
-bool ChooseTakeCameras(const int (&enabled)[kCameraCount], const std::array<bool, kCameraCount>& hasSensor,
-                       std::array<bool, kCameraCount>* take, std::string* error) {
+bool CheckTakeCameras(const int (&enabled)[kCameraCount], const std::array<bool, kCameraCount>& take,
+                      std::string* error) {
   bool anyEnabled = false, anyTaken = false;
   for (int i = 0; i < kCameraCount; ++i) {
-    (*take)[i] = enabled[i] != 0 && hasSensor[i];
     anyEnabled |= enabled[i] != 0;
-    anyTaken |= (*take)[i];
+    anyTaken |= take[i];
   }
   if (anyEnabled && !anyTaken) {
     if (error) *error = kNoSensorForTake;

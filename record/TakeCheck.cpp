@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "record/TakeLayout.h"
 #include "settings/CLocale.h"
 
 namespace kestrova {
@@ -71,28 +72,28 @@ std::vector<std::pair<std::string, std::uint64_t>> ParamsLines(FileBytes& bytes)
 
 void ReadTakeParams(const std::string& dir, TakeReport* report) {
   for (int i = 0; i < kCameraCount; ++i) report->cameras[i] = DefaultCameraSetting(i);
-  const std::string path = (fs::path(dir) / "RECPARAM.txt").string();
+  const std::string path = (fs::path(dir) / kTakeSettingsFile).string();
   std::error_code ignored;
   report->paramsPresent = fs::exists(fs::symlink_status(path, ignored));
   if (!report->paramsPresent) {
-    report->faults.push_back({true, "RECPARAM.txt", 0, -1, "missing"});
+    report->faults.push_back({true, kTakeSettingsFile, 0, -1, "missing"});
     return;
   }
   FileBytes bytes;
   ReadFault fault;
-  if (!bytes.Open(path, "RECPARAM.txt", &fault)) {
+  if (!bytes.Open(path, kTakeSettingsFile, &fault)) {
     report->faults.push_back(fault);
     return;
   }
   const auto lines = ParamsLines(bytes);
   if (lines.empty()) {
-    report->faults.push_back({true, "RECPARAM.txt", 0, -1, "empty: the take's settings are unknown"});
+    report->faults.push_back({true, kTakeSettingsFile, 0, -1, "empty: the take's settings are unknown"});
     return;
   }
   for (int i = 2; i < kParamsLines; ++i) {
     const bool present = i < static_cast<int>(lines.size());
     if (present && NumbersAfterLabel(lines[i].first) == kParamsNumbers[i]) continue;
-    report->faults.push_back({true, "RECPARAM.txt", present ? lines[i].second : bytes.Offset(), -1,
+    report->faults.push_back({true, kTakeSettingsFile, present ? lines[i].second : bytes.Offset(), -1,
                               "line " + std::to_string(i + 1) + " is not a label and " +
                                   std::to_string(kParamsNumbers[i]) +
                                   (kParamsNumbers[i] == 1 ? " number" : " numbers") +
@@ -116,8 +117,8 @@ std::vector<CameraReport> FindCameras(const std::string& dir, const TakeReport& 
     camera.number = n;
     camera.inTake = report.hasParams ? report.settings.cameraEnabled[n - 1] != 0 : true;
     std::error_code ignored;
-    camera.hasPoints = fs::exists(fs::symlink_status(fs::path(dir) / ("PCL" + std::to_string(n) + ".dat"), ignored));
-    camera.hasTimeStamps = fs::exists(fs::symlink_status(fs::path(dir) / ("TS" + std::to_string(n) + ".txt"), ignored));
+    camera.hasPoints = fs::exists(fs::symlink_status(fs::path(dir) / CameraFileName(CameraFile::Points, n - 1), ignored));
+    camera.hasTimeStamps = fs::exists(fs::symlink_status(fs::path(dir) / CameraFileName(CameraFile::TimeStamps, n - 1), ignored));
     // A camera enabled in the take without files had no sensor: nothing to read.
     if (camera.hasPoints || camera.hasTimeStamps) cameras.push_back(camera);
   }
@@ -132,7 +133,7 @@ void CheckTakeHasFiles(TakeReport* report) {
   for (const CameraReport& camera : report->cameraReports)
     if (camera.inTake) return;
   if (enabled.empty()) return;  // a take of no camera holds nothing but its settings
-  report->faults.push_back({true, "RECPARAM.txt", 0, -1,
+  report->faults.push_back({true, kTakeSettingsFile, 0, -1,
                             "enables camera " + enabled +
                                 ", but no camera of the take has files: nothing was recorded"});
 }
@@ -180,8 +181,8 @@ void CameraScan::StampFigures::Finish(CameraReport* report) {
 
 void CameraScan::Open(const std::string& dir, CameraReport* report) {
   report_ = report;
-  tsName_ = "TS" + std::to_string(report->number) + ".txt";
-  datName_ = "PCL" + std::to_string(report->number) + ".dat";
+  tsName_ = CameraFileName(CameraFile::TimeStamps, report->number - 1);
+  datName_ = CameraFileName(CameraFile::Points, report->number - 1);
   ReadFault fault;
   if (!report->hasTimeStamps) {
     report->faults.push_back({true, tsName_, 0, -1, "missing"});

@@ -1,5 +1,7 @@
 #include "record/TakeFrames.h"
 
+#include "record/TakeLayout.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -40,10 +42,11 @@ bool TakeFrames::Open(const std::string& dir, std::string* error) {
   }
   for (int slot : slots) {
     ReadFault fault;
-    const std::string n = std::to_string(slot + 1);
     if (cameras_[slot].pairs == 0) continue;
-    if (!cameras_[slot].lines.Open((fs::path(dir) / ("TS" + n + ".txt")).string(), "TS" + n + ".txt", &fault) ||
-        !cameras_[slot].records.Open((fs::path(dir) / ("PCL" + n + ".dat")).string(), "PCL" + n + ".dat", &fault)) {
+    const std::string ts = CameraFileName(CameraFile::TimeStamps, slot);
+    const std::string pcl = CameraFileName(CameraFile::Points, slot);
+    if (!cameras_[slot].lines.Open((fs::path(dir) / ts).string(), ts, &fault) ||
+        !cameras_[slot].records.Open((fs::path(dir) / pcl).string(), pcl, &fault)) {
       *error = fault.Text();
       return false;
     }
@@ -112,7 +115,7 @@ bool TakeFrames::Fetch(int slot, ReadFault* fault) {
   camera.pending = false;
   if (camera.at.pair >= camera.pairs) return true;
   if (!camera.lines.Next(&camera.line, fault)) {
-    if (!fault->any) *fault = {true, "TS" + std::to_string(slot + 1) + ".txt", 0, camera.at.pair, "changed while read"};
+    if (!fault->any) *fault = {true, CameraFileName(CameraFile::TimeStamps, slot), 0, camera.at.pair, "changed while read"};
     return false;
   }
   camera.pending = true;
@@ -128,7 +131,7 @@ bool TakeFrames::Restore(const Checkpoint& checkpoint, ReadFault* fault) {
     if (camera.at.pair >= camera.pairs) continue;
     if (!camera.lines.Seek(camera.at.lineOffset, camera.at.pair, camera.at.previousFrame) ||
         !camera.records.Seek(camera.at.recordOffset, camera.at.pair) || !Fetch(slot, fault)) {
-      if (!fault->any) *fault = {true, "PCL" + std::to_string(slot + 1) + ".dat", 0, camera.at.pair, "cannot seek"};
+      if (!fault->any) *fault = {true, CameraFileName(CameraFile::Points, slot), 0, camera.at.pair, "cannot seek"};
       return false;
     }
   }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "record/TakeLayout.h"
 #include "settings/CLocale.h"
 #include "settings/ParamsFile.h"
 #include "record/TakePaths.h"
@@ -69,10 +70,9 @@ void TakeWriter::RemoveStaleDepthFiles(const std::string& dir,
   // processed again against the wrong clouds.
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (keepDepth_ && cameras[slot]) continue;
-    char name[32];
-    std::snprintf(name, sizeof name, "DEPTH%d.dat", slot + 1);
     std::string path, ignored;
-    if (ComposeTakePath(dir, name, &path, &ignored)) ::unlink(path.c_str());
+    if (ComposeTakePath(dir, CameraFileName(CameraFile::Depth, slot), &path, &ignored))
+      ::unlink(path.c_str());
   }
 }
 
@@ -108,19 +108,16 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   Close(nullptr);
 
   std::string snapshotPath;
-  if (!ComposeTakePath(dir, "RECPARAM.txt", &snapshotPath, error)) return false;
+  if (!ComposeTakePath(dir, kTakeSettingsFile, &snapshotPath, error)) return false;
   std::vector<PendingFile> pending;
   std::array<int, kCameraCount> firstFile{};
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
     firstFile[slot] = static_cast<int>(pending.size());
-    std::vector<const char*> patterns = {"PCL%d.dat", "TS%d.txt"};
-    if (keepDepth_) patterns.push_back("DEPTH%d.dat");
-    for (const char* pattern : patterns) {
-      char name[32];
-      std::snprintf(name, sizeof name, pattern, slot + 1);
+    for (CameraFile kind : kCameraFiles) {
+      if (kind == CameraFile::Depth && !keepDepth_) continue;
       PendingFile file;
-      if (!ComposeTakePath(dir, name, &file.path, error)) return false;
+      if (!ComposeTakePath(dir, CameraFileName(kind, slot), &file.path, error)) return false;
       pending.push_back(file);
     }
   }

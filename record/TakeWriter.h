@@ -59,7 +59,6 @@ class TakeWriter {
   // Whether the next takes keep their depth frames (DEPTHn.dat per camera).
   // Read by Open.
   void SetKeepDepth(bool keep) { keepDepth_ = keep; }
-  bool KeepsDepth() const { return keepDepth_; }
 
   // Appends one time-stamp line and one point record for camera `slot`, and,
   // when the take keeps depth frames, the record of `depth` (which must then

@@ -17,7 +17,6 @@ namespace kestrova {
 class SettingsOwner {
  public:
   SettingsOwner() = default;
-  explicit SettingsOwner(const OperatorSettings& initial) : settings_(initial) {}
 
   // A consistent copy of every field.
   OperatorSettings Settings() const;

@@ -117,13 +117,13 @@ class WatchedPreview : public PclPreview {
       ++draws;
     });
   }
-  void Open(CRecorder& engine) override {
+  void Begin(CRecorder& engine) override {
     ++opened;
     drawnThisRun = false;
-    PclPreview::Open(engine);
+    PclPreview::Begin(engine);
   }
-  void Close(CRecorder& engine) override {
-    PclPreview::Close(engine);
+  void End(CRecorder& engine) override {
+    PclPreview::End(engine);
     ++closed;
   }
   std::vector<std::string> Ids() {
@@ -150,7 +150,7 @@ std::unique_ptr<CRecorder> SimEngine(std::array<int, 4> enabled) {
 TEST_F(PreviewTest, ShowsCameraThreeAloneAsCloud2) {
   auto engine = SimEngine({0, 0, 1, 0});
   WatchedPreview preview;
-  engine->SetPreviewSink(&preview);
+  engine->SetPreview(&preview);
   engine->StartPreview();
   ASSERT_TRUE(Eventually([&] { return preview.draws > 2; }));
   EXPECT_EQ(preview.Ids(), std::vector<std::string>{"cloud2"});
@@ -162,7 +162,7 @@ TEST_F(PreviewTest, ShowsCameraThreeAloneAsCloud2) {
 TEST_F(PreviewTest, RendersEveryFrameWithNobodyTouchingTheWindow) {
   auto engine = SimEngine({1, 0, 0, 0});
   WatchedPreview preview;
-  engine->SetPreviewSink(&preview);
+  engine->SetPreview(&preview);
   engine->StartPreview();
   ASSERT_TRUE(Eventually([&] { return preview.draws >= 20; }));
   engine->Close();
@@ -174,7 +174,7 @@ TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {
   testing::TempDir dir;
   auto engine = SimEngine({1, 1, 0, 0});
   WatchedPreview preview;
-  engine->SetPreviewSink(&preview);
+  engine->SetPreview(&preview);
   engine->SetOutputDir(dir.path());
   engine->StartPreview();
   ASSERT_TRUE(Eventually([&] { return preview.draws > 1; }));
@@ -205,7 +205,7 @@ TEST_F(PreviewTest, ClosingThePreviewByHandEndsItUntilTheNextTake) {
   testing::TempDir dir;
   auto engine = SimEngine({1, 0, 0, 0});
   WatchedPreview preview;
-  engine->SetPreviewSink(&preview);
+  engine->SetPreview(&preview);
   engine->SetOutputDir(dir.path());
   engine->StartPreview();
   ASSERT_TRUE(Eventually([&] { return preview.draws > 2; }));

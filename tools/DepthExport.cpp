@@ -9,6 +9,7 @@
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "record/DepthFrameFile.h"
+#include "record/TakeLayout.h"
 #include "settings/Settings.h"
 #include "record/TakePaths.h"
 
@@ -36,7 +37,7 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
   std::string paths[kCameraCount], names[kCameraCount];
   size_t total = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
-    names[slot] = "DEPTH" + std::to_string(slot + 1) + ".dat";
+    names[slot] = CameraFileName(CameraFile::Depth, slot);
     if (!ComposeTakePath(options.take, names[slot], &paths[slot], error)) return false;
     if (::stat(paths[slot].c_str(), &info) != 0) {
       paths[slot].clear();

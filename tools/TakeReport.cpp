@@ -26,7 +26,7 @@ const char* EndKindText(TakeEnd end) {
 
 }  // namespace
 
-LostCameraWatch::LostCameraWatch(const CRecorder& engine, const bool (&cameras)[kCameraCount])
+LostCameraWatch::LostCameraWatch(const CRecorder& engine, const std::array<bool, kCameraCount>& cameras)
     : engine_(engine) {
   for (int i = 0; i < kCameraCount; ++i) cameras_[i] = cameras[i];
 }

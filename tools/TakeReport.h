@@ -19,7 +19,7 @@ constexpr int kExitCameraLost = 3;  // recorded, but a camera was lost during th
 // Watches the take's cameras for losses while the take runs.
 class LostCameraWatch {
  public:
-  LostCameraWatch(const CRecorder& engine, const bool (&cameras)[kCameraCount]);
+  LostCameraWatch(const CRecorder& engine, const std::array<bool, kCameraCount>& cameras);
   // One line for every camera lost or taken back since the last call.
   std::vector<std::string> Changes();
   // After the take: "recorded, but camera N was lost at frame F" for every

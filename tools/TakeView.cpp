@@ -10,6 +10,7 @@
 #include <vtkLogger.h>
 #include <vtkRenderWindow.h>
 
+#include "capture/CloudProcessing.h"
 #include "preview/X11Events.h"
 #include "record/TakeFrames.h"
 
@@ -98,7 +99,8 @@ bool ViewTake(const ViewOptions& options, std::string* error) {
   const float c = s.calibration;
   const bool box = report.hasParams && std::isfinite(c) && c > 0;
   if (box) {
-    viewer.addCube(s.xMin * c, s.xMax * c, s.yMin * c, s.yMax * c, s.zMin * c, s.zMax * c, 0, 0, 0, "roi");
+    const CropBox roi = CropLimits(s);
+    viewer.addCube(roi.min[0], roi.max[0], roi.min[1], roi.max[1], roi.min[2], roi.max[2], 0, 0, 0, "roi");
     viewer.setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_REPRESENTATION,
                                        pcl::visualization::PCL_VISUALIZER_REPRESENTATION_WIREFRAME, "roi");
     viewer.setShapeRenderingProperties(pcl::visualization::PCL_VISUALIZER_COLOR, 0.3, 0.3, 0.3, "roi");

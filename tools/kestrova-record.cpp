@@ -25,7 +25,7 @@ int Fail(int status, const std::string& reason) {
 
 class Progress {
  public:
-  Progress(const kestrova::CRecorder& engine, const bool (&cameras)[kestrova::kCameraCount])
+  Progress(const kestrova::CRecorder& engine, const std::array<bool, kestrova::kCameraCount>& cameras)
       : engine_(engine), cameras_(cameras), tty_(isatty(STDERR_FILENO) != 0) {
     for (int i = 0; i < kestrova::kCameraCount; ++i) droppedBefore_[i] = engine.DroppedFrames(i);
   }
@@ -69,7 +69,7 @@ class Progress {
 
  private:
   const kestrova::CRecorder& engine_;
-  const bool (&cameras_)[kestrova::kCameraCount];
+  const std::array<bool, kestrova::kCameraCount>& cameras_;
   const bool tty_;
   std::uint64_t cyclesBefore_ = engine_.RecordCycles();
   std::uint64_t droppedBefore_[kestrova::kCameraCount] = {};
@@ -124,10 +124,9 @@ int main(int argc, char** argv) {
   engine.SetKeepDepth(options.keepDepth);
 
   OperatorSettings settings = engine.owner->Settings();
-  bool cameras[kCameraCount] = {};
+  const std::array<bool, kCameraCount> cameras = engine.EnabledCameras(settings);
   std::string recorded;
   for (int i = 0; i < kCameraCount; ++i) {
-    cameras[i] = settings.cameraEnabled[i] != 0 && engine.HasSensor(i);
     if (engine.HasSensor(i)) {
       const std::string serial = engine.Sensor(i)->NuiUniqueId();
       std::fprintf(stderr, "camera %d: %s sensor %s%s\n", i + 1, engine.BackendName().c_str(),

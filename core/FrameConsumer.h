@@ -1,0 +1,76 @@
+// What the engine's loops hand their frames to. Every loop cycle forks one
+// grab per active camera and joins them; a consumer sees each camera's
+// results on that camera's grab thread, then the whole cycle on the loop
+// thread after the join. The take (its files) and the preview (its window)
+// are consumers; others can be attached to a running loop for a while.
+//
+// Thread contract.
+// - OnCameraFrame runs on the grab thread of `frame.camera`, once per cycle
+//   for each camera that delivered a frame, concurrently with the calls for
+//   the other cameras but never with another grab of its own camera. It may
+//   touch only what belongs to that camera (no lock is taken for it);
+//   everything it is given is valid for the call alone and is refilled by
+//   the next grab.
+// - OnCycle runs on the loop thread after every grab of the cycle has been
+//   joined: no OnCameraFrame runs meanwhile, and all of the cycle's calls
+//   happened before it. It may read what OnCameraFrame stored for any camera.
+// - Begin and End are for a loop's own consumer (the preview's window, the
+//   take): on the loop thread, before its first cycle and after its last.
+//   A consumer attached to the engine for a while (CRecorder::Attach) gets
+//   the frame calls of whichever loop runs, and no Begin or End.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "capture/CloudProcessing.h"
+#include "core/LostCameras.h"
+#include "record/TakeWriter.h"
+#include "settings/ParamsFile.h"
+#include "settings/Settings.h"
+
+namespace kestrova {
+
+class CRecorder;
+
+// The settings one frame works with.
+struct FrameSettings {
+  OperatorSettings operatorSettings;
+  CameraSettings cameras;
+};
+
+// One camera's frame, as its grab made it.
+struct CameraFrame {
+  int camera = 0;        // slot 0..3
+  int frameNumber = 0;   // the take's frame number (0 outside takes)
+  std::int64_t stamp = 0;  // the sensor's time stamp, ms
+  const DepthPixels* pixels = nullptr;  // the raw depth frame
+  const Cloud* thinned = nullptr;  // in camera axes, before pose and crop
+  const Cloud* final = nullptr;    // posed and cropped: what a take records
+};
+
+// One whole cycle, after the join.
+struct CycleFrame {
+  int frameNumber = 0;
+  const FrameSettings* settings = nullptr;  // the copy every grab of the cycle used
+  std::array<bool, kCameraCount> active{};  // the cameras grabbed
+  std::array<GrabResult, kCameraCount> results{};
+  std::array<const Cloud*, kCameraCount> thinned{};  // per camera, empty when no frame came
+  std::array<const Cloud*, kCameraCount> final{};
+};
+
+class FrameConsumer {
+ public:
+  virtual ~FrameConsumer() = default;
+  virtual void Begin(CRecorder& engine) { (void)engine; }
+  virtual void OnCameraFrame(const CameraFrame& frame) { (void)frame; }
+  // False from a loop's own consumer ends the loop after this cycle; an
+  // attached consumer that returns false is detached (it has what it wanted).
+  virtual bool OnCycle(const CycleFrame& cycle) {
+    (void)cycle;
+    return true;
+  }
+  virtual void End(CRecorder& engine) { (void)engine; }
+};
+
+}  // namespace kestrova
