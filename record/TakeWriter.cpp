@@ -101,6 +101,25 @@ void EncodePointRecord(const pcl::PointCloud<pcl::PointXYZ>& cloud, std::vector<
 
 TakeWriter::~TakeWriter() { Close(nullptr); }
 
+namespace {
+
+// The order in which a cycle's bytes go out: the time-stamp line first.
+constexpr std::array<CameraFile, 3> kWriteOrder = {CameraFile::TimeStamps, CameraFile::Points,
+                                                   CameraFile::Depth};
+
+size_t BufferBytes(CameraFile file) {
+  switch (file) {
+    case CameraFile::Points: return 1 << 18;
+    case CameraFile::Depth: return 1 << 17;
+    case CameraFile::TimeStamps: break;
+  }
+  return 0;  // stdio's own
+}
+
+}  // namespace
+
+bool TakeWriter::Wanted(CameraFile file) const { return file != CameraFile::Depth || keepDepth_; }
+
 bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
                       const SnapshotWriter& writeSnapshot, std::string* error) {
   std::string ignored;
@@ -110,12 +129,10 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   std::string snapshotPath;
   if (!ComposeTakePath(dir, kTakeSettingsFile, &snapshotPath, error)) return false;
   std::vector<PendingFile> pending;
-  std::array<int, kCameraCount> firstFile{};
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
-    firstFile[slot] = static_cast<int>(pending.size());
     for (CameraFile kind : kCameraFiles) {
-      if (kind == CameraFile::Depth && !keepDepth_) continue;
+      if (!Wanted(kind)) continue;
       PendingFile file;
       if (!ComposeTakePath(dir, CameraFileName(kind, slot), &file.path, error)) return false;
       pending.push_back(file);
@@ -143,58 +160,49 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   RemoveAbandonedTemporaries(snapshotPath);
   RemoveStaleDepthFiles(dir, cameras);
   // From here on the take has started: the older take's files are replaced.
+  size_t next = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
-    PendingFile& dat = pending[firstFile[slot]];
-    PendingFile& ts = pending[firstFile[slot] + 1];
     CameraFiles& files = files_[slot];
-    files.datPath = dat.path;
-    files.tsPath = ts.path;
-    files.datComplete = files.tsComplete = files.depthComplete = 0;
     files.failure.clear();
-    if (::ftruncate(dat.fd, 0) != 0 || ::ftruncate(ts.fd, 0) != 0) {
-      *error = Reason("cannot empty", dat.path, errno);
-      Abandon(pending);
-      Close(nullptr);
-      return false;
-    }
-    files.dat = ::fdopen(dat.fd, "wb");
-    files.ts = ::fdopen(ts.fd, "wb");
-    dat.fd = ts.fd = -1;
-    std::setvbuf(files.dat, nullptr, _IOFBF, 1 << 18);
-    if (!keepDepth_) continue;
-    PendingFile& depth = pending[firstFile[slot] + 2];
-    const int depthFd = depth.fd;
-    depth.fd = -1;
-    if (!StartDepthFile(files, depth.path, depthFd, error)) {
-      Abandon(pending);
-      Close(nullptr);
-      return false;
+    for (CameraFile kind : kCameraFiles) {
+      if (!Wanted(kind)) continue;
+      PendingFile& file = pending[next++];
+      const int fd = file.fd;
+      file.fd = -1;
+      if (!StartFile(files, kind, file.path, fd, error)) {
+        Abandon(pending);
+        Close(nullptr);
+        return false;
+      }
     }
   }
   return true;
 }
 
-bool TakeWriter::StartDepthFile(CameraFiles& files, const std::string& path, int fd,
-                                std::string* error) {
-  files.depthPath = path;
-  if (::ftruncate(fd, 0) != 0 || (files.depth = ::fdopen(fd, "wb")) == nullptr) {
+bool TakeWriter::StartFile(CameraFiles& files, CameraFile kind, const std::string& path, int fd,
+                           std::string* error) {
+  Stream& stream = files.streams[static_cast<size_t>(kind)];
+  stream.path = path;
+  stream.complete = 0;
+  if (::ftruncate(fd, 0) != 0 || (stream.file = ::fdopen(fd, "wb")) == nullptr) {
     *error = Reason("cannot empty", path, errno);
     ::close(fd);
     return false;
   }
-  std::setvbuf(files.depth, nullptr, _IOFBF, 1 << 17);
+  if (BufferBytes(kind) > 0) std::setvbuf(stream.file, nullptr, _IOFBF, BufferBytes(kind));
+  if (kind != CameraFile::Depth) return true;
   if (!files.encoder) files.encoder = std::make_unique<DepthFrameEncoder>();
   // The header goes out at once: even a take without a frame has a file
   // that says what it is.
   const std::string header = DepthFileHeaderBytes(kKeptDepthWidth, kKeptDepthHeight);
   errno = 0;
-  if (std::fwrite(header.data(), 1, header.size(), files.depth) != header.size() ||
-      std::fflush(files.depth) != 0) {
+  if (std::fwrite(header.data(), 1, header.size(), stream.file) != header.size() ||
+      std::fflush(stream.file) != 0) {
     *error = Reason("cannot write", path, errno ? errno : EIO);
     return false;
   }
-  files.depthComplete = static_cast<long>(header.size());
+  stream.complete = static_cast<long>(header.size());
   return true;
 }
 
@@ -207,13 +215,10 @@ bool TakeWriter::FailWith(CameraFiles& files, const std::string& reason) {
   // records and each stream ends on a record boundary.
   // The camera writes nothing more: drop what stdio still buffers, so the
   // close cannot append it behind the cut.
-  __fpurge(files.dat);
-  __fpurge(files.ts);
-  (void)!::ftruncate(::fileno(files.dat), files.datComplete);
-  (void)!::ftruncate(::fileno(files.ts), files.tsComplete);
-  if (files.depth != nullptr) {
-    __fpurge(files.depth);
-    (void)!::ftruncate(::fileno(files.depth), files.depthComplete);
+  for (Stream& stream : files.streams) {
+    if (stream.file == nullptr) continue;
+    __fpurge(stream.file);
+    (void)!::ftruncate(::fileno(stream.file), stream.complete);
   }
   files.failure = reason;
   return false;
@@ -221,18 +226,19 @@ bool TakeWriter::FailWith(CameraFiles& files, const std::string& reason) {
 
 bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
                              const DepthPixels* depth) {
+  Stream& stream = files.streams[static_cast<size_t>(CameraFile::Depth)];
   const std::string camera = "camera " + std::to_string(slot + 1);
   if (depth == nullptr || depth->values == nullptr || depth->width != kKeptDepthWidth ||
       depth->height != kKeptDepthHeight) {
     char reason[128];
     std::snprintf(reason, sizeof reason, "%s delivered a depth frame of %dx%d; %s keeps %dx%d frames",
                   camera.c_str(), depth ? depth->width : 0, depth ? depth->height : 0,
-                  files.depthPath.c_str(), kKeptDepthWidth, kKeptDepthHeight);
+                  stream.path.c_str(), kKeptDepthWidth, kKeptDepthHeight);
     return FailWith(files, reason);
   }
   std::string why;
   if (!files.encoder->Encode(frameNumber, stamp, depth->values, depth->width, depth->height,
-                             &files.depthRecord, &why))
+                             &stream.cycle, &why))
     return FailWith(files, "cannot compress the depth frame of " + camera + ": " + why);
   return true;
 }
@@ -240,29 +246,28 @@ bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, std:
 bool TakeWriter::Append(int slot, int frameNumber, std::int64_t stamp,
                         const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth) {
   CameraFiles& files = files_[slot];
-  if (files.dat == nullptr || !files.failure.empty()) return false;
+  Stream& points = files.streams[static_cast<size_t>(CameraFile::Points)];
+  Stream& line = files.streams[static_cast<size_t>(CameraFile::TimeStamps)];
+  const bool keepsDepth = files.streams[static_cast<size_t>(CameraFile::Depth)].file != nullptr;
+  if (points.file == nullptr || !files.failure.empty()) return false;
   // Everything is encoded before anything is written: a frame that cannot
   // be kept leaves the files at the last whole cycle.
-  if (files.depth != nullptr && !EncodeDepth(files, slot, frameNumber, stamp, depth)) return false;
-  const std::string line = TimeStampLine(frameNumber, stamp);
-  files.record.clear();
-  EncodePointRecord(cloud, files.record);
+  if (keepsDepth && !EncodeDepth(files, slot, frameNumber, stamp, depth)) return false;
+  const std::string text = TimeStampLine(frameNumber, stamp);
+  line.cycle.assign(text.begin(), text.end());
+  points.cycle.clear();
+  EncodePointRecord(cloud, points.cycle);
 
-  errno = 0;
-  if (std::fwrite(line.data(), 1, line.size(), files.ts) != line.size() ||
-      std::fflush(files.ts) != 0)
-    return Fail(files, files.tsPath, errno ? errno : EIO);
-  if (std::fwrite(files.record.data(), 1, files.record.size(), files.dat) != files.record.size() ||
-      std::fflush(files.dat) != 0)
-    return Fail(files, files.datPath, errno ? errno : EIO);
-  if (files.depth != nullptr &&
-      (std::fwrite(files.depthRecord.data(), 1, files.depthRecord.size(), files.depth) !=
-           files.depthRecord.size() ||
-       std::fflush(files.depth) != 0))
-    return Fail(files, files.depthPath, errno ? errno : EIO);
-  files.tsComplete += static_cast<long>(line.size());
-  files.datComplete += static_cast<long>(files.record.size());
-  if (files.depth != nullptr) files.depthComplete += static_cast<long>(files.depthRecord.size());
+  for (CameraFile kind : kWriteOrder) {
+    Stream& stream = files.streams[static_cast<size_t>(kind)];
+    if (stream.file == nullptr) continue;
+    errno = 0;
+    if (std::fwrite(stream.cycle.data(), 1, stream.cycle.size(), stream.file) != stream.cycle.size() ||
+        std::fflush(stream.file) != 0)
+      return Fail(files, stream.path, errno ? errno : EIO);
+  }
+  for (Stream& stream : files.streams)
+    if (stream.file != nullptr) stream.complete += static_cast<long>(stream.cycle.size());
   return true;
 }
 
@@ -295,11 +300,8 @@ bool TakeWriter::Close(std::string* error) {
       if (error) *error = Reason("cannot complete", path, reason ? reason : EIO);
     }
   };
-  for (CameraFiles& files : files_) {
-    closeOne(files.dat, files.datPath);
-    closeOne(files.ts, files.tsPath);
-    closeOne(files.depth, files.depthPath);
-  }
+  for (CameraFiles& files : files_)
+    for (Stream& stream : files.streams) closeOne(stream.file, stream.path);
   return ok;
 }
 

@@ -6,7 +6,9 @@
 //             printed as a signed 32-bit number.
 //   DEPTHn.dat  only when depth frames are kept: the camera's raw depth
 //             frames (see DepthFrameFile.h), one record per cycle.
-// Every cycle's line and records are flushed together; a write that fails
+// The names come from TakeLayout.h; the writer keeps any number of files
+// per camera paired by cycle. Every cycle's line and records are flushed
+// together; a write that fails
 // (a full disk) cuts the camera's files back to the last complete cycle, so
 // what is on disk always reads as whole lines and whole records.
 #pragma once
@@ -24,6 +26,7 @@
 
 #include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
+#include "record/TakeLayout.h"
 
 namespace kestrova {
 
@@ -76,27 +79,32 @@ class TakeWriter {
   bool Close(std::string* error);
 
  private:
+  // One file of a camera, written a whole cycle at a time.
+  struct Stream {
+    std::FILE* file = nullptr;
+    std::string path;
+    long complete = 0;        // bytes of whole cycles
+    std::vector<char> cycle;  // this cycle's bytes; the buffer is reused
+  };
   struct CameraFiles {
-    std::FILE* dat = nullptr;
-    std::FILE* ts = nullptr;
-    std::FILE* depth = nullptr;  // only when depth frames are kept
-    std::string datPath, tsPath, depthPath;
-    long datComplete = 0, tsComplete = 0, depthComplete = 0;  // bytes of whole cycles
-    std::vector<char> record;              // reused encoding buffer
-    std::vector<char> depthRecord;         // likewise
+    std::array<Stream, kCameraFiles.size()> streams;  // by CameraFile; closed: not in the take
     std::unique_ptr<DepthFrameEncoder> encoder;
     std::string failure;
   };
 
+  // Whether the next take has this file per camera.
+  bool Wanted(CameraFile file) const;
+  // Takes over `fd` (open on `path`), empties it and, for depth frames,
+  // writes the header.
+  bool StartFile(CameraFiles& files, CameraFile kind, const std::string& path, int fd,
+                 std::string* error);
   bool Fail(CameraFiles& files, const std::string& path, int errorNumber);
   bool FailWith(CameraFiles& files, const std::string& reason);
-  // The depth record of one cycle into files.depthRecord.
+  // The depth record of one cycle into its stream's cycle bytes.
   bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
                    const DepthPixels* depth);
   void RemoveStaleDepthFiles(const std::string& dir,
                              const std::array<bool, kCameraCount>& cameras) const;
-  // Takes over `fd` (open on `path`), empties it and writes the header.
-  bool StartDepthFile(CameraFiles& files, const std::string& path, int fd, std::string* error);
 
   bool keepDepth_ = false;
   std::array<CameraFiles, kCameraCount> files_;
