@@ -17,6 +17,7 @@
 #include "capture/SensorChoice.h"
 #include "capture/SimulatedScene.h"
 #include "core/Recorder.h"
+#include "record/TakeLayout.h"
 #include "record/TakeWriter.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
@@ -41,6 +42,13 @@ Cloud Points(std::initializer_list<pcl::PointXYZ> points) {
   Cloud cloud;
   for (const auto& p : points) cloud.push_back(p);
   return cloud;
+}
+
+TEST(TakeLayout, NamesEveryFileOfATake) {
+  EXPECT_STREQ(kTakeSettingsFile, "RECPARAM.txt");
+  EXPECT_EQ(CameraFileName(CameraFile::Points, 0), "PCL1.dat");
+  EXPECT_EQ(CameraFileName(CameraFile::TimeStamps, 3), "TS4.txt");
+  EXPECT_EQ(CameraFileName(CameraFile::Depth, 1), "DEPTH2.dat");
 }
 
 TEST(TakeWriter, SmallTakeByteForByte) {
