@@ -20,38 +20,7 @@ set -uo pipefail
 
 kestrova=$(realpath "$1")
 shots=$(mkdir -p "${2:-$PWD/window-acceptance}" && realpath "${2:-$PWD/window-acceptance}")
-rm -f "$shots"/*.png
-work=$(mktemp -d)
-pids=()
-failures=()
-
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  failures+=("$*")
-}
-# Gives up on the rest when a step cannot go on.
-fatal() {
-  fail "$@"
-  [ -n "${DISPLAY:-}" ] && import -window root "$shots/failure.png" 2>/dev/null
-  exit 1
-}
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false after SECONDS.
-wait_for() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS >= end)) && return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # --- the terminal, without a display ---------------------------------------
 if ! env -u DISPLAY "$kestrova" --help >"$work/help" 2>&1 || ! grep -q -- "--sensors" "$work/help"; then
@@ -64,20 +33,7 @@ if [ "$status" -ne 2 ] || ! grep -q "^kestrova: --fps" "$work/bad"; then
 fi
 
 # --- an X server with a window manager --------------------------------------
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fatal "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' ||
-  fatal "openbox did not start"
-
-previews() { xdotool search --onlyvisible --name '^Preview$' 2>/dev/null | wc -l; }
-previews_are() { [ "$(previews)" -eq "$1" ]; }
-titled_kestrova() { xdotool search --onlyvisible --name '^Kestrova$' 2>/dev/null | wc -l; }
-kestrova_windows_are() { [ "$(titled_kestrova)" -eq "$1" ]; }
-running() { kill -0 "$pid" 2>/dev/null; }
+start_x_session
 
 # --- the program -------------------------------------------------------------
 mkdir -p "$work/run" "$work/takes"
@@ -86,47 +42,8 @@ pid=$!
 pids+=($pid)
 wait_for 30 previews_are 1 && wait_for 10 kestrova_windows_are 1 ||
   fatal "the Kestrova and Preview windows did not open: $(tail -n 5 "$work/log")"
-window=$(xdotool search --onlyvisible --name '^Kestrova$' | head -n1)
 
-# Control positions come from the window's dialog units: 211 x 463 of them
-# span its client area.
-read -r wx wy ww wh < <(xwininfo -id "$window" |
-  awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print x, y, w, h}')
-click_control() {  # x y width height, in dialog units
-  xdotool mousemove $((wx + ($1 * 2 + $3) * ww / 422)) $((wy + ($2 * 2 + $4) * wh / 926)) click 1
-  sleep 0.2
-}
-enter_value() {  # x y width height text: click the field, replace its text, Enter
-  click_control "$1" "$2" "$3" "$4"
-  xdotool key ctrl+a
-  xdotool type --delay 10 -- "$5"
-  xdotool key Return
-  sleep 0.3
-}
-# Clicks the close box of a top-level window, in the window manager's frame.
-click_close_box() {
-  local frame
-  frame=$(xwininfo -id "$1" -tree | awk '/Parent window id/{print $4}')
-  read -r fx fy fw < <(xwininfo -id "$frame" |
-    awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} END{print x, y, w}')
-  xdotool mousemove $((fx + fw - 11)) $((fy + 9)) click 1
-}
-park_pointer() { xdotool mousemove 1590 990; }
-# grab_preview NAME COUNT: COUNT grabs of the Preview, untouched; echoes how
-# many differ from the one before.
-grab_preview() {
-  local preview changed=0 last="" i sign
-  preview=$(xdotool search --onlyvisible --name '^Preview$' | head -n1)
-  park_pointer
-  for ((i = 1; i <= $2; i++)); do
-    import -window "$preview" "$shots/$1-$i.png" 2>/dev/null
-    sign=$(identify -format '%#' "$shots/$1-$i.png" 2>/dev/null)
-    [ -n "$last" ] && [ "$sign" != "$last" ] && changed=$((changed + 1))
-    last=$sign
-    sleep 0.2
-  done
-  echo "$changed"
-}
+find_kestrova_window
 
 # --- a live preview ------------------------------------------------------------
 sleep 1
@@ -220,11 +137,7 @@ enter_value 54 153 36 12 -33     # Z of camera 1
 enter_value 156 129 36 12 4      # RY of camera 1
 
 # --- closing the window -----------------------------------------------------------
-click_close_box "$window"
-wait_for 20 sh -c "! kill -0 $pid 2>/dev/null" || fatal "the program did not end after its window closed"
-wait "$pid"
-status=$?
-[ "$status" -eq 0 ] || fail "the program ended with status $status: $(tail -n 5 "$work/log")"
+close_kestrova
 
 params="$work/run/KVA_Params.txt"
 expect_line() {
@@ -234,8 +147,4 @@ expect_line "RESOLUTION: 64.000000 "
 expect_line "ROI: -20.000000 26.000000 -41.000000 -4.000000 -22.000000 13.000000 "
 expect_line "CAM1: 12.500000 0.000000 -33.000000 17.000000 4.000000 -2.000000 255 255 0 40.000000 "
 
-if ((${#failures[@]})); then
-  echo "${#failures[@]} failure(s); screen grabs in $shots"
-  exit 1
-fi
-echo "passed; screen grabs in $shots"
+finish
