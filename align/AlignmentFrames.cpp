@@ -120,11 +120,13 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
       *error = fault.reason.empty() ? "cannot read " + path : fault.Text();
       return false;
     }
+    // Every kFramesBetweenCycles-th frame number, as live.
     DepthFrameRecord record;
-    int read = 0;
-    while (read < cycles * 4 && reader.Next(&record, &fault)) {
+    int kept = 0;
+    while (kept < cycles + 2 && reader.Next(&record, &fault)) {
+      if (record.frame % kFramesBetweenCycles != 0) continue;
       frames[record.frame][slot] = record.pixels;
-      ++read;
+      ++kept;
     }
     if (fault.any) {
       *error = fault.Text();

@@ -26,14 +26,15 @@ struct AlignmentClouds {
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
 
 // `cycles` frames of each enabled camera of `backend`, one per camera per
-// cycle; a fetch waits at most `frameWaitMs`. False with the reason when an
+// cycle, twenty frames apart; a fetch waits at most `frameWaitMs`. False with the reason when an
 // enabled camera has no sensor or delivered no frame at all.
 bool GatherLiveClouds(SensorBackend& backend, const OperatorSettings& settings,
                       const CameraSettings& cameras, int cycles, int frameWaitMs,
                       AlignmentClouds* out, std::string* error);
 
-// The first `cycles` depth frames (by frame number) that a take kept in
-// DIR/DEPTHn.dat, of the cameras `settings` enable. False with the reason
+// `cycles` depth frames that a take kept in DIR/DEPTHn.dat, of the cameras
+// `settings` enable: the first frame numbers that every such camera has
+// among every twentieth (as spaced as live). False with the reason
 // when the take kept no depth frames of an enabled camera.
 bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settings,
                       const CameraSettings& cameras, int cycles, AlignmentClouds* out,
