@@ -3,9 +3,7 @@
 // simulated scene from typed poses that miss them.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
-#include <sstream>
 
 #include "align/CameraAlignment.h"
 #include "align/PoseAngles.h"
@@ -22,12 +20,6 @@ CameraSetting Pose(float x, float y, float z, float rx, float ry, float rz) {
   CameraSetting c = DefaultCameraSetting(0);
   c.x = x, c.y = y, c.z = z, c.rx = rx, c.ry = ry, c.rz = rz;
   return c;
-}
-
-void ExpectSameMatrix(const CameraSetting& a, const CameraSetting& b, double tolerance = 1e-9) {
-  const Eigen::Isometry3d ma = PoseMatrix(a, 1.0), mb = PoseMatrix(b, 1.0);
-  EXPECT_LT((ma.matrix() - mb.matrix()).cwiseAbs().maxCoeff(), tolerance)
-      << "rx " << a.rx << " ry " << a.ry << " rz " << a.rz << " vs " << b.rx << " " << b.ry << " " << b.rz;
 }
 
 // --- registration on the simulated scene
@@ -53,9 +45,10 @@ struct RigCase {
   std::array<CameraSetting, kCameraCount> typed;
 };
 
-// The default rig moved and turned by `seed`, and typed poses that miss it
-// by up to 10 cm and 10 degrees on every axis (the reference typed right).
-RigCase PerturbedRig(unsigned seed, double rigCm, double rigDegrees) {
+// The default rig moved and turned by up to `rigCm` and `rigDegrees` on
+// every axis, and typed poses that miss it by up to `offBy` cm and degrees
+// on every axis (the reference typed right).
+RigCase PerturbedRig(unsigned seed, double rigCm, double rigDegrees, double offBy) {
   std::mt19937 random(seed);
   auto spread = [&](double limit) { return std::uniform_real_distribution<double>(-limit, limit)(random); };
   RigCase rig;
@@ -67,55 +60,88 @@ RigCase PerturbedRig(unsigned seed, double rigCm, double rigDegrees) {
     rig.truth[i] = rig.typed[i] = t;
     if (i == 0) continue;
     CameraSetting& typed = rig.typed[i];
-    const double off = getenv("OFF") ? atof(getenv("OFF")) : 10;
-    typed.x += spread(off), typed.y += spread(off), typed.z += spread(off);
-    typed.rx += spread(off), typed.ry += spread(off), typed.rz += spread(off);
+    typed.x += spread(offBy), typed.y += spread(offBy), typed.z += spread(offBy);
+    typed.rx += spread(offBy), typed.ry += spread(offBy), typed.rz += spread(offBy);
   }
   return rig;
 }
 
-AlignmentReport AlignRig(const RigCase& rig, const AlignmentOptions& options = {}) {
+// Six cycles 0.7 s apart, the same for every camera.
+AlignmentReport AlignRig(const RigCase& rig) {
   CameraAlignment alignment;
   alignment.setCalibration(kTrueScale);
-  alignment.setOptions(options);
   for (int i = 0; i < kCameraCount; ++i) {
     pcl::PointCloud<pcl::PointXYZ> cloud;
     for (double seconds : {0.0, 0.7, 1.4, 2.1, 2.8, 3.5}) cloud += SceneCloud(rig.truth[i], seconds, i);
     alignment.setInputCloud(i, cloud, rig.typed[i]);
   }
-  auto t0 = std::chrono::steady_clock::now();
-  AlignmentReport r = alignment.align();
-  std::printf("align %.2f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  return r;
+  return alignment.align();
+}
+
+struct PoseError {
+  double cm, degrees;
+};
+
+PoseError ErrorOf(const CameraSetting& found, const CameraSetting& truth) {
+  const Eigen::Isometry3d a = PoseMatrix(found, 1.0), b = PoseMatrix(truth, 1.0);
+  return {(a.translation() - b.translation()).norm(), RotationAngleDegrees(a.linear(), b.linear())};
 }
 
 void ExpectRecovered(const RigCase& rig, const AlignmentReport& report) {
   ASSERT_EQ(report.cameras.size(), 4u);
-  for (int i = 0; i < 4; ++i) { const CameraSetting& t = rig.truth[i]; std::printf("TRUTH cam%d: %.2f %.2f %.2f  %.2f %.2f %.2f\n", i + 1, t.x, t.y, t.z, t.rx, t.ry, t.rz); }
   for (const CameraAlignmentResult& r : report.cameras) {
-    const CameraSetting& truth = rig.truth[r.slot];
+    EXPECT_EQ(r.reference, r.slot == 0);
     EXPECT_TRUE(r.aligned || r.reference) << "camera " << r.slot + 1 << ": " << r.problem;
-    const Eigen::Isometry3d found = PoseMatrix(r.after, 1.0), right = PoseMatrix(truth, 1.0);
-    const double cm = (found.translation() - right.translation()).norm();
-    const double degrees = RotationAngleDegrees(found.linear(), right.linear());
-    EXPECT_LT(cm, 1.0) << "camera " << r.slot + 1;
-    EXPECT_LT(degrees, 1.0) << "camera " << r.slot + 1;
-    std::printf("camera %d: off %.3f cm %.3f deg (typed %.1f cm %.1f deg); rms %.2f -> %.2f cm, overlap %.2f -> %.2f\n",
-                r.slot + 1, cm, degrees, r.correctionCm, r.correctionDegrees, r.fitnessBefore.rmsCm,
+    const PoseError typed = ErrorOf(r.before, rig.truth[r.slot]);
+    const PoseError found = ErrorOf(r.after, rig.truth[r.slot]);
+    EXPECT_LT(found.cm, 1.0) << "camera " << r.slot + 1;
+    EXPECT_LT(found.degrees, 1.0) << "camera " << r.slot + 1;
+    // The report's correction is the step from the typed pose to the found one.
+    EXPECT_NEAR(r.correctionCm, ErrorOf(r.after, r.before).cm, 1e-3);
+    EXPECT_LT(r.fitnessAfter.rmsCm, r.fitnessBefore.rmsCm + 0.05);
+    std::printf("camera %d: typed %.2f cm %.2f deg off, found %.3f cm %.3f deg off; "
+                "rms %.2f -> %.2f cm, overlap %.2f -> %.2f\n",
+                r.slot + 1, typed.cm, typed.degrees, found.cm, found.degrees, r.fitnessBefore.rmsCm,
                 r.fitnessAfter.rmsCm, r.fitnessBefore.overlapShare, r.fitnessAfter.overlapShare);
   }
 }
 
 TEST(CameraAlignment, RecoversTheDefaultRigFromPosesTenOff) {
-  const RigCase rig = PerturbedRig(getenv("SEED") ? atoi(getenv("SEED")) : 11, getenv("RIG") ? atof(getenv("RIG")) : 0, getenv("RIG") ? atof(getenv("RIG")) : 0);
-  AlignmentOptions o;
-  if (getenv("METHOD")) o.method = static_cast<RegistrationMethod>(atoi(getenv("METHOD")));
-  if (getenv("SCHED")) { o.placeScheduleCm.clear(); std::istringstream in(getenv("SCHED")); double d; while (in >> d) o.placeScheduleCm.push_back(d); }
-  if (getenv("REFINE")) { o.refineScheduleCm.clear(); std::istringstream in(getenv("REFINE")); double d; while (in >> d) o.refineScheduleCm.push_back(d); }
-  if (getenv("TURN")) o.turnRangeDegrees = atof(getenv("TURN"));
-  if (getenv("ITER")) o.iterationsPerStage = atoi(getenv("ITER"));
-  if (getenv("ROUNDS")) o.rounds = atoi(getenv("ROUNDS"));
-  ExpectRecovered(rig, AlignRig(rig, o));
+  const RigCase rig = PerturbedRig(11, 0, 0, 10);
+  ExpectRecovered(rig, AlignRig(rig));
+}
+
+TEST(CameraAlignment, RecoversAMovedAndTurnedRigFromPosesTenOff) {
+  const RigCase rig = PerturbedRig(3, 10, 10, 10);
+  ExpectRecovered(rig, AlignRig(rig));
+}
+
+TEST(CameraAlignment, PosesAlreadyRightBarelyChange) {
+  const RigCase rig = PerturbedRig(7, 8, 8, 0);
+  const AlignmentReport report = AlignRig(rig);
+  ASSERT_EQ(report.cameras.size(), 4u);
+  for (const CameraAlignmentResult& r : report.cameras) {
+    EXPECT_TRUE(r.aligned || r.reference) << r.problem;
+    std::printf("camera %d moved %.3f cm %.3f deg\n", r.slot + 1, r.correctionCm, r.correctionDegrees);
+    EXPECT_LT(r.correctionCm, 0.4) << "camera " << r.slot + 1;
+    EXPECT_LT(r.correctionDegrees, 0.3) << "camera " << r.slot + 1;
+  }
+}
+
+TEST(CameraAlignment, ACameraSeeingNothingOfTheOthersIsReportedAndLeftAsTyped) {
+  RigCase rig = PerturbedRig(11, 0, 0, 0);
+  // Camera 2 stands far out to the side, looking at bare floor that no other
+  // camera sees.
+  rig.truth[1] = rig.typed[1] = Pose(150, 0, 60, 30, 0, 0);
+  rig.truth[1].maxDepth = rig.typed[1].maxDepth = 20;
+  const AlignmentReport report = AlignRig(rig);
+  ASSERT_EQ(report.cameras.size(), 4u);
+  const CameraAlignmentResult& lonely = report.cameras[1];
+  EXPECT_FALSE(lonely.aligned);
+  EXPECT_NE(lonely.problem.find("overlap"), std::string::npos) << lonely.problem;
+  EXPECT_EQ(ErrorOf(lonely.after, lonely.before).cm, 0.0);
+  EXPECT_FALSE(report.AllAligned());
+  for (int slot : {2, 3}) EXPECT_TRUE(report.cameras[slot].aligned) << report.cameras[slot].problem;
 }
 
 }  // namespace
