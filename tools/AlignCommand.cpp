@@ -1,6 +1,7 @@
 #include "tools/AlignCommand.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -31,7 +32,10 @@ int AlignAndWrite(const char* tool, const OperatorSettings& settings, CameraSett
     return kAlignFailed;
   }
   std::fprintf(stderr, "%s: aligning from %d cycles\n", tool, clouds.cycles);
+  const auto start = std::chrono::steady_clock::now();
   const AlignmentReport report = AlignCameras(settings, cameras, clouds, reference);
+  std::fprintf(stderr, "%s: aligned in %.1f s\n", tool,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   std::fputs(AlignmentReportText(report).c_str(), stdout);
   std::fflush(stdout);
   ApplyAlignment(report, cameras);
