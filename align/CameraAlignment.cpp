@@ -29,6 +29,7 @@ constexpr int kNormalNeighbours = 12;
 // bias would pull them towards each other; each point is moved back to the
 // middle of its step along its ray first.
 constexpr double kDepthStepCentrePcl = 0.0004375;
+constexpr double kTopCosine = 0.9;  // within about 25 degrees of up
 constexpr double kFloorShareMin = 0.15;       // a floor holds at least this share of the points
 constexpr double kFloorTiltMaxDegrees = 30;   // between a camera's floor and the reference's, as typed
 
@@ -191,6 +192,11 @@ void CameraAlignment::Prepare(Camera& camera, const Cloud& cloud) const {
   floorGrid.setInputCloud(lying);
   floorGrid.filter(camera.points);
   camera.points += camera.standing;
+  // Tops: what stands on the floor and faces up. Every camera above the
+  // scene sees the same tops, whichever side it looks from.
+  for (const pcl::PointNormal& p : camera.standing)
+    if (std::abs(floor.head<3>().dot(p.getNormalVector3fMap().cast<double>())) >= kTopCosine)
+      camera.tops.push_back(p);
 }
 
 CameraAlignment::Selection CameraAlignment::AllBut(int slot) const {
@@ -204,7 +210,7 @@ CloudN CameraAlignment::InCommonFrame(const Selection& chosen, bool standingOnly
   for (int i = 0; i < kCameraCount; ++i) {
     const Camera& camera = cameras_[i];
     if (!chosen[i] || !camera.present) continue;
-    pcl::transformPointCloudWithNormals(standingOnly ? camera.standing : camera.points, moved,
+    pcl::transformPointCloudWithNormals(standingOnly ? camera.tops : camera.points, moved,
                                         camera.pose.matrix().cast<float>());
     all += moved;
   }
@@ -243,7 +249,7 @@ Eigen::Isometry3d CameraAlignment::PlaceOnFloor(const Camera& camera, const Eige
                                     Eigen::Translation3d(floor.w() * up);
   CloudN::Ptr target(new CloudN), source(new CloudN);
   pcl::transformPointCloudWithNormals(InCommonFrame(targets, true), *target, toFloor.matrix().cast<float>());
-  pcl::transformPointCloudWithNormals(camera.standing, *source, (toFloor * pose).matrix().cast<float>());
+  pcl::transformPointCloudWithNormals(camera.tops, *source, (toFloor * pose).matrix().cast<float>());
   if (target->size() < 10 || source->size() < 10) return pose;
 
   pcl::IterativeClosestPoint<pcl::PointNormal, pcl::PointNormal> icp;

@@ -15,14 +15,15 @@
 // along it; so each camera is registered in three steps:
 //   1. level: its floor plane (the largest plane it sees) is made to
 //      coincide with the reference camera's;
-//   2. place: the points standing on the floor are registered in the
-//      floor's plane only (turn about the vertical, shift along the floor),
-//      from several starting turns, keeping the best overlap;
+//   2. place: the tops of what stands on the floor (points facing up,
+//      which every camera above the scene sees alike, from whatever side)
+//      are registered in the floor's plane only (turn about the vertical,
+//      shift along the floor);
 //   3. refine: point-to-plane ICP on all points, in all six degrees of
 //      freedom, at short correspondence distances.
 // Cameras are placed one after another, growing from the reference, each
-// against the cameras already placed (the one overlapping them most
-// first); further rounds refine every camera against all others, so
+// against the cameras already placed (the one looking most nearly the way
+// of a placed one first); further rounds refine every camera against all others, so
 // cameras on opposite sides, which overlap little with the reference, come
 // right through their neighbours. Without a floor (none found, or not
 // roughly level), only step 3 runs, over the whole distance schedule.
@@ -110,6 +111,7 @@ class CameraAlignment {
     bool hasFloor = false;
     Eigen::Vector4d floor = Eigen::Vector4d::Zero();  // n.p + d = 0, n towards the camera
     CloudN standing;   // the points above the floor
+    CloudN tops;       // those of them facing up
     Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();  // cm
   };
 

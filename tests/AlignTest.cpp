@@ -111,9 +111,15 @@ TEST(CameraAlignment, RecoversTheDefaultRigFromPosesTenOff) {
   ExpectRecovered(rig, AlignRig(rig));
 }
 
-TEST(CameraAlignment, RecoversAMovedAndTurnedRigFromPosesTenOff) {
-  const RigCase rig = PerturbedRig(3, 10, 10, 10);
-  ExpectRecovered(rig, AlignRig(rig));
+TEST(CameraAlignment, RecoversMovedAndTurnedRigsFromPosesTenOff) {
+  // Rig 4 has camera 4 nearly level and typed 13 cm off in the floor's
+  // plane, rig 5 camera 3 typed 14 cm and 12 degrees off: placed by what
+  // stands on the floor as a whole, both slid into wrong fits.
+  for (unsigned seed : {3u, 4u, 5u}) {
+    SCOPED_TRACE("rig " + std::to_string(seed));
+    const RigCase rig = PerturbedRig(seed, 10, 10, 10);
+    ExpectRecovered(rig, AlignRig(rig));
+  }
 }
 
 TEST(CameraAlignment, PosesAlreadyRightBarelyChange) {
