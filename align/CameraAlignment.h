@@ -43,6 +43,10 @@
 
 namespace kestrova {
 
+// Of the refining step. Point-to-plane is the default: on the simulated
+// scene it recovers moved rigs as closely as generalized ICP (within half a
+// centimetre) while moving right poses less and taking less time;
+// point-to-point ends centimetres off.
 enum class RegistrationMethod { PointToPlane, Generalized, PointToPoint };
 
 struct AlignmentOptions {
