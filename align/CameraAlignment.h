@@ -21,11 +21,13 @@
 //      shift along the floor);
 //   3. refine: point-to-plane ICP on all points, in all six degrees of
 //      freedom, at short correspondence distances.
-// Cameras are placed one after another, growing from the reference, each
-// against the cameras already placed (the one looking most nearly the way
-// of a placed one first); further rounds refine every camera against all others, so
-// cameras on opposite sides, which overlap little with the reference, come
-// right through their neighbours. Without a floor (none found, or not
+// Both registrations pair only points whose normals agree: the two sides
+// of a thin object, seen by cameras facing each other, are never pulled
+// together. Cameras are placed one after another, growing from the
+// reference, each against the cameras already placed (the one looking most
+// nearly the way of a placed one first); further rounds refine every camera
+// against all others, so cameras on opposite sides, which overlap little
+// with the reference, come right through their neighbours. Without a floor (none found, or not
 // roughly level), only step 3 runs, over the whole distance schedule.
 // A camera whose overlap is too small or whose correction is implausibly
 // large is reported and left as typed.
@@ -55,13 +57,14 @@ struct AlignmentOptions {
   double floorLeafCm = 4.0;  // the floor's points more coarsely still
   double floorToleranceCm = 1.0;   // a point within this of the floor plane is floor
   double standingMinCm = 1.5;      // points this far above the floor stand on it
-  // Starting turns of the placing step, degrees either way, and its step.
+  // Starting turns of the placing step, degrees either way, and its step;
+  // the best overlap is kept. The tops need none on the simulated scene.
   double turnRangeDegrees = 0, turnStepDegrees = 5;
   std::vector<double> placeScheduleCm{12, 6, 3, 2};
   std::vector<double> refineScheduleCm{3, 1.5};
   std::vector<double> fallbackScheduleCm{12, 6, 3, 1.5};  // refining without a floor
   int iterationsPerStage = 25;
-  int rounds = 6;
+  int rounds = 6;  // the placing round and the refining rounds
   double overlapDistanceCm = 1.5;  // a point overlaps when another camera's point is this near
   double minOverlapShare = 0.05;   // less overlap than this: the camera is not aligned
   double maxCorrectionCm = 40;     // larger corrections are implausible
