@@ -60,16 +60,19 @@ bool GatherLiveClouds(SensorBackend& backend, const OperatorSettings& settings,
     }
   }
   for (int cycle = 0; cycle < cycles; ++cycle) {
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (!enabled[slot]) continue;
-      // Frames between the gathered ones are let pass, so that what moves
-      // shows in other places.
-      for (int passed = 0; passed < kFramesBetweenCycles && cycle > 0; ++passed) {
+    // Frames between the gathered ones are let pass, so that what moves
+    // shows in other places; camera by camera in turn, so that the cameras
+    // keep in step.
+    for (int passed = 0; passed < kFramesBetweenCycles && cycle > 0; ++passed) {
+      for (int slot = 0; slot < kCameraCount; ++slot) {
         NuiImageFrame frame;
-        if (Succeeded(open[slot].sensor->NuiImageStreamGetNextFrame(
-                open[slot].stream, static_cast<std::uint32_t>(frameWaitMs), &frame)))
+        if (enabled[slot] && Succeeded(open[slot].sensor->NuiImageStreamGetNextFrame(
+                                 open[slot].stream, static_cast<std::uint32_t>(frameWaitMs), &frame)))
           open[slot].sensor->NuiImageStreamReleaseFrame(open[slot].stream, &frame);
       }
+    }
+    for (int slot = 0; slot < kCameraCount; ++slot) {
+      if (!enabled[slot]) continue;
       NuiImageFrame frame;
       if (!Succeeded(open[slot].sensor->NuiImageStreamGetNextFrame(
               open[slot].stream, static_cast<std::uint32_t>(frameWaitMs), &frame)) ||

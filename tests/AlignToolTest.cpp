@@ -87,7 +87,9 @@ TEST(AlignTool, RecoversTheSimulatedRigAndWritesTheFoundPoses) {
   char pose[120];
   std::snprintf(pose, sizeof pose, "pose=3@%g/%g/%g/%g/%g/%g", truth3.x, truth3.y, truth3.z, truth3.rx,
                 truth3.ry, truth3.rz);
-  const CommandRun run = Align("--sensors sim:4," + std::string(pose) + " --fps 0 --params '" +
+  // At the sensors' own pace, as live cameras run: the cameras' frames of
+  // one cycle must show the moving objects at the same place.
+  const CommandRun run = Align("--sensors sim:4," + std::string(pose) + " --fps 30 --params '" +
                                dir.File("typed.txt") + "' --write '" + dir.File("out.txt") + "'");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("reference"), std::string::npos) << run.output;
