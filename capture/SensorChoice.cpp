@@ -1,5 +1,6 @@
 #include "capture/SensorChoice.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 
@@ -44,6 +45,30 @@ std::unique_ptr<SensorBackend> FreenectBackend(std::string* error) {
 #endif
 }
 
+// "C@X/Y/Z/RX/RY/RZ": camera number and pose (cm, degrees).
+bool ParseCameraPose(const std::string& text, int* slot, CameraSetting* pose) {
+  size_t at = text.find('@');
+  long camera;
+  if (at == std::string::npos || !ParseInt(text.substr(0, at), 1, kCameraCount, &camera)) return false;
+  float numbers[6];
+  std::stringstream values(text.substr(at + 1));
+  std::string value;
+  int count = 0;
+  while (std::getline(values, value, '/')) {
+    if (count == 6) return false;
+    char* end = nullptr;
+    const double number = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !std::isfinite(number) || std::abs(number) > 10000) return false;
+    numbers[count++] = static_cast<float>(number);
+  }
+  if (count != 6) return false;
+  *slot = static_cast<int>(camera - 1);
+  *pose = DefaultCameraSetting(*slot);
+  pose->x = numbers[0], pose->y = numbers[1], pose->z = numbers[2];
+  pose->rx = numbers[3], pose->ry = numbers[4], pose->rz = numbers[5];
+  return true;
+}
+
 class NoSensorBackend : public SensorBackend {
  public:
   HRESULT NuiCreateSensorByIndex(int, std::unique_ptr<INuiSensor>* sensor) override {
@@ -78,6 +103,7 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
     std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
     long number = 0;
     int slot = 0, count = 0;
+    CameraSetting pose;
     if (first && eq == std::string::npos) {
       if (!ParseInt(item, 0, kCameraCount, &number)) {
         *error = "sensor count must be 0 to 4: '" + item + "'";
@@ -95,9 +121,13 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
       options->failFetchAt[slot] = count;
     } else if (key == "seed" && ParseInt(value, 0, 0x7FFFFFFF, &number)) {
       options->seed = static_cast<std::uint32_t>(number);
+    } else if (key == "pose" && ParseCameraPose(value, &slot, &pose)) {
+      options->moved[slot] = true;
+      options->truePose[slot] = pose;
     } else {
       *error = "unknown simulation option '" + item +
-               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F or seed=S)";
+               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F, seed=S or "
+               "pose=C@X/Y/Z/RX/RY/RZ)";
       return false;
     }
     first = false;

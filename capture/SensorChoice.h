@@ -2,9 +2,12 @@
 //   sim                 four simulated sensors
 //   sim:N               N simulated sensors, at indexes 0..N-1
 //   sim:N,absent=C,stall=C@F,unplug=C@F,resume=C@P,failfetch=C@F,seed=S
+//   sim:N,pose=C@X/Y/Z/RX/RY/RZ
 //                       with camera C (1..4) missing, going silent or
 //                       unplugged after F frames (back P frame periods
-//                       later with resume), or failing its F-th fetch
+//                       later with resume), failing its F-th fetch, or
+//                       standing at another pose (cm, degrees) than its
+//                       camera's default
 //   replay:DIR          depth frames played from a take's DEPTHn.dat in DIR,
 //                       or from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect

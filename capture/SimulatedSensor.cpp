@@ -7,12 +7,16 @@ namespace kestrova {
 
 using Clock = std::chrono::steady_clock;
 
+SimCameraPose SimulatedPose(int index, const SimOptions& options) {
+  return PoseFromSetting(options.moved[index] ? options.truePose[index] : DefaultCameraSetting(index));
+}
+
 SimulatedSensor::SimulatedSensor(int index, const SimOptions& options,
                                  std::shared_ptr<const SimulatedScene> scene)
     : QueuedSensor(index),
       options_(options),
       scene_(std::move(scene)),
-      pose_(PoseFromSetting(DefaultCameraSetting(index))),
+      pose_(SimulatedPose(index, options)),
       depthScratch_(kDepthPixels),
       labelScratch_(kDepthPixels) {}
 

@@ -1,4 +1,5 @@
-// Simulated depth sensors: each stands at its camera's default pose and
+// Simulated depth sensors: each stands at its camera's default pose (or
+// where the options put it) and
 // renders the synthetic scene on a thread of its own, at a fixed frame rate
 // on its own millisecond clock, into a two-frame queue that drops the oldest
 // frame when nobody fetches. Free-running, a sensor makes a frame whenever
@@ -34,7 +35,14 @@ struct SimOptions {
   // it; -1 for none.
   std::array<int, 4> failFetchAt{{-1, -1, -1, -1}};
   std::uint32_t seed = 1;
+  // Where each sensor really stands, when not at its camera's default pose
+  // (x, y, z in cm and rx, ry, rz in degrees are used).
+  std::array<bool, 4> moved{{false, false, false, false}};
+  std::array<CameraSetting, 4> truePose{};
 };
+
+// The pose sensor `index` stands at.
+SimCameraPose SimulatedPose(int index, const SimOptions& options);
 
 class SimulatedSensor : public QueuedSensor {
  public:

@@ -1,6 +1,8 @@
 // The --sensors texts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "capture/SensorChoice.h"
 
 namespace kestrova {
@@ -25,9 +27,41 @@ TEST(SensorChoice, CountAndFaultsAreParsed) {
   EXPECT_EQ(options.seed, 9u);
 }
 
+TEST(SensorChoice, APoseMovesThatCameraOnly) {
+  SimOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions("4,pose=2@70.5/-3/4/12/-80/1.5", &options, &error)) << error;
+  EXPECT_FALSE(options.moved[0]);
+  ASSERT_TRUE(options.moved[1]);
+  const CameraSetting& pose = options.truePose[1];
+  EXPECT_EQ(pose.x, 70.5f);
+  EXPECT_EQ(pose.y, -3.0f);
+  EXPECT_EQ(pose.z, 4.0f);
+  EXPECT_EQ(pose.rx, 12.0f);
+  EXPECT_EQ(pose.ry, -80.0f);
+  EXPECT_EQ(pose.rz, 1.5f);
+  // Camera 2 stands at the typed position looking down the rotated axis.
+  const SimCameraPose moved = SimulatedPose(1, options);
+  EXPECT_NEAR(moved.position.x(), 70.5, 1e-6);
+  EXPECT_NEAR(moved.position.y(), -3.0, 1e-6);
+  // Rz(1.5) Ry(-80) Rx(12) applied to the optical axis (0, 0, 1):
+  // Rx gives (0, -sin 12, cos 12); Ry(-80) turns z towards -x.
+  const double s12 = std::sin(12 * M_PI / 180), c12 = std::cos(12 * M_PI / 180);
+  const double s80 = std::sin(-80 * M_PI / 180), c80 = std::cos(-80 * M_PI / 180);
+  const Eigen::Vector3d afterRy(s80 * c12, -s12, c80 * c12);
+  const double s15 = std::sin(1.5 * M_PI / 180), c15 = std::cos(1.5 * M_PI / 180);
+  const Eigen::Vector3d axis(c15 * afterRy.x() - s15 * afterRy.y(), s15 * afterRy.x() + c15 * afterRy.y(),
+                             afterRy.z());
+  EXPECT_LT((moved.rotation.col(2) - axis).norm(), 1e-9);
+  // The others keep their default poses.
+  EXPECT_NEAR(SimulatedPose(0, options).position.z(), DefaultCameraSetting(0).z, 1e-6);
+}
+
 TEST(SensorChoice, BadTextsAreRefusedWithAReason) {
   for (const char* bad : {"5", "x", "2,stall=5@1", "2,absent=0", "2,failfetch=1@0", "2,bogus=1",
-                          "2,unplug=2", "2,resume=1@5"}) {
+                          "2,unplug=2", "2,resume=1@5", "2,pose=1@1/2/3/4/5", "2,pose=1@1/2/3/4/5/6/7",
+                          "2,pose=5@1/2/3/4/5/6", "2,pose=1@1/2/x/4/5/6", "2,pose=1@1//3/4/5/6",
+                          "2,pose=1@nan/2/3/4/5/6"}) {
     SimOptions options;
     std::string error;
     EXPECT_FALSE(ParseSimOptions(bad, &options, &error)) << bad;

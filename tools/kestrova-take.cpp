@@ -11,6 +11,7 @@
 #include "record/TakeCheck.h"
 #include "core/TakeReprocess.h"
 #include "record/TakeTimes.h"
+#include "tools/AlignCommand.h"
 #include "tools/DepthExport.h"
 #include "tools/TakeExport.h"
 #include "tools/TakeInfo.h"
@@ -29,6 +30,7 @@ const char kUsage[] =
     "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
     "       kestrova-take times DIR [--csv FILE]\n"
     "       kestrova-take reprocess DIR --to OUT [--params FILE] [--replace]\n"
+    "       kestrova-take align DIR --write FILE [--reference C] [--frames N]\n"
     "\n"
     "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
     "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
@@ -50,7 +52,12 @@ const char kUsage[] =
     "           depth frames DIR kept (kestrova-record --keep-depth): RECPARAM.txt\n"
     "           from FILE or DIR's own, PCLn.dat and TSn.txt as a live take with\n"
     "           those settings would have recorded them; a take already in OUT is\n"
-    "           refused unless --replace is given\n";
+    "           refused unless --replace is given\n"
+    "  align    refines the camera poses of the take's settings (RECPARAM.txt) from\n"
+    "           the depth frames DIR kept, as kestrova-align does live: prints the\n"
+    "           table and writes FILE, the settings with the found poses; exit 0\n"
+    "           when every camera aligned, 1 when it could not run (no depth\n"
+    "           frames), 3 naming a camera that was not aligned\n";
 
 int Usage(const std::string& reason) {
   std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
@@ -209,6 +216,36 @@ int Reprocess(const std::string& dir, const std::vector<std::string>& args) {
                        result.stops);
 }
 
+int Align(const std::string& dir, const std::vector<std::string>& args) {
+  std::string writePath;
+  int reference = -1;
+  long frames = 6;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--write" && i + 1 < args.size()) {
+      writePath = args[++i];
+    } else if (arg == "--reference" && i + 1 < args.size()) {
+      if (!ParseCameraNumber(args[++i], &reference)) return Usage("--reference takes a camera number 1 to 4");
+    } else if (arg == "--frames" && i + 1 < args.size()) {
+      frames = std::atol(args[++i].c_str());
+      if (frames < 1 || frames > 1000) return Usage("--frames takes a whole number from 1 to 1000");
+    } else {
+      return Usage("unknown or incomplete option '" + arg + "'");
+    }
+  }
+  if (writePath.empty()) return Usage("align needs --write FILE");
+  OperatorSettings settings;
+  CameraSettings cameras;
+  std::string error;
+  AlignmentClouds clouds;
+  if (!LoadAlignSettings(dir + "/RECPARAM.txt", &settings, &cameras, &error) ||
+      !GatherTakeClouds(dir, settings, cameras, static_cast<int>(frames), &clouds, &error)) {
+    std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
+    return kAlignFailed;
+  }
+  return AlignAndWrite("kestrova-take", settings, cameras, clouds, reference, writePath);
+}
+
 int View(const std::string& dir, const std::vector<std::string>& args) {
   ViewOptions options;
   options.dir = dir;
@@ -320,5 +357,6 @@ int main(int argc, char** argv) {
   if (verb == "view") return View(dir, rest);
   if (verb == "times") return Times(dir, rest);
   if (verb == "reprocess") return Reprocess(dir, rest);
+  if (verb == "align") return Align(dir, rest);
   return Usage("unknown verb '" + verb + "'");
 }
