@@ -1,11 +1,12 @@
 // The clouds the alignment works on: a few cycles of depth frames of every
-// enabled camera, converted to the camera's own coordinates within its depth
+// enabled camera (live ones come through AlignmentCollector), converted to the camera's own coordinates within its depth
 // limit (before thinning, posing and cropping), the cycles of one camera
 // concatenated. The cameras' frames of one cycle are taken together, so what
 // moves in the scene stands at about the same place in each camera's cloud.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include <pcl/point_cloud.h>
@@ -22,15 +23,19 @@ struct AlignmentClouds {
   int cycles = 0;  // cycles gathered
 };
 
+// Cycles gathered unless asked otherwise, and the frames let pass between
+// two of them (two thirds of a second at 30 frames a second), so that what
+// moves in the scene adds shapes in other places.
+constexpr int kDefaultAlignCycles = 6;
+constexpr int kFramesBetweenAlignCycles = 20;
+
 // The cameras the settings enable.
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
 
-// `cycles` frames of each enabled camera of `backend`, one per camera per
-// cycle, twenty frames apart; a fetch waits at most `frameWaitMs`. False with the reason when an
-// enabled camera has no sensor or delivered no frame at all.
-bool GatherLiveClouds(SensorBackend& backend, const OperatorSettings& settings,
-                      const CameraSettings& cameras, int cycles, int frameWaitMs,
-                      AlignmentClouds* out, std::string* error);
+// Adds one depth frame of a camera, converted to its own coordinates within
+// its depth limit, to `cloud`.
+void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSetting& camera,
+                   pcl::PointCloud<pcl::PointXYZ>& cloud);
 
 // `cycles` depth frames that a take kept in DIR/DEPTHn.dat, of the cameras
 // `settings` enable: the first frame numbers that every such camera has

@@ -1,5 +1,6 @@
 #include "align/AlignmentRun.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrova {
@@ -19,21 +20,54 @@ void ApplyAlignment(const AlignmentReport& report, CameraSettings& cameras) {
     if (result.aligned) cameras[result.slot] = result.after;
 }
 
-std::string AlignmentReportText(const AlignmentReport& report) {
-  std::string text =
-      "camera  result      correction       rms before -> after   overlap before -> after   "
-      "x y z (cm), rx ry rz (degrees)\n";
-  char line[400];
+std::vector<std::string> AlignmentTableHeader() {
+  return {"camera", "result", "correction", "rms before -> after", "overlap before -> after",
+          "x y z (cm), rx ry rz (degrees)"};
+}
+
+namespace {
+
+std::string Format(const char* format, double a, double b) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+std::string PoseText(const CameraSetting& p) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f, %.2f %.2f %.2f", p.x, p.y, p.z, p.rx, p.ry, p.rz);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> AlignmentTableRows(const AlignmentReport& report) {
+  std::vector<std::vector<std::string>> rows;
   for (const CameraAlignmentResult& r : report.cameras) {
     const char* result = r.reference ? "reference" : r.aligned ? "aligned" : "NOT ALIGNED";
-    const CameraSetting& p = r.aligned ? r.after : r.before;
-    std::snprintf(line, sizeof line,
-                  "%-7d %-11s %5.1f cm %5.1f deg  %6.2f -> %6.2f cm      %5.1f%% -> %5.1f%%         "
-                  "%.2f %.2f %.2f, %.2f %.2f %.2f\n",
-                  r.slot + 1, result, r.correctionCm, r.correctionDegrees, r.fitnessBefore.rmsCm,
-                  r.fitnessAfter.rmsCm, 100 * r.fitnessBefore.overlapShare,
-                  100 * r.fitnessAfter.overlapShare, p.x, p.y, p.z, p.rx, p.ry, p.rz);
-    text += line;
+    rows.push_back({std::to_string(r.slot + 1), result,
+                    Format("%.1f cm %.1f deg", r.correctionCm, r.correctionDegrees),
+                    Format("%.2f -> %.2f cm", r.fitnessBefore.rmsCm, r.fitnessAfter.rmsCm),
+                    Format("%.1f%% -> %.1f%%", 100 * r.fitnessBefore.overlapShare,
+                           100 * r.fitnessAfter.overlapShare),
+                    PoseText(r.aligned ? r.after : r.before)});
+  }
+  return rows;
+}
+
+std::string AlignmentReportText(const AlignmentReport& report) {
+  std::vector<std::vector<std::string>> table = AlignmentTableRows(report);
+  table.insert(table.begin(), AlignmentTableHeader());
+  std::vector<size_t> widths(table.front().size(), 0);
+  for (const auto& row : table)
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  std::string text;
+  for (const auto& row : table) {
+    for (size_t c = 0; c < row.size(); ++c) {
+      text += row[c];
+      if (c + 1 < row.size()) text += std::string(widths[c] - row[c].size() + 3, ' ');
+    }
+    text += "\n";
   }
   for (const CameraAlignmentResult& r : report.cameras)
     if (!r.reference && !r.aligned)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "align/AlignmentFrames.h"
 #include "align/CameraAlignment.h"
@@ -20,8 +21,14 @@ AlignmentReport AlignCameras(const OperatorSettings& settings, const CameraSetti
 // stay as they are.
 void ApplyAlignment(const AlignmentReport& report, CameraSettings& cameras);
 
-// The report as a table, one line per camera, then a line per camera that
-// was not aligned, naming it and why.
+// The report as a table: its column titles, and a row per camera (the
+// result, the correction, RMS distance and overlap before and after, the
+// pose it keeps). The window's result dialog and the tools show the same.
+std::vector<std::string> AlignmentTableHeader();
+std::vector<std::vector<std::string>> AlignmentTableRows(const AlignmentReport& report);
+
+// The table as text in aligned columns, then a line per camera that was not
+// aligned, naming it and why.
 std::string AlignmentReportText(const AlignmentReport& report);
 
 }  // namespace kestrova

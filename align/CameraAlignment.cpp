@@ -116,6 +116,12 @@ bool AlignmentReport::AllAligned() const {
   return true;
 }
 
+bool AlignmentReport::AnyAligned() const {
+  for (const CameraAlignmentResult& c : cameras)
+    if (c.aligned) return true;
+  return false;
+}
+
 void CameraAlignment::setInputCloud(int slot, const Cloud& cloud, const CameraSetting& typed) {
   Camera& camera = cameras_[slot];
   camera = Camera();

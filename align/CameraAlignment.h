@@ -89,6 +89,7 @@ struct CameraAlignmentResult {
 struct AlignmentReport {
   std::vector<CameraAlignmentResult> cameras;  // in slot order
   bool AllAligned() const;
+  bool AnyAligned() const;  // some camera has a found pose to apply
 };
 
 class CameraAlignment {

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <cstdio>
 
+#include "align/AlignmentRun.h"
+#include "app/AlignResultDialog.h"
 #include "app/ColorButton.h"
 #include "app/DialogUnits.h"
 #include "app/DlgInputCLen.h"
@@ -78,6 +80,7 @@ CKestrovaDlg::CKestrovaDlg(Options options, QWidget* parent)
   setFont(TemplateFont(9));
   BuildControls();
   connect(&timer_, &QTimer::timeout, this, &CKestrovaDlg::OnTimer);
+  connect(&alignTimer_, &QTimer::timeout, this, &CKestrovaDlg::OnAlignTimer);
 }
 
 CKestrovaDlg::~CKestrovaDlg() {
@@ -150,6 +153,10 @@ void CKestrovaDlg::BuildControls() {
   Tag(colorButton_, 1026, "previewColor");
   colorButton_->setGeometry(u.Rect(78, 177, 50, 14));
   connect(colorButton_, &ColorButton::colorChosen, this, [this] { OnColorClicked(); });
+  align_ = new QPushButton("Align", this);
+  Tag(align_, 1027, "OnAlignClicked");
+  align_->setGeometry(u.Rect(142, 177, 50, 14));
+  connect(align_, &QPushButton::clicked, this, &CKestrovaDlg::OnAlignClicked);
 
   QLineEdit* xMin = AddEdit(1009, "xMin", "X min (cm):", {12, 239, 46, 10}, {60, 237, 36, 12});
   QLineEdit* xMax = AddEdit(1014, "xMax", "X max (cm):", {106, 239, 49, 10}, {157, 237, 36, 12});
@@ -216,7 +223,7 @@ void CKestrovaDlg::BuildControls() {
 
   // The template's tab order.
   QWidget* order[] = {calibration_, set, cameraChecks_[0], cameraChecks_[1], cameraChecks_[2],
-                      cameraChecks_[3], cameraList_, maxDepth, x, rx, y, ry, z, rz, colorButton_,
+                      cameraChecks_[3], cameraList_, maxDepth, x, rx, y, ry, z, rz, colorButton_, align_,
                       xMin, xMax, yMin, yMax, zMin, zMax, resolution, maxMinutes, outputDir_,
                       record, stop, elapsed_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
@@ -259,6 +266,7 @@ void CKestrovaDlg::OnClose() {
   if (closed_) return;
   closed_ = true;
   timer_.stop();
+  EndAlignment();
   // Stops the preview, then any take (also one the time limit ended and
   // that is still finishing), then the preview that take restarted.
   if (engine_) engine_->Close();
@@ -365,6 +373,10 @@ void CKestrovaDlg::OnRecordClicked() {
   // The directory in the locale's encoding (UTF-8), as the take files name it.
   engine_->SetOutputDir(outputDir_->text().toLocal8Bit().toStdString());
   if (engine_->IsRecording()) return;
+  if (IsAligning()) {
+    prompt_(this, "Align is still running; start the take when its result has shown.");
+    return;
+  }
   if (!MayReplaceTake()) return;
   engine_->SetKeepDepth(keepDepth_->isChecked());
   std::string error;
@@ -426,6 +438,59 @@ void CKestrovaDlg::OnSetClicked() {
   }
   settings_.Modify([scale](OperatorSettings& s) { s.calibration = scale; });
   UpdateData(false);
+}
+
+void CKestrovaDlg::OnAlignClicked() {
+  if (IsAligning()) return;
+  if (engine_->IsRecording() || engine_->TakeThreadAlive()) {
+    prompt_(this, "Align works between takes: stop the take first.");
+    return;
+  }
+  if (!UpdateData(true)) return;
+  StoreCameraSetting();  // the poses as they stand in the fields
+  if (!engine_->IsPreviewRunning()) engine_->StartPreview();  // frames come from the preview
+  alignment_ = std::make_unique<AlignmentJob>(*engine_, settings_.Settings(), engine_->Cameras(),
+                                              kDefaultAlignCycles, -1);
+  if (alignment_->Poll() == AlignmentJob::State::Failed) {
+    const QString error = QString::fromStdString(alignment_->Error());
+    EndAlignment();
+    prompt_(this, "Align: " + error + ".");
+    return;
+  }
+  align_->setText("Aligning...");
+  align_->setEnabled(false);
+  alignTimer_.start(100);
+}
+
+void CKestrovaDlg::OnAlignTimer() {
+  if (!alignment_) return;
+  const AlignmentJob::State state = alignment_->Poll();
+  if (state == AlignmentJob::State::Gathering || state == AlignmentJob::State::Aligning) return;
+  std::unique_ptr<AlignmentJob> job = std::move(alignment_);
+  EndAlignment();
+  if (state == AlignmentJob::State::Failed) {
+    prompt_(this, "Align: " + QString::fromStdString(job->Error()) + ".");
+    return;
+  }
+  const AlignmentReport& report = job->Report();
+  AlignResultDialog dialog(AlignmentTableHeader(), AlignmentTableRows(report), report.AnyAligned(), this);
+  if (dialog.exec() == QDialog::Accepted) ApplyAlignment(report);
+}
+
+void CKestrovaDlg::EndAlignment() {
+  alignTimer_.stop();
+  alignment_.reset();  // detaches from the engine, waits for its thread
+  if (align_) {
+    align_->setText("Align");
+    align_->setEnabled(true);
+  }
+}
+
+void CKestrovaDlg::ApplyAlignment(const AlignmentReport& report) {
+  CameraSettings cameras = engine_->Cameras();
+  kestrova::ApplyAlignment(report, cameras);
+  for (int slot = 0; slot < kCameraCount; ++slot) engine_->SetCamera(slot, cameras[slot]);
+  OnCameraIdChanged();  // the selected camera's fields show its new pose
 }
 
 void CKestrovaDlg::OnTimer() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "align/AlignmentJob.h"
 #include "app/Prompter.h"
 #include "app/ReplaceQuestion.h"
 #include "core/Recorder.h"
@@ -62,12 +63,17 @@ class CKestrovaDlg : public QDialog {
   void OnRecordClicked();
   void OnStopClicked();
   void OnSetClicked();
+  // Aligns the live cameras while the preview goes on, then shows the result
+  // with "Apply" and "Cancel"; never during a take.
+  void OnAlignClicked();
   void OnTimer();
 
   CRecorder* engine() const { return engine_.get(); }
   SettingsOwner& settings() { return settings_; }
   void SetPrompter(Prompter prompt) { prompt_ = std::move(prompt); }
   void SetReplaceQuestion(ReplaceQuestion ask) { askReplace_ = std::move(ask); }
+  // True while Align gathers frames or aligns.
+  bool IsAligning() const { return alignment_ != nullptr; }
   // Makes the length dialog for "Set"; tests may supply their own.
   void SetLengthDialogFactory(std::function<int(float* length)> ask) { askLength_ = std::move(ask); }
 
@@ -89,6 +95,9 @@ class CKestrovaDlg : public QDialog {
   void ReportTakeEnd();
   bool MayReplaceTake();
   int AskLength(float* length);
+  void OnAlignTimer();
+  void EndAlignment();
+  void ApplyAlignment(const AlignmentReport& report);
 
   Options options_;
   SettingsOwner settings_;
@@ -97,6 +106,9 @@ class CKestrovaDlg : public QDialog {
   ReplaceQuestion askReplace_ = AskToReplace;
   std::function<int(float*)> askLength_;
   QTimer timer_;
+  QTimer alignTimer_;
+  std::unique_ptr<AlignmentJob> alignment_;
+  QPushButton* align_ = nullptr;
   bool watchingTake_ = false;
   bool closed_ = false;
 

@@ -25,17 +25,19 @@ bool LoadAlignSettings(const std::string& path, OperatorSettings* settings, Came
   return true;
 }
 
-int AlignAndWrite(const char* tool, const OperatorSettings& settings, CameraSettings cameras,
-                  const AlignmentClouds& clouds, int reference, const std::string& writePath) {
-  if (reference >= 0 && !clouds.present[reference]) {
-    std::fprintf(stderr, "%s: the reference camera %d is not enabled\n", tool, reference + 1);
-    return kAlignFailed;
-  }
+AlignmentReport TimedAlignment(const char* tool, const OperatorSettings& settings,
+                               const CameraSettings& cameras, const AlignmentClouds& clouds,
+                               int reference) {
   std::fprintf(stderr, "%s: aligning from %d cycles\n", tool, clouds.cycles);
   const auto start = std::chrono::steady_clock::now();
-  const AlignmentReport report = AlignCameras(settings, cameras, clouds, reference);
+  AlignmentReport report = AlignCameras(settings, cameras, clouds, reference);
   std::fprintf(stderr, "%s: aligned in %.1f s\n", tool,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  return report;
+}
+
+int WriteAlignment(const char* tool, const OperatorSettings& settings, CameraSettings cameras,
+                   const AlignmentReport& report, const std::string& writePath) {
   std::fputs(AlignmentReportText(report).c_str(), stdout);
   std::fflush(stdout);
   ApplyAlignment(report, cameras);

@@ -20,10 +20,16 @@ constexpr int kAlignCameraNotAligned = 3;
 bool LoadAlignSettings(const std::string& path, OperatorSettings* settings, CameraSettings* cameras,
                        std::string* error);
 
-// Aligns, prints the table to stdout, writes `writePath` (the settings with
-// the found poses) and returns the exit status; `tool` prefixes messages.
-int AlignAndWrite(const char* tool, const OperatorSettings& settings, CameraSettings cameras,
-                  const AlignmentClouds& clouds, int reference, const std::string& writePath);
+// Aligns `clouds`, saying on stderr from how many cycles and how long it took.
+AlignmentReport TimedAlignment(const char* tool, const OperatorSettings& settings,
+                               const CameraSettings& cameras, const AlignmentClouds& clouds,
+                               int reference);
+
+// Prints the table to stdout, writes `writePath` (the settings with the
+// found poses), names each camera not aligned and returns the exit status;
+// `tool` prefixes messages.
+int WriteAlignment(const char* tool, const OperatorSettings& settings, CameraSettings cameras,
+                   const AlignmentReport& report, const std::string& writePath);
 
 // "C" (1..4) into slot C - 1.
 bool ParseCameraNumber(const std::string& text, int* slot);

@@ -1,13 +1,17 @@
 // kestrova-align: refines the cameras' poses from their own clouds and
 // writes the settings with the found poses.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "align/AlignmentJob.h"
 #include "capture/SensorChoice.h"
+#include "core/Recorder.h"
 #include "tools/AlignCommand.h"
 
 namespace {
@@ -33,7 +37,7 @@ const char kUsage[] =
     "                  directory when present, else the built-in defaults)\n"
     "  --reference C   camera C (1 to 4) stays where it is (default: the first\n"
     "                  enabled camera)\n"
-    "  --frames N      cycles of frames gathered (default 6)\n"
+    "  --frames N      cycles of frames gathered, 20 frames apart (default 6)\n"
     "  --write FILE    the settings file to write\n"
     "  --help          this text\n"
     "\n"
@@ -58,7 +62,7 @@ int main(int argc, char** argv) {
   std::string sensors, paramsFile, writePath;
   double fps = 30;
   int reference = -1;
-  long frames = 6;
+  long frames = kDefaultAlignCycles;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -102,8 +106,23 @@ int main(int argc, char** argv) {
   if (!backend && real) return Fail(error + ". " + kTrySimulatedCameras);
   if (!backend) return KnownSensorSpec(sensors) ? Fail(error) : Usage(error);
 
-  AlignmentClouds clouds;
-  if (!GatherLiveClouds(*backend, settings, cameras, static_cast<int>(frames), 2000, &clouds, &error))
-    return Fail(error);
-  return AlignAndWrite("kestrova-align", settings, cameras, clouds, reference, writePath);
+  EngineTiming timing;
+  if (fps > 0) timing.sensorFramePeriodMs = 1000.0 / fps;
+  CRecorder engine(std::move(backend), timing);
+  if (engine.SensorCount() == 0)
+    return Fail("no depth sensor found (" + (real ? std::string("freenect") : sensors) + ")");
+  engine.owner->StoreSettings(settings);
+  for (int slot = 0; slot < kCameraCount; ++slot) engine.SetCamera(slot, cameras[slot]);
+  if (reference >= 0 && !engine.EnabledCameras(settings)[reference])
+    return Fail("the reference camera " + std::to_string(reference + 1) + " is not enabled");
+
+  // The frames come from the engine's preview loop, run without a window.
+  engine.StartPreview();
+  std::fprintf(stderr, "kestrova-align: gathering %ld cycles\n", frames);
+  AlignmentJob job(engine, settings, cameras, static_cast<int>(frames), reference);
+  while (!job.Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  engine.StopPreview();
+  if (job.Poll() == AlignmentJob::State::Failed) return Fail(job.Error());
+  std::fprintf(stderr, "kestrova-align: aligned in %.1f s\n", job.AlignSeconds());
+  return WriteAlignment("kestrova-align", settings, cameras, job.Report(), writePath);
 }

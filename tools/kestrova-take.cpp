@@ -227,8 +227,11 @@ int Align(const std::string& dir, const std::vector<std::string>& args) {
     } else if (arg == "--reference" && i + 1 < args.size()) {
       if (!ParseCameraNumber(args[++i], &reference)) return Usage("--reference takes a camera number 1 to 4");
     } else if (arg == "--frames" && i + 1 < args.size()) {
-      frames = std::atol(args[++i].c_str());
-      if (frames < 1 || frames > 1000) return Usage("--frames takes a whole number from 1 to 1000");
+      const std::string& value = args[++i];
+      char* end = nullptr;
+      frames = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || frames < 1 || frames > 1000)
+        return Usage("--frames takes a whole number from 1 to 1000: '" + value + "'");
     } else {
       return Usage("unknown or incomplete option '" + arg + "'");
     }
@@ -243,7 +246,12 @@ int Align(const std::string& dir, const std::vector<std::string>& args) {
     std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
     return kAlignFailed;
   }
-  return AlignAndWrite("kestrova-take", settings, cameras, clouds, reference, writePath);
+  if (reference >= 0 && !clouds.present[reference]) {
+    std::fprintf(stderr, "kestrova-take: the reference camera %d is not enabled\n", reference + 1);
+    return kAlignFailed;
+  }
+  const AlignmentReport report = TimedAlignment("kestrova-take", settings, cameras, clouds, reference);
+  return WriteAlignment("kestrova-take", settings, cameras, report, writePath);
 }
 
 int View(const std::string& dir, const std::vector<std::string>& args) {

@@ -1,0 +1,87 @@
+#include "align/AlignmentJob.h"
+
+#include "align/AlignmentRun.h"
+#include "core/Recorder.h"
+
+namespace kestrova {
+
+namespace {
+
+// The longest the gathering may take: its cycles at a slow 10 frames a
+// second, and a few seconds more for cameras that start late.
+std::chrono::milliseconds GatheringLimit(int cycles) {
+  return std::chrono::milliseconds(5000 + cycles * kFramesBetweenAlignCycles * 100);
+}
+
+std::string CameraName(int slot) { return "camera " + std::to_string(slot + 1); }
+
+}  // namespace
+
+AlignmentJob::AlignmentJob(CRecorder& engine, const OperatorSettings& settings,
+                           const CameraSettings& cameras, int cycles, int reference)
+    : engine_(engine),
+      settings_(settings),
+      cameras_(cameras),
+      reference_(reference),
+      wanted_(engine.EnabledCameras(settings)),
+      collector_(cameras, wanted_, cycles),
+      deadline_(std::chrono::steady_clock::now() + GatheringLimit(cycles)) {
+  int count = 0;
+  for (int slot = 0; slot < kCameraCount; ++slot) {
+    if (settings.cameraEnabled[slot] && !wanted_[slot]) {
+      Fail(CameraName(slot) + " is enabled but has no sensor");
+      return;
+    }
+    count += wanted_[slot] ? 1 : 0;
+  }
+  if (count < 2) {
+    Fail("aligning needs at least two enabled cameras");
+    return;
+  }
+  engine_.Attach(&collector_);
+  attached_ = true;
+}
+
+AlignmentJob::~AlignmentJob() {
+  if (attached_) engine_.Detach(&collector_);
+  if (worker_.joinable()) worker_.join();
+}
+
+void AlignmentJob::Fail(const std::string& reason) {
+  error_ = reason;
+  state_ = State::Failed;
+}
+
+AlignmentJob::State AlignmentJob::Poll() {
+  if (state_ == State::Gathering) {
+    const bool gathered = collector_.Done();
+    if (!gathered && std::chrono::steady_clock::now() < deadline_) return state_;
+    engine_.Detach(&collector_);  // from here on the collector's clouds are ours
+    attached_ = false;
+    const AlignmentClouds& clouds = collector_.Clouds();
+    for (int slot = 0; slot < kCameraCount; ++slot) {
+      if (wanted_[slot] && !clouds.present[slot]) {
+        Fail(CameraName(slot) + " delivered no depth frame");
+        return state_;
+      }
+    }
+    if (!gathered) {
+      Fail("the cameras delivered too few frames in time");
+      return state_;
+    }
+    state_ = State::Aligning;
+    worker_ = std::thread([this] {
+      const auto start = std::chrono::steady_clock::now();
+      report_ = AlignCameras(settings_, cameras_, collector_.Clouds(), reference_);
+      alignSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      aligned_ = true;
+    });
+  }
+  if (state_ == State::Aligning && aligned_) {
+    worker_.join();
+    state_ = State::Done;
+  }
+  return state_;
+}
+
+}  // namespace kestrova
