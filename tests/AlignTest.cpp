@@ -129,8 +129,8 @@ TEST(CameraAlignment, PosesAlreadyRightBarelyChange) {
   for (const CameraAlignmentResult& r : report.cameras) {
     EXPECT_TRUE(r.aligned || r.reference) << r.problem;
     std::printf("camera %d moved %.3f cm %.3f deg\n", r.slot + 1, r.correctionCm, r.correctionDegrees);
-    EXPECT_LT(r.correctionCm, 0.4) << "camera " << r.slot + 1;
-    EXPECT_LT(r.correctionDegrees, 0.3) << "camera " << r.slot + 1;
+    EXPECT_LT(r.correctionCm, 0.2) << "camera " << r.slot + 1;
+    EXPECT_LT(r.correctionDegrees, 0.2) << "camera " << r.slot + 1;
   }
 }
 
