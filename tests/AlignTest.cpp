@@ -16,12 +16,6 @@ namespace {
 
 constexpr double kTrueScale = 0.00125;  // PCL units per cm of the simulated scene
 
-CameraSetting Pose(float x, float y, float z, float rx, float ry, float rz) {
-  CameraSetting c = DefaultCameraSetting(0);
-  c.x = x, c.y = y, c.z = z, c.rx = rx, c.ry = ry, c.rz = rz;
-  return c;
-}
-
 // --- registration on the simulated scene
 
 // Camera coordinates (PCL units) of what a camera at `truth` sees: the
@@ -138,8 +132,10 @@ TEST(CameraAlignment, ACameraSeeingNothingOfTheOthersIsReportedAndLeftAsTyped) {
   RigCase rig = PerturbedRig(11, 0, 0, 0);
   // Camera 2 stands far out to the side, looking at bare floor that no other
   // camera sees.
-  rig.truth[1] = rig.typed[1] = Pose(150, 0, 60, 30, 0, 0);
-  rig.truth[1].maxDepth = rig.typed[1].maxDepth = 20;
+  CameraSetting& lonelyPose = rig.truth[1];
+  lonelyPose.x = 150, lonelyPose.y = 0, lonelyPose.z = 60;
+  lonelyPose.rx = 30, lonelyPose.ry = 0, lonelyPose.rz = 0;
+  rig.typed[1] = lonelyPose;
   const AlignmentReport report = AlignRig(rig);
   ASSERT_EQ(report.cameras.size(), 4u);
   const CameraAlignmentResult& lonely = report.cameras[1];

@@ -16,18 +16,12 @@ namespace {
 
 using testing::CommandRun;
 using testing::ReadFile;
-using testing::RunCommand;
+using testing::RunTool;
 using testing::TempDir;
 
-CommandRun Align(const std::string& arguments) {
-  return RunCommand("'" KESTROVA_ALIGN "' " + arguments + " 2>&1");
-}
-CommandRun Take(const std::string& arguments) {
-  return RunCommand("'" KESTROVA_TAKE "' " + arguments + " 2>&1");
-}
-CommandRun Record(const std::string& arguments) {
-  return RunCommand("'" KESTROVA_RECORD "' " + arguments + " 2>&1");
-}
+CommandRun Align(const std::string& arguments) { return RunTool(KESTROVA_ALIGN, arguments); }
+CommandRun Take(const std::string& arguments) { return RunTool(KESTROVA_TAKE, arguments); }
+CommandRun Record(const std::string& arguments) { return RunTool(KESTROVA_RECORD, arguments); }
 
 CameraSetting Moved(int slot, float dx, float dy, float dz, float drx, float dry, float drz) {
   CameraSetting c = DefaultCameraSetting(slot);

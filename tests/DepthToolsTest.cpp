@@ -17,16 +17,12 @@ namespace {
 
 using testing::CommandRun;
 using testing::ReadFile;
-using testing::RunCommand;
+using testing::RunTool;
 using testing::TempDir;
 using testing::WriteFile;
 
-CommandRun Record(const std::string& arguments) {
-  return RunCommand("'" KESTROVA_RECORD "' " + arguments + " 2>&1");
-}
-CommandRun Take(const std::string& arguments) {
-  return RunCommand("'" KESTROVA_TAKE "' " + arguments + " 2>&1");
-}
+CommandRun Record(const std::string& arguments) { return RunTool(KESTROVA_RECORD, arguments); }
+CommandRun Take(const std::string& arguments) { return RunTool(KESTROVA_TAKE, arguments); }
 
 // Four cameras; with `moved`, camera 2 posed otherwise and a shorter box.
 std::string FourCameraParams(bool moved) {

@@ -31,12 +31,7 @@ printf '%s\r\n' "TIME: Tue Dec 08 00:00:00 2026" " " "CAL: 0.001250 " "CAM: 1 1 
   >"$work/run/KVA_Params.txt"
 typed_cam2=$(grep '^CAM2:' "$work/run/KVA_Params.txt" | tr -d '\r')
 
-(cd "$work/run" && exec "$kestrova" --sensors sim) >"$work/log" 2>&1 &
-pid=$!
-pids+=($pid)
-wait_for 30 previews_are 1 && wait_for 10 kestrova_windows_are 1 ||
-  fatal "the Kestrova and Preview windows did not open: $(tail -n 5 "$work/log")"
-find_kestrova_window
+start_kestrova --sensors sim
 
 # Zooms the Preview in on the region of interest with the wheel.
 zoom_preview() {

@@ -4,6 +4,7 @@
 # screen grabs go); it sets `work` (a scratch directory, removed at exit).
 #
 #   start_x_session            Xvfb + openbox, DISPLAY exported
+#   start_kestrova ARGS...     the program (`kestrova`) in $work/run, sets `pid`
 #   find_kestrova_window       sets `window` and its geometry, for click_control
 #   finish                     the verdict: exit 1 after any failure
 
@@ -58,6 +59,18 @@ previews_are() { [ "$(previews)" -eq "$1" ]; }
 titled_kestrova() { windows_named Kestrova; }
 kestrova_windows_are() { [ "$(titled_kestrova)" -eq "$1" ]; }
 running() { kill -0 "$pid" 2>/dev/null; }
+
+# start_kestrova ARGS...: the program in $work/run, its output in $work/log;
+# waits for its two windows and finds the Kestrova window.
+start_kestrova() {
+  mkdir -p "$work/run"
+  (cd "$work/run" && exec "$kestrova" "$@") >"$work/log" 2>&1 &
+  pid=$!
+  pids+=($pid)
+  wait_for 30 previews_are 1 && wait_for 10 kestrova_windows_are 1 ||
+    fatal "the Kestrova and Preview windows did not open: $(tail -n 5 "$work/log")"
+  find_kestrova_window
+}
 
 # Control positions come from the window's dialog units: 211 x 463 of them
 # span its client area.

@@ -36,14 +36,8 @@ fi
 start_x_session
 
 # --- the program -------------------------------------------------------------
-mkdir -p "$work/run" "$work/takes"
-(cd "$work/run" && exec "$kestrova" --sensors sim) >"$work/log" 2>&1 &
-pid=$!
-pids+=($pid)
-wait_for 30 previews_are 1 && wait_for 10 kestrova_windows_are 1 ||
-  fatal "the Kestrova and Preview windows did not open: $(tail -n 5 "$work/log")"
-
-find_kestrova_window
+mkdir -p "$work/takes"
+start_kestrova --sensors sim
 
 # --- a live preview ------------------------------------------------------------
 sleep 1

@@ -12,4 +12,10 @@ struct CommandRun {
 
 CommandRun RunCommand(const std::string& command);
 
+// Runs the program at `path` (quoted) with `arguments`; its standard error
+// joins the output.
+inline CommandRun RunTool(const char* path, const std::string& arguments) {
+  return RunCommand("'" + std::string(path) + "' " + arguments + " 2>&1");
+}
+
 }  // namespace kestrova::testing
