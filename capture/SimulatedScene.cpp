@@ -244,4 +244,14 @@ void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
   }
 }
 
+std::vector<std::uint16_t> RenderSensorFrame(const SimulatedScene& scene, const SimCameraPose& pose,
+                                             double seconds, std::uint32_t noiseOffset) {
+  std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
+  std::vector<std::uint8_t> label(kDepthPixels, 0);
+  scene.RenderMoving(pose, seconds, depth.data(), label.data());
+  std::vector<std::uint16_t> pixels(kDepthPixels);
+  EncodeDepthPixels(depth.data(), label.data(), noiseOffset, pixels.data());
+  return pixels;
+}
+
 }  // namespace kestrova

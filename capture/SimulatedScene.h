@@ -41,6 +41,12 @@ class SimulatedScene {
                     std::uint8_t* label) const;
 };
 
+// One whole frame as a sensor at `pose` delivers it at `seconds`: the static
+// part, the moving objects, then encoded as EncodeDepthPixels does. For tests
+// and benchmarks; the sensors keep their static part from frame to frame.
+std::vector<std::uint16_t> RenderSensorFrame(const SimulatedScene& scene, const SimCameraPose& pose,
+                                             double seconds, std::uint32_t noiseOffset);
+
 // Turns clean depth into sensor pixels: depth quantisation that coarsens
 // with distance, a little noise (seeded, from `noiseOffset` into a fixed
 // table), the depth in bits 3 to 15 and the label in the low bits.

@@ -22,13 +22,8 @@ constexpr double kTrueScale = 0.00125;  // PCL units per cm of the simulated sce
 // scene's static part and the moving objects at `seconds`, as its pixels
 // give them through the pipeline's conversion.
 pcl::PointCloud<pcl::PointXYZ> SceneCloud(const CameraSetting& truth, double seconds, int slot) {
-  SimulatedScene scene;
-  const SimCameraPose pose = PoseFromSetting(truth);
-  std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-  std::vector<std::uint8_t> label(kDepthPixels, 0);
-  scene.RenderMoving(pose, seconds, depth.data(), label.data());
-  std::vector<std::uint16_t> pixels(kDepthPixels);
-  EncodeDepthPixels(depth.data(), label.data(), 7 + 1000 * slot, pixels.data());
+  const std::vector<std::uint16_t> pixels =
+      RenderSensorFrame(SimulatedScene(), PoseFromSetting(truth), seconds, 7 + 1000 * slot);
   pcl::PointCloud<pcl::PointXYZ> cloud;
   ConvertDepthFrame(pixels.data(), kDepthPixels, DepthLimit(truth.maxDepth), cloud);
   return cloud;
