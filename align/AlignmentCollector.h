@@ -1,16 +1,19 @@
 // Gathers the alignment's clouds from a running engine loop. Attached to the
-// engine (CRecorder::Attach), it converts the depth frames of every
-// kFramesBetweenAlignCycles-th cycle of the wanted cameras into their own coordinates, within
-// each camera's depth limit, and adds them to that camera's cloud; after
-// the asked number of such cycles it leaves the loop by itself. The
-// cameras' frames of one cycle are grabbed together, so what moves in the
-// scene stands at the same place in each camera's cloud.
+// engine (CRecorder::Attach), it keeps the depth frames and stamps of every
+// kFramesBetweenAlignCycles-th cycle of the wanted cameras. Once the asked
+// number of those cycles were taken in step (CyclesInStep), or three times
+// as many were gathered, it converts the frames of the cycles in step into
+// each camera's own coordinates, within its depth limit, and leaves the
+// loop by itself.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <vector>
 
 #include "align/AlignmentFrames.h"
+#include "align/CycleTiming.h"
 #include "core/FrameConsumer.h"
 
 namespace kestrova {
@@ -20,22 +23,37 @@ class AlignmentCollector : public FrameConsumer {
   AlignmentCollector(const CameraSettings& cameras, const std::array<bool, kCameraCount>& wanted,
                      int cycles);
 
-  // On a camera's grab thread: its own cloud only.
+  // On a camera's grab thread: its own frame only.
   void OnCameraFrame(const CameraFrame& frame) override;
   // On the loop thread; false once enough cycles are gathered.
   bool OnCycle(const CycleFrame& cycle) override;
 
   bool Done() const { return done_; }
+  // After it was detached before it was done: converts the cycles in step
+  // gathered so far.
+  void Finish();
   // What was gathered; read once Done() or after the collector is detached.
+  // `cycles` counts the cycles in step that the clouds hold.
   const AlignmentClouds& Clouds() const { return clouds_; }
+  // Cycles gathered, in step or not.
+  int CyclesGathered() const { return cyclesGathered_; }
 
  private:
+  struct Gathered {
+    CycleStamps stamps;
+    std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
+  };
+
+  void ConvertCyclesInStep();
+
   CameraSettings cameras_;
   std::array<bool, kCameraCount> wanted_;
   int cyclesWanted_;
   int cyclesSeen_ = 0;
+  int cyclesGathered_ = 0;  // with a frame of some wanted camera
   bool gatherThisCycle_ = true;  // written between cycles, read by the grabs
-  std::array<bool, kCameraCount> gathered_{};  // per camera, in this cycle
+  // The last is filled during a gathered cycle, each camera its own entries.
+  std::vector<Gathered> gathered_;
   AlignmentClouds clouds_;
   std::atomic<bool> done_{false};
 };

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "align/CycleTiming.h"
 #include "capture/DepthConversion.h"
 #include "record/DepthFrameFile.h"
 #include "record/TakeLayout.h"
@@ -34,9 +35,13 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
                       std::string* error) {
   *out = AlignmentClouds();
   const std::array<bool, kCameraCount> enabled = EnabledCameraSlots(settings);
-  // Frame number -> the pixels of each camera, so that every camera's cloud
-  // holds the same cycles.
-  std::map<std::int32_t, std::array<std::vector<std::uint16_t>, kCameraCount>> frames;
+  // Frame number -> the pixels and stamps of each camera, so that every
+  // camera's cloud holds the same cycles.
+  struct Cycle {
+    std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
+    CycleStamps stamps;
+  };
+  std::map<std::int32_t, Cycle> frames;
   bool anyEnabled = false;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!enabled[slot]) continue;
@@ -58,9 +63,13 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     // Every kFramesBetweenAlignCycles-th frame number, as live.
     DepthFrameRecord record;
     int kept = 0;
-    while (kept < cycles + 2 && reader.Next(&record, &fault)) {
+    // Enough to make up for cycles some camera missed or was out of step in.
+    while (kept < kGatheredPerWantedCycle * cycles && reader.Next(&record, &fault)) {
       if (record.frame % kFramesBetweenAlignCycles != 0) continue;
-      frames[record.frame][slot] = record.pixels;
+      Cycle& cycle = frames[record.frame];
+      cycle.pixels[slot] = record.pixels;
+      cycle.stamps.stamp[slot] = record.stamp;
+      cycle.stamps.present[slot] = true;
       ++kept;
     }
     if (fault.any) {
@@ -72,22 +81,26 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     *error = "no camera is enabled in the take's settings";
     return false;
   }
+  std::vector<CycleStamps> stamps;
+  for (const auto& cycle : frames) stamps.push_back(cycle.second.stamps);
+  const std::vector<bool> inStep = CyclesInStep(stamps, enabled);
+  size_t k = 0;
   for (const auto& cycle : frames) {
     if (out->cycles == cycles) break;
-    bool complete = true;
-    for (int slot = 0; slot < kCameraCount; ++slot)
-      if (enabled[slot] && cycle.second[slot].empty()) complete = false;
-    if (!complete) continue;  // a cycle some camera missed
+    if (!inStep[k++]) {  // a cycle some camera missed, or gave an older frame in
+      ++out->leftOut;
+      continue;
+    }
     for (int slot = 0; slot < kCameraCount; ++slot) {
       if (!enabled[slot]) continue;
-      AddDepthFrame(cycle.second[slot].data(), static_cast<int>(cycle.second[slot].size()), cameras[slot],
-               out->clouds[slot]);
+      const std::vector<std::uint16_t>& pixels = cycle.second.pixels[slot];
+      AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras[slot], out->clouds[slot]);
       out->present[slot] = true;
     }
     ++out->cycles;
   }
   if (out->cycles == 0) {
-    *error = takeDir + " holds no cycle with a depth frame of every enabled camera";
+    *error = takeDir + " holds no cycle with depth frames of every enabled camera taken at one moment";
     return false;
   }
   return true;

@@ -21,6 +21,7 @@ struct AlignmentClouds {
   std::array<bool, kCameraCount> present{};  // a cloud was gathered for the camera
   std::array<pcl::PointCloud<pcl::PointXYZ>, kCameraCount> clouds;
   int cycles = 0;  // cycles gathered
+  int leftOut = 0;  // cycles gathered but not taken: out of step or missing a camera
 };
 
 // Cycles gathered unless asked otherwise, and the frames let pass between
@@ -28,6 +29,9 @@ struct AlignmentClouds {
 // moves in the scene adds shapes in other places.
 constexpr int kDefaultAlignCycles = 6;
 constexpr int kFramesBetweenAlignCycles = 20;
+// Cycles gathered at most for each one asked, when some come out of step
+// (CyclesInStep) or miss a camera.
+constexpr int kGatheredPerWantedCycle = 3;
 
 // The cameras the settings enable.
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
@@ -38,9 +42,9 @@ void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSett
                    pcl::PointCloud<pcl::PointXYZ>& cloud);
 
 // `cycles` depth frames that a take kept in DIR/DEPTHn.dat, of the cameras
-// `settings` enable: the first frame numbers that every such camera has
-// among every twentieth (as spaced as live). False with the reason
-// when the take kept no depth frames of an enabled camera.
+// `settings` enable: the first frame numbers among every twentieth (as
+// spaced as live) that every such camera has, taken in step. False with the
+// reason when the take kept no depth frames of an enabled camera.
 bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settings,
                       const CameraSettings& cameras, int cycles, AlignmentClouds* out,
                       std::string* error);

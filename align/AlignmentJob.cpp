@@ -58,6 +58,7 @@ AlignmentJob::State AlignmentJob::Poll() {
     if (!gathered && std::chrono::steady_clock::now() < deadline_) return state_;
     engine_.Detach(&collector_);  // from here on the collector's clouds are ours
     attached_ = false;
+    collector_.Finish();
     const AlignmentClouds& clouds = collector_.Clouds();
     for (int slot = 0; slot < kCameraCount; ++slot) {
       if (wanted_[slot] && !clouds.present[slot]) {
@@ -65,8 +66,9 @@ AlignmentJob::State AlignmentJob::Poll() {
         return state_;
       }
     }
-    if (!gathered) {
-      Fail("the cameras delivered too few frames in time");
+    if (clouds.cycles == 0) {
+      Fail(gathered ? "the cameras never delivered frames of one moment"
+                    : "the cameras delivered too few frames in time");
       return state_;
     }
     state_ = State::Aligning;

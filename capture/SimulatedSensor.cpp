@@ -12,11 +12,12 @@ SimCameraPose SimulatedPose(int index, const SimOptions& options) {
 }
 
 SimulatedSensor::SimulatedSensor(int index, const SimOptions& options,
-                                 std::shared_ptr<const SimulatedScene> scene)
+                                 std::shared_ptr<const SimulatedScene> scene, Clock::time_point worldStart)
     : QueuedSensor(index),
       options_(options),
       scene_(std::move(scene)),
       pose_(SimulatedPose(index, options)),
+      worldStart_(worldStart),
       depthScratch_(kDepthPixels),
       labelScratch_(kDepthPixels) {}
 
@@ -89,17 +90,19 @@ void SimulatedSensor::Produce() {
   const double fps = paced ? options_.fps : kNominalFps;
   const auto period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
-  const Clock::time_point opened = Clock::now();
+  // Paced, slot n is due at the world's n-th frame period, and the first is
+  // the next one from now.
+  auto slotAt = [&](Clock::time_point at) { return static_cast<std::uint32_t>((at - worldStart_) / period); };
   const int stopAfter = options_.stallAfter[index_];
   bool stopBehind = false;
-  std::uint32_t slot = 0;
+  std::uint32_t slot = paced ? slotAt(Clock::now()) + 1 : 0;
   for (;;) {
-    const Clock::time_point due = opened + period * slot;
+    const Clock::time_point due = worldStart_ + period * slot;
     if (paced && !SleepUntil(due)) return;
     if (!stopBehind && stopAfter >= 0 && produced_ >= static_cast<std::uint64_t>(stopAfter)) {
       if (!StopAsInjected(period, &slot)) return;
       stopBehind = true;
-      if (paced) slot = static_cast<std::uint32_t>((Clock::now() - opened) / period);
+      if (paced) slot = slotAt(Clock::now());
       continue;
     }
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
@@ -117,22 +120,22 @@ void SimulatedSensor::Produce() {
     }
     ++slot;
     if (paced) {
-      // A sensor runs on its own clock: frame slots that passed while this
-      // thread was held up are lost, as they would be on a real device.
+      // Frames are taken at the world's moments: those that passed while
+      // this thread was held up are lost, as they would be on a real device.
       const auto now = Clock::now();
-      if (now > opened + period * (slot + 1)) slot = static_cast<std::uint32_t>((now - opened) / period);
+      if (now > worldStart_ + period * (slot + 1)) slot = slotAt(now);
     }
   }
 }
 
 SimulatedBackend::SimulatedBackend(const SimOptions& options)
-    : options_(options), scene_(std::make_shared<SimulatedScene>()) {}
+    : options_(options), scene_(std::make_shared<SimulatedScene>()), worldStart_(Clock::now()) {}
 
 HRESULT SimulatedBackend::NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) {
   if (sensor == nullptr) return E_INVALIDARG;
   sensor->reset();
   if (index < 0 || index >= kCameraCount || !options_.present[index]) return E_NUI_DEVICE_NOT_CONNECTED;
-  *sensor = std::make_unique<SimulatedSensor>(index, options_, scene_);
+  *sensor = std::make_unique<SimulatedSensor>(index, options_, scene_, worldStart_);
   return S_OK;
 }
 

@@ -1,10 +1,13 @@
 // Simulated depth sensors: each stands at its camera's default pose (or
-// where the options put it) and
-// renders the synthetic scene on a thread of its own, at a fixed frame rate
-// on its own millisecond clock, into a two-frame queue that drops the oldest
-// frame when nobody fetches. Free-running, a sensor makes a frame whenever
-// one was taken, and its clock advances one nominal frame period per frame.
-// Faults can be injected for tests.
+// where the options put it) and renders the synthetic scene on a thread of
+// its own into a two-frame queue that drops the oldest frame when nobody
+// fetches. At a fixed frame rate, the sensors of one backend look at one
+// world: they take their frames at the same moments of the world's clock
+// (as cameras on a sync cable do), whenever each was opened, and show the
+// scene as it stands at that moment; each stamps its frames on its own
+// millisecond clock. Free-running, a sensor makes a frame whenever one was
+// taken, and its clock and the scene advance one nominal frame period per
+// frame. Faults can be injected for tests.
 #pragma once
 
 #include <array>
@@ -46,7 +49,10 @@ SimCameraPose SimulatedPose(int index, const SimOptions& options);
 
 class SimulatedSensor : public QueuedSensor {
  public:
-  SimulatedSensor(int index, const SimOptions& options, std::shared_ptr<const SimulatedScene> scene);
+  // `worldStart`: when the world's clock read 0, the same for every sensor
+  // of the scene.
+  SimulatedSensor(int index, const SimOptions& options, std::shared_ptr<const SimulatedScene> scene,
+                  std::chrono::steady_clock::time_point worldStart);
   ~SimulatedSensor() override;
 
   HRESULT NuiInitialize(std::uint32_t flags) override;
@@ -73,6 +79,7 @@ class SimulatedSensor : public QueuedSensor {
   const SimOptions options_;
   const std::shared_ptr<const SimulatedScene> scene_;
   const SimCameraPose pose_;
+  const std::chrono::steady_clock::time_point worldStart_;
   std::vector<std::uint16_t> staticDepth_;
   std::vector<std::uint16_t> depthScratch_;
   std::vector<std::uint8_t> labelScratch_;
@@ -92,6 +99,7 @@ class SimulatedBackend : public SensorBackend {
  private:
   SimOptions options_;
   std::shared_ptr<const SimulatedScene> scene_;
+  std::chrono::steady_clock::time_point worldStart_;
 };
 
 }  // namespace kestrova

@@ -62,6 +62,46 @@ TEST(AlignmentCollector, TakesEveryTwentiethCycleOfTheWantedCamerasAndLeavesWhen
   EXPECT_FLOAT_EQ(clouds.clouds[0].points[0].z, 0.125f);
 }
 
+TEST(AlignmentCollector, ACycleWhereACameraGaveAnOlderFrameIsReplacedByALaterOne) {
+  CameraSettings cameras = DefaultCameras();
+  for (CameraSetting& camera : cameras) camera.maxDepth = 100;
+  AlignmentCollector collector(cameras, {true, true, false, false}, 3);
+  CycleFrame cycle;
+  int leftAfter = -1;
+  std::vector<std::vector<std::uint16_t>> kept;
+  for (int n = 0; n <= 80 && leftAfter < 0; ++n) {
+    // Cycle n's frames read 1000 + 8 n mm, so the clouds tell which cycles
+    // they hold. In cycle 20 camera 2 hands over the frame before.
+    const bool behind = n == 20;
+    kept.push_back(FlatFrame(1000 + 8 * n));
+    std::vector<std::uint16_t>& older = kept.size() > 1 ? kept[kept.size() - 2] : kept.back();
+    const DepthPixels now{kept.back().data(), 320, 240}, before{older.data(), 320, 240};
+    for (int camera = 0; camera < 2; ++camera) {
+      CameraFrame frame;
+      frame.camera = camera;
+      const bool old = behind && camera == 1;
+      frame.pixels = old ? &before : &now;
+      frame.stamp = 1500 + 7919 * camera + 33 * (old ? n - 1 : n);
+      collector.OnCameraFrame(frame);
+    }
+    if (!collector.OnCycle(cycle)) leftAfter = n;
+  }
+  // Cycles 0, 20, 40 and 60 gathered; 20 left out.
+  EXPECT_EQ(leftAfter, 60);
+  EXPECT_EQ(collector.CyclesGathered(), 4);
+  const AlignmentClouds& clouds = collector.Clouds();
+  EXPECT_EQ(clouds.cycles, 3);
+  EXPECT_EQ(clouds.leftOut, 1);
+  for (int camera = 0; camera < 2; ++camera) {
+    const auto& points = clouds.clouds[camera].points;
+    ASSERT_EQ(points.size(), 3u * 320 * 240);
+    // (1000 + 8 n) / 8 steps of a thousandth: 0.125 + n / 1000.
+    EXPECT_FLOAT_EQ(points[0].z, 0.125f);
+    EXPECT_FLOAT_EQ(points[320 * 240].z, 0.165f);
+    EXPECT_FLOAT_EQ(points[2 * 320 * 240].z, 0.185f);
+  }
+}
+
 class AlignmentJobTest : public ::testing::Test {
  protected:
   // Simulated cameras delivering as fast as the engine takes them, the

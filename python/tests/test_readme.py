@@ -32,7 +32,7 @@ def test_the_ball_example_finds_the_ball(tmp_path):
     lines = out.stdout.splitlines()
     assert len(lines) == 4  # frames 0, 15, 30, 45
     for line in lines:
-        centre = re.search(r"centre \[\s*(\S+)\s+(\S+)\s+(\S+)\]", line).groups()
+        centre = re.search(r"centre \[\s*(\S+)\s+(\S+)\s+(\S+)\s*\]", line).groups()
         x, y, z = (float(v) for v in centre)
         radius = float(re.search(r"radius ([0-9.]+) cm", line).group(1))
         # The ball (radius 7) circles x = -2 + 10 cos a, z = 2 + 8 sin a,

@@ -5,7 +5,8 @@
 #   - Align shows the per-camera result; Cancel (Escape) keeps the typed
 #     poses, as the next take's RECPARAM.txt shows;
 #   - Align during a take is refused with a message;
-#   - Align again and Apply (Enter): the poses in KVA_Params.txt after
+#   - with the Preview closed by its close box, Align opens it again and
+#     gathers from it; Apply (Enter): the poses in KVA_Params.txt after
 #     closing are the true ones within 1 cm and 1 degree, the reference
 #     camera's untouched.
 # The Preview is grabbed before and after, for the eye. Every wait is bounded.
@@ -75,18 +76,22 @@ recorded_cam2=$(grep '^CAM2:' "$work/takes/RECPARAM.txt" | tr -d '\r')
 [ "$recorded_cam2" = "$typed_cam2" ] ||
   fail "after Cancel the take recorded '$recorded_cam2', not the typed '$typed_cam2'"
 
-# --- Align, then Apply --------------------------------------------------------------
+# --- the Preview closed by hand; Align, then Apply ----------------------------------
 sleep 1
 zoom_preview
 grab_preview before-align 1 >/dev/null
+click_close_box "$(xdotool search --onlyvisible --name '^Preview$' | head -n1)"
+wait_for 10 previews_are 0 || fatal "the Preview's close box did not close it"
 click_align
+wait_for 15 previews_are 1 || fail "Align did not open the Preview again"
 wait_for 90 align_dialog_is_up || fatal "the second Align brought no result"
 sleep 0.5
 import -window root "$shots/align-result-2.png"
 xdotool key Return
 wait_for 5 sh -c "[ \$(xdotool search --onlyvisible --name '^Align\$' 2>/dev/null | wc -l) -eq 0 ]" ||
   fatal "Enter did not apply and close the result"
-sleep 2
+sleep 1
+zoom_preview
 grab_preview after-align 1 >/dev/null
 import -window root "$shots/screen-after-align.png"
 
