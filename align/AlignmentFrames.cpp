@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "align/CycleTiming.h"
@@ -19,9 +20,16 @@ std::string CameraName(int slot) { return "camera " + std::to_string(slot + 1); 
 
 void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSetting& camera,
                    pcl::PointCloud<pcl::PointXYZ>& cloud) {
-  pcl::PointCloud<pcl::PointXYZ> frame;
-  ConvertDepthFrame(pixels, pixelCount, DepthLimit(camera.maxDepth), frame);
-  cloud += frame;
+  const int limit = DepthLimit(camera.maxDepth);
+  const int count = std::clamp(pixelCount, 0, kDepthPixels);
+  cloud.reserve(cloud.size() + static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    const int d = pixels[k] >> 3;
+    if (d == 0 || d > limit) continue;
+    const float z = static_cast<float>(d) / kMillimetresPerPclUnit;
+    cloud.push_back(pcl::PointXYZ(static_cast<float>((k % kDepthWidth - 160) * kInverseFocalLength * z),
+                                  static_cast<float>((120 - k / kDepthWidth) * kInverseFocalLength * z), z));
+  }
 }
 
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings) {

@@ -37,7 +37,12 @@ constexpr int kGatheredPerWantedCycle = 3;
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
 
 // Adds one depth frame of a camera, converted to its own coordinates within
-// its depth limit, to `cloud`.
+// its depth limit, to `cloud`. The conversion is the pipeline's, but keeps
+// the whole millimetres of the depth where the pipeline rounds it down to
+// steps of 8 mm: a flat surface seen at a slant becomes stairs of 8 mm
+// there, which would pull cameras that see it from different sides by up
+// to a few millimetres.
+constexpr float kMillimetresPerPclUnit = 8000;  // the pipeline's z: floor(mm / 8) / 1000
 void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSetting& camera,
                    pcl::PointCloud<pcl::PointXYZ>& cloud);
 

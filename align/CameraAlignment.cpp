@@ -23,12 +23,6 @@ using CloudN = CameraAlignment::CloudN;
 using Cloud = CameraAlignment::Cloud;
 
 constexpr int kNormalNeighbours = 12;
-// The conversion rounds depth down to whole steps of 8 mm (0.001 PCL units):
-// a reading of d whole millimetres lies on average 3.5 mm (0.4375 of a step)
-// beyond its point. Registering cameras that face each other with that
-// bias would pull them towards each other; each point is moved back to the
-// middle of its step along its ray first.
-constexpr double kDepthStepCentrePcl = 0.0004375;
 constexpr double kTopCosine = 0.9;  // within about 25 degrees of up
 constexpr double kFloorShareMin = 0.15;       // a floor holds at least this share of the points
 constexpr double kFloorTiltMaxDegrees = 30;   // between a camera's floor and the reference's, as typed
@@ -135,7 +129,7 @@ void CameraAlignment::Prepare(Camera& camera, const Cloud& cloud) const {
   centimetres->reserve(cloud.size());
   for (const pcl::PointXYZ& p : cloud) {
     if (!HasReading(p)) continue;
-    const double scale = (p.z + kDepthStepCentrePcl) / p.z / calibration_;
+    const double scale = 1.0 / calibration_;
     centimetres->push_back(pcl::PointXYZ(static_cast<float>(p.x * scale), static_cast<float>(p.y * scale),
                                          static_cast<float>(p.z * scale)));
   }
@@ -158,6 +152,7 @@ void CameraAlignment::Prepare(Camera& camera, const Cloud& cloud) const {
   for (size_t i = 0; i < thinned->size(); ++i) {
     const pcl::Normal& n = normals[i];
     if (!std::isfinite(n.normal_x) || !std::isfinite(n.normal_y) || !std::isfinite(n.normal_z)) continue;
+    if (n.curvature > options_.maxCurvature) continue;
     pcl::PointNormal p;
     p.x = (*thinned)[i].x, p.y = (*thinned)[i].y, p.z = (*thinned)[i].z;
     p.normal_x = n.normal_x, p.normal_y = n.normal_y, p.normal_z = n.normal_z;

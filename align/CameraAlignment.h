@@ -56,15 +56,20 @@ struct AlignmentOptions {
   RegistrationMethod method = RegistrationMethod::PointToPlane;  // of the refining step
   double leafCm = 1.0;  // the clouds are thinned to this voxel before registering
   double floorLeafCm = 4.0;  // the floor's points more coarsely still
+  // Points on edges and corners have no one surface normal: paired with
+  // another camera's points along a wrong plane they pull the pose off by
+  // millimetres. Those whose neighbours spread off a plane by more than
+  // this (PCL's surface variation: 0 for a plane, 1/3 at most) are left out.
+  double maxCurvature = 0.05;
   double floorToleranceCm = 1.0;   // a point within this of the floor plane is floor
   double standingMinCm = 1.5;      // points this far above the floor stand on it
   // Starting turns of the placing step, degrees either way, and its step;
   // the best overlap is kept. The tops need none on the simulated scene.
   double turnRangeDegrees = 0, turnStepDegrees = 5;
   std::vector<double> placeScheduleCm{12, 6, 3, 2};
-  // The last stage, at 1 cm, takes the depth steps' leftover bias out of
-  // poses that are already right (0.2 cm of it at 1.5 cm).
-  std::vector<double> refineScheduleCm{3, 1.5, 1.0};
+  // The last stages, at 1 and 0.6 cm, take what is left out of poses that
+  // are already right: up to 0.2 cm of it after 1.5 cm.
+  std::vector<double> refineScheduleCm{3, 1.5, 1.0, 0.6};
   std::vector<double> fallbackScheduleCm{12, 6, 3, 1.5};  // refining without a floor
   int iterationsPerStage = 25;
   int rounds = 6;  // the placing round and the refining rounds
@@ -104,7 +109,8 @@ class CameraAlignment {
   void setOptions(const AlignmentOptions& options) { options_ = options; }
   // The camera that stays where it is; -1 (default): the first with a cloud.
   void setReference(int slot) { reference_ = slot; }
-  // Camera `slot`'s cloud in its own coordinates (PCL units; points without
+  // Camera `slot`'s cloud in its own coordinates (PCL units, as AddDepthFrame
+  // converts whole millimetres; points without
   // a reading, at the origin, are left out) and its typed pose. Several
   // frames of a still scene may be concatenated into one cloud. Set the
   // calibration and options first.

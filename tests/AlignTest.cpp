@@ -5,9 +5,9 @@
 
 #include <random>
 
+#include "align/AlignmentFrames.h"
 #include "align/CameraAlignment.h"
 #include "align/PoseAngles.h"
-#include "capture/DepthConversion.h"
 #include "capture/NuiSensor.h"
 #include "capture/SimulatedScene.h"
 
@@ -16,16 +16,38 @@ namespace {
 
 constexpr double kTrueScale = 0.00125;  // PCL units per cm of the simulated scene
 
+// --- the alignment's conversion of depth frames
+
+TEST(AlignmentFrames, DepthFramesKeepTheirWholeMillimetres) {
+  // Row 0: 1003 mm, no reading, 1228 mm (the 15 % limit: floor(15 * 8192 /
+  // 100)), 1229 mm; player bits set on some.
+  const std::uint16_t pixels[4] = {1003 << 3 | 1, 0, 1228 << 3, 1229 << 3 | 2};
+  CameraSetting camera = DefaultCameraSetting(0);
+  camera.maxDepth = 15;
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  cloud.push_back(pcl::PointXYZ(9, 9, 9));  // added to, not replaced
+  AddDepthFrame(pixels, 4, camera, cloud);
+  ASSERT_EQ(cloud.size(), 3u);
+  // z = 1003 / 8000, where the pipeline keeps floor(1003 / 8) / 1000 = 0.125;
+  // x = (0 - 160) * 0.003501 * z, y = (120 - 0) * 0.003501 * z.
+  EXPECT_FLOAT_EQ(cloud[1].z, 0.125375f);
+  EXPECT_FLOAT_EQ(cloud[1].x, -0.0702300600f);
+  EXPECT_FLOAT_EQ(cloud[1].y, 0.0526725450f);
+  EXPECT_FLOAT_EQ(cloud[2].z, 0.1535f);
+  EXPECT_FLOAT_EQ(cloud[2].x, -158 * 0.003501f * 0.1535f);
+}
+
 // --- registration on the simulated scene
 
 // Camera coordinates (PCL units) of what a camera at `truth` sees: the
-// scene's static part and the moving objects at `seconds`, as its pixels
-// give them through the pipeline's conversion.
+// scene's static part and the moving objects at `seconds`, with the noise
+// of that frame, as the alignment converts its pixels.
 pcl::PointCloud<pcl::PointXYZ> SceneCloud(const CameraSetting& truth, double seconds, int slot) {
-  const std::vector<std::uint16_t> pixels =
-      RenderSensorFrame(SimulatedScene(), PoseFromSetting(truth), seconds, 7 + 1000 * slot);
+  const auto frame = static_cast<std::uint32_t>(std::lround(seconds * 30));
+  const std::vector<std::uint16_t> pixels = RenderSensorFrame(
+      SimulatedScene(), PoseFromSetting(truth), seconds, frame * 2654435761u ^ (40503u + slot * 977u));
   pcl::PointCloud<pcl::PointXYZ> cloud;
-  ConvertDepthFrame(pixels.data(), kDepthPixels, DepthLimit(truth.maxDepth), cloud);
+  AddDepthFrame(pixels.data(), kDepthPixels, truth, cloud);
   return cloud;
 }
 
