@@ -470,11 +470,13 @@ void CKestrovaDlg::OnAlignTimer() {
   EndAlignment();
   if (state == AlignmentJob::State::Failed) {
     prompt_(this, "Align: " + QString::fromStdString(job->Error()) + ".");
-    return;
+  } else {
+    const AlignmentReport& report = job->Report();
+    AlignResultDialog dialog(AlignmentTableHeader(), AlignmentTableRows(report), report.AnyAligned(), this);
+    if (dialog.exec() == QDialog::Accepted) ApplyAlignment(report);
   }
-  const AlignmentReport& report = job->Report();
-  AlignResultDialog dialog(AlignmentTableHeader(), AlignmentTableRows(report), report.AnyAligned(), this);
-  if (dialog.exec() == QDialog::Accepted) ApplyAlignment(report);
+  // The button was disabled while aligning, so the focus had moved on.
+  align_->setFocus();
 }
 
 void CKestrovaDlg::EndAlignment() {

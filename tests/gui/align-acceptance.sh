@@ -3,7 +3,8 @@
 # cameras standing at the default rig, with poses typed several centimetres
 # and degrees off, under Xvfb and openbox, driven by real X input:
 #   - Align shows the per-camera result; Cancel (Escape) keeps the typed
-#     poses, as the next take's RECPARAM.txt shows;
+#     poses, as the next take's RECPARAM.txt shows, and leaves the focus on
+#     Align (Space aligns again);
 #   - Align during a take is refused with a message;
 #   - with the Preview closed by its close box, Align opens it again and
 #     gathers from it; Apply (Enter): the poses in KVA_Params.txt after
@@ -56,6 +57,13 @@ import -window root "$shots/align-result.png"
 xdotool key Escape
 wait_for 5 sh -c "[ \$(xdotool search --onlyvisible --name '^Align\$' 2>/dev/null | wc -l) -eq 0 ]" ||
   fatal "Escape did not close the result"
+# The focus is back on Align: Space aligns again.
+sleep 0.5
+xdotool key space
+wait_for 90 align_dialog_is_up || fail "Space after the result did not align again (the focus is not on Align)"
+xdotool key Escape
+wait_for 5 sh -c "[ \$(xdotool search --onlyvisible --name '^Align\$' 2>/dev/null | wc -l) -eq 0 ]" ||
+  fatal "Escape did not close the second result"
 
 # --- a take: the poses as typed; Align refused during it -------------------------
 enter_value 72 369 80 14 "$work/takes"
