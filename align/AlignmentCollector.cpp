@@ -14,7 +14,7 @@ void AlignmentCollector::OnCameraFrame(const CameraFrame& frame) {
   cycle.pixels[slot].assign(values, values + frame.pixels->width * frame.pixels->height);
   cycle.stamps.stamp[slot] = frame.stamp;
   cycle.stamps.present[slot] = true;
-  clouds_.present[slot] = true;
+  delivered_[slot] = true;
 }
 
 bool AlignmentCollector::OnCycle(const CycleFrame&) {
@@ -33,7 +33,6 @@ bool AlignmentCollector::OnCycle(const CycleFrame&) {
     if (inStep >= cyclesWanted_ || cyclesGathered_ >= kGatheredPerWantedCycle * cyclesWanted_) {
       // Between cycles no grab runs, and none gathers from here on.
       gatherThisCycle_ = false;
-      ConvertCyclesInStep();
       done_ = true;
       return false;
     }
@@ -45,9 +44,10 @@ bool AlignmentCollector::OnCycle(const CycleFrame&) {
 }
 
 void AlignmentCollector::Finish() {
-  if (done_) return;
-  if (!gathered_.empty() && gatherThisCycle_) gathered_.pop_back();  // a cycle cut short
+  if (finished_) return;
+  if (!done_ && !gathered_.empty() && gatherThisCycle_) gathered_.pop_back();  // a cycle cut short
   ConvertCyclesInStep();
+  finished_ = true;
   done_ = true;
 }
 
@@ -64,6 +64,7 @@ void AlignmentCollector::ConvertCyclesInStep() {
       const std::vector<std::uint16_t>& pixels = gathered_[k].pixels[slot];
       if (!wanted_[slot]) continue;
       AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras_[slot], clouds_.clouds[slot]);
+      clouds_.present[slot] = true;
     }
     ++clouds_.cycles;
   }

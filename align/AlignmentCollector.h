@@ -2,9 +2,9 @@
 // engine (CRecorder::Attach), it keeps the depth frames and stamps of every
 // kFramesBetweenAlignCycles-th cycle of the wanted cameras. Once the asked
 // number of those cycles were taken in step (CyclesInStep), or three times
-// as many were gathered, it converts the frames of the cycles in step into
-// each camera's own coordinates, within its depth limit, and leaves the
-// loop by itself.
+// as many were gathered, it leaves the loop by itself. Finish(), after it
+// was detached, converts the frames of the cycles in step into each
+// camera's own coordinates, within its depth limit.
 #pragma once
 
 #include <array>
@@ -28,12 +28,15 @@ class AlignmentCollector : public FrameConsumer {
   // On the loop thread; false once enough cycles are gathered.
   bool OnCycle(const CycleFrame& cycle) override;
 
+  // Enough cycles were gathered; the loop has let it go.
   bool Done() const { return done_; }
-  // After it was detached before it was done: converts the cycles in step
-  // gathered so far.
+  // Whether camera `slot` delivered any frame to gather.
+  bool Delivered(int slot) const { return delivered_[slot]; }
+  // Once detached (whether Done or not): converts the frames of the cycles
+  // in step gathered so far into Clouds().
   void Finish();
-  // What was gathered; read once Done() or after the collector is detached.
-  // `cycles` counts the cycles in step that the clouds hold.
+  // What was gathered, once Finish()ed. `cycles` counts the cycles in step
+  // that the clouds hold.
   const AlignmentClouds& Clouds() const { return clouds_; }
   // Cycles gathered, in step or not.
   int CyclesGathered() const { return cyclesGathered_; }
@@ -54,8 +57,10 @@ class AlignmentCollector : public FrameConsumer {
   bool gatherThisCycle_ = true;  // written between cycles, read by the grabs
   // The last is filled during a gathered cycle, each camera its own entries.
   std::vector<Gathered> gathered_;
+  std::array<bool, kCameraCount> delivered_{};  // each written by its camera's grab only
   AlignmentClouds clouds_;
   std::atomic<bool> done_{false};
+  bool finished_ = false;
 };
 
 }  // namespace kestrova

@@ -22,10 +22,9 @@ void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSett
                    pcl::PointCloud<pcl::PointXYZ>& cloud) {
   const int limit = DepthLimit(camera.maxDepth);
   const int count = std::clamp(pixelCount, 0, kDepthPixels);
-  cloud.reserve(cloud.size() + static_cast<size_t>(count));
   for (int k = 0; k < count; ++k) {
     const int d = pixels[k] >> 3;
-    if (d == 0 || d > limit) continue;
+    if (d < 8 || d > limit) continue;  // under 8 mm: no reading, as in the pipeline
     const float z = static_cast<float>(d) / kMillimetresPerPclUnit;
     cloud.push_back(pcl::PointXYZ(static_cast<float>((k % kDepthWidth - 160) * kInverseFocalLength * z),
                                   static_cast<float>((120 - k / kDepthWidth) * kInverseFocalLength * z), z));

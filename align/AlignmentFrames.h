@@ -20,7 +20,7 @@ namespace kestrova {
 struct AlignmentClouds {
   std::array<bool, kCameraCount> present{};  // a cloud was gathered for the camera
   std::array<pcl::PointCloud<pcl::PointXYZ>, kCameraCount> clouds;
-  int cycles = 0;  // cycles gathered
+  int cycles = 0;  // cycles the clouds hold
   int leftOut = 0;  // cycles gathered but not taken: out of step or missing a camera
 };
 

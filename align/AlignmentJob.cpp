@@ -8,7 +8,9 @@ namespace kestrova {
 namespace {
 
 // The longest the gathering may take: its cycles at a slow 10 frames a
-// second, and a few seconds more for cameras that start late.
+// second, and a few seconds more for cameras that start late. Cycles out of
+// step that make the collector gather more may not fit: then the cycles in
+// step gathered so far are aligned.
 std::chrono::milliseconds GatheringLimit(int cycles) {
   return std::chrono::milliseconds(5000 + cycles * kFramesBetweenAlignCycles * 100);
 }
@@ -56,32 +58,36 @@ AlignmentJob::State AlignmentJob::Poll() {
   if (state_ == State::Gathering) {
     const bool gathered = collector_.Done();
     if (!gathered && std::chrono::steady_clock::now() < deadline_) return state_;
-    engine_.Detach(&collector_);  // from here on the collector's clouds are ours
+    engine_.Detach(&collector_);  // from here on the collector's frames are ours
     attached_ = false;
-    collector_.Finish();
-    const AlignmentClouds& clouds = collector_.Clouds();
     for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (wanted_[slot] && !clouds.present[slot]) {
+      if (wanted_[slot] && !collector_.Delivered(slot)) {
         Fail(CameraName(slot) + " delivered no depth frame");
         return state_;
       }
     }
-    if (clouds.cycles == 0) {
-      Fail(gathered ? "the cameras never delivered frames of one moment"
-                    : "the cameras delivered too few frames in time");
-      return state_;
-    }
     state_ = State::Aligning;
-    worker_ = std::thread([this] {
-      const auto start = std::chrono::steady_clock::now();
-      report_ = AlignCameras(settings_, cameras_, collector_.Clouds(), reference_);
-      alignSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Converting the frames takes a few tenths of a second: off the caller's
+    // thread, which may be the window's.
+    worker_ = std::thread([this, gathered] {
+      collector_.Finish();
+      if (collector_.Clouds().cycles == 0) {
+        workerError_ = gathered ? "the cameras never delivered frames of one moment"
+                                : "the cameras delivered too few frames in time";
+      } else {
+        const auto start = std::chrono::steady_clock::now();
+        report_ = AlignCameras(settings_, cameras_, collector_.Clouds(), reference_);
+        alignSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      }
       aligned_ = true;
     });
   }
   if (state_ == State::Aligning && aligned_) {
     worker_.join();
-    state_ = State::Done;
+    if (workerError_.empty())
+      state_ = State::Done;
+    else
+      Fail(workerError_);
   }
   return state_;
 }

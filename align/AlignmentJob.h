@@ -50,6 +50,8 @@ class AlignmentJob {
   double AlignSeconds() const { return alignSeconds_; }
   // Why it failed, once Failed.
   const std::string& Error() const { return error_; }
+  // What was aligned from (cycles in step, cycles left out), once Done.
+  const AlignmentClouds& Clouds() const { return collector_.Clouds(); }
 
  private:
   void Fail(const std::string& reason);
@@ -68,6 +70,7 @@ class AlignmentJob {
   AlignmentReport report_;
   double alignSeconds_ = 0;
   std::string error_;
+  std::string workerError_;  // written by the worker, read after joining it
 };
 
 }  // namespace kestrova

@@ -476,7 +476,7 @@ void CKestrovaDlg::OnAlignTimer() {
     if (dialog.exec() == QDialog::Accepted) ApplyAlignment(report);
   }
   // The button was disabled while aligning, so the focus had moved on.
-  align_->setFocus();
+  if (align_) align_->setFocus();
 }
 
 void CKestrovaDlg::EndAlignment() {

@@ -90,6 +90,17 @@ HRESULT FrameQueue::Release(NuiImageFrame* frame) {
   return S_OK;
 }
 
+int FrameQueue::DiscardDelivered() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (overflow_ != Overflow::DropOldest) return 0;
+  const int discarded = static_cast<int>(ready_.size());
+  for (Delivered& frame : ready_) free_.push_back(std::move(frame.texture));
+  ready_.clear();
+  dropped_ += static_cast<std::uint64_t>(discarded);
+  changed_.notify_all();
+  return discarded;
+}
+
 void FrameQueue::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

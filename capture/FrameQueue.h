@@ -35,6 +35,10 @@ class FrameQueue {
   HRESULT Pop(std::uint32_t waitMs, NuiImageFrame* frame);
   HRESULT Release(NuiImageFrame* frame);
 
+  // With DropOldest: the delivered frames not yet taken are dropped (and
+  // counted so). With Wait every frame is kept. Returns how many were dropped.
+  int DiscardDelivered();
+
   // Ends the stream: wakes every waiter; Publish and Pop fail from now on.
   void Stop();
 

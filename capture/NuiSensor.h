@@ -82,6 +82,12 @@ class INuiSensor {
   virtual HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) = 0;
   // Stops the sensor; no call but the destructor may follow.
   virtual void NuiShutdown() = 0;
+  // A live sensor's frames that were delivered and not taken go stale while
+  // no loop fetches them: a loop that starts discards them, so that its
+  // first grab of every camera waits for a new frame (and cameras that take
+  // their frames together hand over frames of one moment). A sensor that
+  // keeps every frame (a replay) keeps them.
+  virtual void NuiImageStreamDiscardQueued(NuiStreamHandle) {}
   // True once a sensor that plays a finite recording has delivered all of it.
   virtual bool NuiStreamEnded() const { return false; }
   // Why such a recording ended before its last frame (a frame that could

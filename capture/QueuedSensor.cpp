@@ -46,6 +46,10 @@ HRESULT QueuedSensor::NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImag
   return queue_->Release(frame);
 }
 
+void QueuedSensor::NuiImageStreamDiscardQueued(NuiStreamHandle) {
+  if (queue_) queue_->DiscardDelivered();
+}
+
 void QueuedSensor::NuiShutdown() {
   {
     std::lock_guard<std::mutex> lock(stopMutex_);

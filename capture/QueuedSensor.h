@@ -23,6 +23,8 @@ class QueuedSensor : public INuiSensor {
   HRESULT NuiImageStreamGetNextFrame(NuiStreamHandle stream, std::uint32_t waitMs,
                                      NuiImageFrame* frame) override;
   HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) override;
+  // Discards the delivered frames when the queue drops its oldest when late.
+  void NuiImageStreamDiscardQueued(NuiStreamHandle stream) override;
   // Stops and joins the producer. A subclass's destructor must call it, so
   // that the producer never outlives the subclass's members.
   void NuiShutdown() override;

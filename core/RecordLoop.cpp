@@ -140,6 +140,7 @@ void CRecorder::RecordLoop() {
   StopPreview();
   takeRunning_ = true;
   ForgetPreviousStamps();
+  DiscardQueuedFrames();
   bool anyCamera = false;
   for (int i = 0; i < kCameraCount; ++i) {
     cameraActive[i] = takeCameras_[i];

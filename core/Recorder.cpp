@@ -249,8 +249,14 @@ PickState CRecorder::Picks() const {
   return picks_;
 }
 
+void CRecorder::DiscardQueuedFrames() {
+  for (int i = 0; i < kCameraCount; ++i)
+    if (sensors_[i]) sensors_[i]->NuiImageStreamDiscardQueued(depthStreams_[i]);
+}
+
 void CRecorder::PreviewLoop() {
   ForgetPreviousStamps();
+  DiscardQueuedFrames();
   for (bool& poll : pollOnly_) poll = false;
   if (preview_) preview_->Begin(*this);
   {

@@ -194,6 +194,9 @@ class CRecorder {
   FrameSettings TakeFrameSettings() const;
   void SelectActiveCameras(const OperatorSettings& settings);
   void ForgetPreviousStamps();
+  // At a loop's start: frames the live sensors queued meanwhile are stale,
+  // and some cameras may hold more of them than others.
+  void DiscardQueuedFrames();
   void CountDroppedFrames(int camera, std::int64_t stamp);
   // Waits for the camera's next frame: not at all for a lost camera, else
   // at most the frame wait, and, once its frame period is known, no longer

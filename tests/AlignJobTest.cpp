@@ -50,6 +50,7 @@ TEST(AlignmentCollector, TakesEveryTwentiethCycleOfTheWantedCamerasAndLeavesWhen
   // Cycles 0, 20 and 40 are gathered; the collector leaves after the third.
   EXPECT_EQ(leftAfter, 40);
   EXPECT_TRUE(collector.Done());
+  collector.Finish();  // as the job does once it has detached it
   const AlignmentClouds& clouds = collector.Clouds();
   EXPECT_EQ(clouds.cycles, 3);
   EXPECT_TRUE(clouds.present[0] && clouds.present[1]);
@@ -89,6 +90,7 @@ TEST(AlignmentCollector, ACycleWhereACameraGaveAnOlderFrameIsReplacedByALaterOne
   // Cycles 0, 20, 40 and 60 gathered; 20 left out.
   EXPECT_EQ(leftAfter, 60);
   EXPECT_EQ(collector.CyclesGathered(), 4);
+  collector.Finish();  // as the job does once it has detached it
   const AlignmentClouds& clouds = collector.Clouds();
   EXPECT_EQ(clouds.cycles, 3);
   EXPECT_EQ(clouds.leftOut, 1);

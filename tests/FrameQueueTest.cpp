@@ -36,6 +36,33 @@ TEST(FrameQueue, LiveStreamKeepsTheNewestFramesWhenNobodyFetches) {
   EXPECT_EQ(queue.Release(&frame), S_OK);
 }
 
+TEST(FrameQueue, ALiveStreamsStaleFramesAreDiscardedAndItsNextFrameIsNew) {
+  FrameQueue queue(2, FrameQueue::Overflow::DropOldest);
+  for (std::uint32_t n = 0; n < 3; ++n) PublishNumbered(queue, n);
+  EXPECT_EQ(queue.DiscardDelivered(), 2);
+  EXPECT_EQ(queue.Dropped(), 3u);
+  NuiImageFrame frame;
+  EXPECT_EQ(queue.Pop(0, &frame), E_NUI_FRAME_NO_DATA);
+  // The buffers came back: two more frames fit without dropping.
+  PublishNumbered(queue, 3);
+  PublishNumbered(queue, 4);
+  EXPECT_EQ(queue.Dropped(), 3u);
+  ASSERT_EQ(queue.Pop(0, &frame), S_OK);
+  EXPECT_EQ(frame.dwFrameNumber, 3u);
+  queue.Release(&frame);
+}
+
+TEST(FrameQueue, AReplayedStreamKeepsEveryFrame) {
+  FrameQueue queue(2, FrameQueue::Overflow::Wait);
+  PublishNumbered(queue, 0);
+  PublishNumbered(queue, 1);
+  EXPECT_EQ(queue.DiscardDelivered(), 0);
+  NuiImageFrame frame;
+  ASSERT_EQ(queue.Pop(0, &frame), S_OK);
+  EXPECT_EQ(frame.dwFrameNumber, 0u);
+  queue.Release(&frame);
+}
+
 TEST(FrameQueue, EmptyQueueTimesOutWithNoData) {
   FrameQueue queue(2, FrameQueue::Overflow::DropOldest);
   NuiImageFrame frame;

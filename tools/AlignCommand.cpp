@@ -25,14 +25,20 @@ bool LoadAlignSettings(const std::string& path, OperatorSettings* settings, Came
   return true;
 }
 
-AlignmentReport TimedAlignment(const char* tool, const OperatorSettings& settings,
-                               const CameraSettings& cameras, const AlignmentClouds& clouds,
-                               int reference) {
+void PrintCycles(const char* tool, const AlignmentClouds& clouds) {
   if (clouds.leftOut > 0)
-    std::fprintf(stderr, "%s: aligning from %d cycles (%d left out: some camera's frame was missing or not of the others' moment)\n",
+    std::fprintf(stderr,
+                 "%s: aligning from %d cycles (%d left out: some camera's frame was missing or not of "
+                 "the others' moment)\n",
                  tool, clouds.cycles, clouds.leftOut);
   else
     std::fprintf(stderr, "%s: aligning from %d cycles\n", tool, clouds.cycles);
+}
+
+AlignmentReport TimedAlignment(const char* tool, const OperatorSettings& settings,
+                               const CameraSettings& cameras, const AlignmentClouds& clouds,
+                               int reference) {
+  PrintCycles(tool, clouds);
   const auto start = std::chrono::steady_clock::now();
   AlignmentReport report = AlignCameras(settings, cameras, clouds, reference);
   std::fprintf(stderr, "%s: aligned in %.1f s\n", tool,

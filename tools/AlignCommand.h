@@ -20,6 +20,10 @@ constexpr int kAlignCameraNotAligned = 3;
 bool LoadAlignSettings(const std::string& path, OperatorSettings* settings, CameraSettings* cameras,
                        std::string* error);
 
+// Says on stderr from how many cycles the alignment works, and how many
+// gathered ones it left out.
+void PrintCycles(const char* tool, const AlignmentClouds& clouds);
+
 // Aligns `clouds`, saying on stderr from how many cycles and how long it took.
 AlignmentReport TimedAlignment(const char* tool, const OperatorSettings& settings,
                                const CameraSettings& cameras, const AlignmentClouds& clouds,

@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
   while (!job.Finished()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   engine.StopPreview();
   if (job.Poll() == AlignmentJob::State::Failed) return Fail(job.Error());
+  PrintCycles("kestrova-align", job.Clouds());
   std::fprintf(stderr, "kestrova-align: aligned in %.1f s\n", job.AlignSeconds());
   return WriteAlignment("kestrova-align", settings, cameras, job.Report(), writePath);
 }
