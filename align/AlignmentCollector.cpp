@@ -9,7 +9,7 @@ AlignmentCollector::AlignmentCollector(const CameraSettings& cameras,
 void AlignmentCollector::OnCameraFrame(const CameraFrame& frame) {
   const int slot = frame.camera;
   if (!gatherThisCycle_ || !wanted_[slot] || frame.pixels == nullptr) return;
-  Gathered& cycle = gathered_.back();
+  GatheredCycle& cycle = gathered_.back();
   const std::uint16_t* values = frame.pixels->values;
   cycle.pixels[slot].assign(values, values + frame.pixels->width * frame.pixels->height);
   cycle.stamps.stamp[slot] = frame.stamp;
@@ -27,7 +27,7 @@ bool AlignmentCollector::OnCycle(const CycleFrame&) {
     else
       gathered_.pop_back();
     std::vector<CycleStamps> stamps;
-    for (const Gathered& cycle : gathered_) stamps.push_back(cycle.stamps);
+    for (const GatheredCycle& cycle : gathered_) stamps.push_back(cycle.stamps);
     int inStep = 0;
     for (bool step : CyclesInStep(stamps, wanted_)) inStep += step;
     if (inStep >= cyclesWanted_ || cyclesGathered_ >= kGatheredPerWantedCycle * cyclesWanted_) {
@@ -52,22 +52,7 @@ void AlignmentCollector::Finish() {
 }
 
 void AlignmentCollector::ConvertCyclesInStep() {
-  std::vector<CycleStamps> stamps;
-  for (const Gathered& cycle : gathered_) stamps.push_back(cycle.stamps);
-  const std::vector<bool> inStep = CyclesInStep(stamps, wanted_);
-  for (size_t k = 0; k < gathered_.size() && clouds_.cycles < cyclesWanted_; ++k) {
-    if (!inStep[k]) {
-      ++clouds_.leftOut;
-      continue;
-    }
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      const std::vector<std::uint16_t>& pixels = gathered_[k].pixels[slot];
-      if (!wanted_[slot]) continue;
-      AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras_[slot], clouds_.clouds[slot]);
-      clouds_.present[slot] = true;
-    }
-    ++clouds_.cycles;
-  }
+  AddCyclesInStep(gathered_, wanted_, cameras_, cyclesWanted_, &clouds_);
   gathered_.clear();
   gathered_.shrink_to_fit();
 }

@@ -42,11 +42,6 @@ class AlignmentCollector : public FrameConsumer {
   int CyclesGathered() const { return cyclesGathered_; }
 
  private:
-  struct Gathered {
-    CycleStamps stamps;
-    std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
-  };
-
   void ConvertCyclesInStep();
 
   CameraSettings cameras_;
@@ -56,7 +51,7 @@ class AlignmentCollector : public FrameConsumer {
   int cyclesGathered_ = 0;  // with a frame of some wanted camera
   bool gatherThisCycle_ = true;  // written between cycles, read by the grabs
   // The last is filled during a gathered cycle, each camera its own entries.
-  std::vector<Gathered> gathered_;
+  std::vector<GatheredCycle> gathered_;
   std::array<bool, kCameraCount> delivered_{};  // each written by its camera's grab only
   AlignmentClouds clouds_;
   std::atomic<bool> done_{false};

@@ -31,6 +31,26 @@ void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSett
   }
 }
 
+void AddCyclesInStep(const std::vector<GatheredCycle>& gathered, const std::array<bool, kCameraCount>& wanted,
+                     const CameraSettings& cameras, int cycles, AlignmentClouds* out) {
+  std::vector<CycleStamps> stamps;
+  for (const GatheredCycle& cycle : gathered) stamps.push_back(cycle.stamps);
+  const std::vector<bool> inStep = CyclesInStep(stamps, wanted);
+  for (size_t k = 0; k < gathered.size() && out->cycles < cycles; ++k) {
+    if (!inStep[k]) {  // a cycle some camera missed, or gave an older frame in
+      ++out->leftOut;
+      continue;
+    }
+    for (int slot = 0; slot < kCameraCount; ++slot) {
+      if (!wanted[slot]) continue;
+      const std::vector<std::uint16_t>& pixels = gathered[k].pixels[slot];
+      AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras[slot], out->clouds[slot]);
+      out->present[slot] = true;
+    }
+    ++out->cycles;
+  }
+}
+
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings) {
   std::array<bool, kCameraCount> enabled{};
   for (int slot = 0; slot < kCameraCount; ++slot) enabled[slot] = settings.cameraEnabled[slot] != 0;
@@ -44,11 +64,7 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
   const std::array<bool, kCameraCount> enabled = EnabledCameraSlots(settings);
   // Frame number -> the pixels and stamps of each camera, so that every
   // camera's cloud holds the same cycles.
-  struct Cycle {
-    std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
-    CycleStamps stamps;
-  };
-  std::map<std::int32_t, Cycle> frames;
+  std::map<std::int32_t, GatheredCycle> frames;
   bool anyEnabled = false;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!enabled[slot]) continue;
@@ -73,8 +89,8 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     // Enough to make up for cycles some camera missed or was out of step in.
     while (kept < kGatheredPerWantedCycle * cycles && reader.Next(&record, &fault)) {
       if (record.frame % kFramesBetweenAlignCycles != 0) continue;
-      Cycle& cycle = frames[record.frame];
-      cycle.pixels[slot] = record.pixels;
+      GatheredCycle& cycle = frames[record.frame];
+      cycle.pixels[slot] = std::move(record.pixels);
       cycle.stamps.stamp[slot] = record.stamp;
       cycle.stamps.present[slot] = true;
       ++kept;
@@ -88,24 +104,9 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     *error = "no camera is enabled in the take's settings";
     return false;
   }
-  std::vector<CycleStamps> stamps;
-  for (const auto& cycle : frames) stamps.push_back(cycle.second.stamps);
-  const std::vector<bool> inStep = CyclesInStep(stamps, enabled);
-  size_t k = 0;
-  for (const auto& cycle : frames) {
-    if (out->cycles == cycles) break;
-    if (!inStep[k++]) {  // a cycle some camera missed, or gave an older frame in
-      ++out->leftOut;
-      continue;
-    }
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (!enabled[slot]) continue;
-      const std::vector<std::uint16_t>& pixels = cycle.second.pixels[slot];
-      AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras[slot], out->clouds[slot]);
-      out->present[slot] = true;
-    }
-    ++out->cycles;
-  }
+  std::vector<GatheredCycle> gathered;
+  for (auto& cycle : frames) gathered.push_back(std::move(cycle.second));
+  AddCyclesInStep(gathered, enabled, cameras, cycles, out);
   if (out->cycles == 0) {
     *error = takeDir + " holds no cycle with depth frames of every enabled camera taken at one moment";
     return false;

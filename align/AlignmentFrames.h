@@ -8,10 +8,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "align/CycleTiming.h"
 #include "capture/NuiSensor.h"
 #include "settings/ParamsFile.h"
 
@@ -32,6 +34,18 @@ constexpr int kFramesBetweenAlignCycles = 20;
 // Cycles gathered at most for each one asked, when some come out of step
 // (CyclesInStep) or miss a camera.
 constexpr int kGatheredPerWantedCycle = 3;
+
+// One gathered cycle: each camera's depth frame and its stamp.
+struct GatheredCycle {
+  CycleStamps stamps;
+  std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
+};
+
+// Adds the `wanted` cameras' frames of the cycles in step among `gathered`
+// (CyclesInStep), the first `cycles` of them, to `out`; counts in
+// out->leftOut the cycles passed over.
+void AddCyclesInStep(const std::vector<GatheredCycle>& gathered, const std::array<bool, kCameraCount>& wanted,
+                     const CameraSettings& cameras, int cycles, AlignmentClouds* out);
 
 // The cameras the settings enable.
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
