@@ -440,6 +440,51 @@ TEST(PreviewPacing, FreeRunningSensorsPaceThePreviewWithoutCameraOne) {
   engine.Close();
 }
 
+// Camera 1's first frame stamp from the cycles it is attached to.
+class FirstStampOfCameraOne : public FrameConsumer {
+ public:
+  void OnCameraFrame(const CameraFrame& frame) override {
+    if (frame.camera == 0 && !got) {
+      stamp = frame.stamp;
+      got = true;
+    }
+  }
+  bool OnCycle(const CycleFrame&) override { return !got; }
+
+  std::atomic<bool> got{false};
+  std::int64_t stamp = 0;
+};
+
+// While no loop runs, a live sensor's queue keeps its two newest frames; a
+// loop that starts does not show them: at 5 frames a second the older is
+// at least 200 ms old.
+TEST(PreviewPacing, ALoopStartsWithAFrameTakenAfterItStarted) {
+  std::string error;
+  const auto beforeStart = std::chrono::steady_clock::now();
+  auto backend = MakeSensorBackend("sim:1", 5, &error);
+  ASSERT_NE(backend, nullptr) << error;
+  EngineTiming timing;
+  timing.sensorFramePeriodMs = 200;
+  CRecorder engine(std::move(backend), timing);
+  engine.StartPreview();
+  EXPECT_TRUE(Eventually([&] { return engine.PreviewCycles() >= 2; }));
+  engine.StopPreview();
+  std::this_thread::sleep_for(700ms);  // the queue is full of frames taken meanwhile
+
+  FirstStampOfCameraOne first;
+  engine.Attach(&first);
+  const auto restart = std::chrono::steady_clock::now();
+  engine.StartPreview();
+  ASSERT_TRUE(Eventually([&] { return first.got.load(); }));
+  engine.Close();
+  // Simulated camera 1's clock reads 1500 ms when it is switched on, a few
+  // milliseconds after `beforeStart`. A frame taken at `restart` or later
+  // is stamped at least 1500 + (restart - beforeStart) less that delay; the
+  // older queued frame at most 200 ms less.
+  const auto sinceStart = std::chrono::duration_cast<std::chrono::milliseconds>(restart - beforeStart).count();
+  EXPECT_GT(first.stamp, 1500 + sinceStart - 100);
+}
+
 TEST(ElapsedText, MinutesAndSecondsRightAlignedInTwoCharacters) {
   EXPECT_EQ(ElapsedText(1200), " 0 min  1 sec");
   EXPECT_EQ(ElapsedText(61500), " 1 min  1 sec");
