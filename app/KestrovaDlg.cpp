@@ -49,7 +49,7 @@ void ShowAsReadOnly(QLineEdit* edit) {
 
 bool IsFault(TakeEnd end) {
   return end == TakeEnd::SensorStalled || end == TakeEnd::WriteFailed ||
-         end == TakeEnd::ThreadFailed || end == TakeEnd::InputEnded ||
+         end == TakeEnd::InputEnded ||
          end == TakeEnd::InputFailed;
 }
 
@@ -422,7 +422,9 @@ int CKestrovaDlg::AskLength(float* length) {
 }
 
 void CKestrovaDlg::OnSetClicked() {
-  if (engine_->Picks().count != 2) {
+  const PickState none;
+  auto picks = [this, &none] { return options_.picks ? options_.picks->Picks() : none; };
+  if (picks().count != 2) {
     prompt_(this, "Pick the two ends of an object of known length in the Preview first, "
                   "with shift + left click; then press Set.");
     return;
@@ -432,7 +434,7 @@ void CKestrovaDlg::OnSetClicked() {
   float scale;
   std::string reason;
   // The picks as they are now: more picks may have come while the dialog was open.
-  if (!CalibrationFromPicks(engine_->Picks(), length, &scale, &reason)) {
+  if (!CalibrationFromPicks(picks(), length, &scale, &reason)) {
     prompt_(this, QString::fromStdString(reason));
     return;
   }

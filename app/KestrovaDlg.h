@@ -28,6 +28,7 @@ class QPushButton;
 
 namespace kestrova {
 
+class CalibrationPicks;
 class ColorButton;
 class FolderEdit;
 
@@ -39,6 +40,8 @@ class CKestrovaDlg : public QDialog {
     std::function<std::unique_ptr<SensorBackend>()> makeBackend;
     // The preview window; null runs the preview loop without one.
     FrameConsumer* preview = nullptr;
+    // Where the points picked in the preview go; null: none can be picked.
+    CalibrationPicks* picks = nullptr;
     QString paramsPath = "KVA_Params.txt";
     QString outputDir;  // the output directory shown at start
     bool keepDepth = false;  // the start state of "Keep depth frames"

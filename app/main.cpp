@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   auto* opened = backend.release();
   options.makeBackend = [opened] { return std::unique_ptr<kestrova::SensorBackend>(opened); };
   options.preview = &preview;
+  options.picks = &preview.Picks();
   options.outputDir = QDir::homePath() + "/Kestrova";
   options.keepDepth = parsed.keepDepth;
   kestrova::CKestrovaDlg window(options);

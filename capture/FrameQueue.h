@@ -44,6 +44,7 @@ class FrameQueue {
 
   // Frames delivered and not yet taken.
   int Size() const;
+  bool KeepsEveryFrame() const { return overflow_ == Overflow::Wait; }
 
   // Frames taken back undelivered because the consumer fell behind.
   std::uint64_t Dropped() const;

@@ -88,6 +88,10 @@ class INuiSensor {
   // their frames together hand over frames of one moment). A sensor that
   // keeps every frame (a replay) keeps them.
   virtual void NuiImageStreamDiscardQueued(NuiStreamHandle) {}
+  // True for a sensor that never drops a frame but waits until each is
+  // taken (a replay, a free-running simulation): its frames are matched by
+  // frame number rather than by time, and none may be dropped.
+  virtual bool NuiKeepsEveryFrame() const { return false; }
   // True once a sensor that plays a finite recording has delivered all of it.
   virtual bool NuiStreamEnded() const { return false; }
   // Why such a recording ended before its last frame (a frame that could

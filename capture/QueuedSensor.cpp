@@ -50,6 +50,8 @@ void QueuedSensor::NuiImageStreamDiscardQueued(NuiStreamHandle) {
   if (queue_) queue_->DiscardDelivered();
 }
 
+bool QueuedSensor::NuiKeepsEveryFrame() const { return queue_ && queue_->KeepsEveryFrame(); }
+
 void QueuedSensor::NuiShutdown() {
   {
     std::lock_guard<std::mutex> lock(stopMutex_);

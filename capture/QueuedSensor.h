@@ -25,6 +25,8 @@ class QueuedSensor : public INuiSensor {
   HRESULT NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImageFrame* frame) override;
   // Discards the delivered frames when the queue drops its oldest when late.
   void NuiImageStreamDiscardQueued(NuiStreamHandle stream) override;
+  // True when the queue waits for the consumer instead of dropping.
+  bool NuiKeepsEveryFrame() const override;
   // Stops and joins the producer. A subclass's destructor must call it, so
   // that the producer never outlives the subclass's members.
   void NuiShutdown() override;

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/FramePacer.h"
 #include "core/Recorder.h"
 #include "record/TakeCameras.h"
 
@@ -48,14 +47,6 @@ void CRecorder::FinishTake(TakeEnd end, int cycles, const std::string& message) 
 
 bool CRecorder::TakeThreadAlive() const { return recordLoopAlive_; }
 
-int CRecorder::EndedInput(int pacingSlot) const {
-  for (int i = 0; i < kCameraCount; ++i) {
-    if (!sensors_[i] || !sensors_[i]->NuiStreamEnded()) continue;
-    if (takeCameras_[i] || i == pacingSlot) return i;
-  }
-  return -1;
-}
-
 void CRecorder::EndOfInput(int slot, TakeEnd* end, std::string* why) const {
   const std::string camera = "camera " + std::to_string(slot + 1);
   const std::string error = slot >= 0 ? sensors_[slot]->NuiStreamError() : std::string();
@@ -73,15 +64,6 @@ std::vector<int> CRecorder::TakeSlots() const {
   for (int i = 0; i < kCameraCount; ++i)
     if (takeCameras_[i]) slots.push_back(i);
   return slots;
-}
-
-void CRecorder::TrackLostCameras(int frame, FramePacer& pacer) {
-  for (int i = 0; i < kCameraCount; ++i) {
-    if (!takeCameras_[i] || !lostCameras_.Report(i, grabResults_[i], frame)) continue;
-    const bool lost = lostCameras_.LostNow(i);
-    pollOnly_[i] = lost;
-    pacer.SetUsable(i, !lost);
-  }
 }
 
 bool CRecorder::StartRecording(std::string* error) {
@@ -139,14 +121,10 @@ bool CRecorder::StopRecording() {
 void CRecorder::RecordLoop() {
   StopPreview();
   takeRunning_ = true;
-  ForgetPreviousStamps();
-  DiscardQueuedFrames();
   bool anyCamera = false;
-  for (int i = 0; i < kCameraCount; ++i) {
-    cameraActive[i] = takeCameras_[i];
-    pollOnly_[i] = false;
-    anyCamera = anyCamera || takeCameras_[i];
-  }
+  for (int i = 0; i < kCameraCount; ++i) anyCamera = anyCamera || takeCameras_[i];
+  SelectActiveCameras(takeCameras_);
+  statistics_.Start(takeCameras_);
   TakeEnd end = TakeEnd::Stopped;
   std::string why;
   // Every way a take ends but a stop: the loop goes no further.
@@ -157,7 +135,9 @@ void CRecorder::RecordLoop() {
   };
   int frame = 0;
   {
-    FramePacer pacer(PacingSensors(takeCameras_), timing_.nominalPeriod);
+    CycleAssembler assembler(AcquisitionPointers(), AssemblyTiming());
+    assembler.SetCameras(takeCameras_);
+    assembler.DiscardStale();
     const auto start = std::chrono::steady_clock::now();
     auto elapsedMs = [start] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -165,28 +145,26 @@ void CRecorder::RecordLoop() {
           .count();
     };
     while (recording_) {
-      FramePacer::Wait wait = pacer.Next(recording_, timing_.stallLimit);
-      if (wait == FramePacer::Wait::Stopped) break;
-      if (wait == FramePacer::Wait::Ended) {
-        EndOfInput(pacer.PreferredSlot(), &end, &why);
+      const CycleAssembler::Wait wait = assembler.Next(recording_, &cycle_);
+      if (wait == CycleAssembler::Wait::Stopped) break;
+      if (wait == CycleAssembler::Wait::Ended) {
+        EndOfInput(assembler.EndedSlot(), &end, &why);
         endTake(end, why);
         break;
       }
-      if (wait == FramePacer::Wait::Stalled) {
-        // Not one sensor that could pace the take signalled a frame.
+      if (wait == CycleAssembler::Wait::Stalled) {
+        // Not one camera that could pace the take gave a frame.
         lostCameras_.LoseAll(frame);
-        endTake(TakeEnd::SensorStalled,
-                StoppedCamerasText(anyCamera ? TakeSlots() : std::vector<int>{pacer.PreferredSlot()}));
+        std::vector<int> stopped = TakeSlots();
+        if (!anyCamera)
+          for (int i = 0; i < kCameraCount && stopped.empty(); ++i)
+            if (sensors_[i]) stopped.push_back(i);
+        endTake(TakeEnd::SensorStalled, StoppedCamerasText(stopped));
         break;
       }
       frameSettings_ = TakeFrameSettings();
-      bool started;
-      const bool written = GrabCycle(&take_, frame, &started);
-      if (!started) {
-        endTake(TakeEnd::ThreadFailed, "a grab thread could not be started");
-        break;
-      }
-      TrackLostCameras(frame, pacer);
+      const bool written = RunCycle(&take_, frame);
+      TrackLostCameras(lostCameras_, frame, assembler);
       if (lostCameras_.AllLost()) {
         // With no camera left the take ends; one that stays is recorded on.
         endTake(TakeEnd::SensorStalled, StoppedCamerasText(TakeSlots()));
@@ -202,12 +180,6 @@ void CRecorder::RecordLoop() {
       const int cycleLimit = takeCycleLimit_;
       if (cycleLimit > 0 && frame >= cycleLimit) {
         endTake(TakeEnd::CycleLimit);
-        break;
-      }
-      const int ended = EndedInput(pacer.PreferredSlot());
-      if (ended >= 0) {
-        EndOfInput(ended, &end, &why);
-        endTake(end, why);
         break;
       }
       // Strict, in double: at exactly the limit the take goes on, and a

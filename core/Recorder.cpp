@@ -4,13 +4,12 @@
 #include <ctime>
 #include <thread>
 
-#include "core/FramePacer.h"
 #include "settings/TimeText.h"
 
 namespace kestrova {
 
 CRecorder::CRecorder(std::unique_ptr<SensorBackend> backend, const EngineTiming& timing)
-    : owner(&ownSettings_), timing_(timing) {
+    : owner(&ownSettings_), timing_(timing), workers_([this](int slot) { GrabFrame(slot); }) {
   for (int i = 0; i < kCameraCount; ++i) cameras_[i] = DefaultCameraSetting(i);
   frameSettings_ = {ownSettings_.Settings(), cameras_};
   if (backend) {
@@ -36,7 +35,12 @@ void CRecorder::OpenSensors(SensorBackend& backend) {
     }
     sensors_[i] = std::move(sensor);
     depthStreams_[i] = stream;
+    acquisitions_[i] = std::make_unique<CameraAcquisition>(*sensors_[i], stream);
   }
+}
+
+void CRecorder::StopAcquisitions() {
+  for (auto& acquisition : acquisitions_) acquisition.reset();
 }
 
 void CRecorder::ShutDownSensors() {
@@ -50,20 +54,6 @@ int CRecorder::SensorCount() const {
   int count = 0;
   for (const auto& sensor : sensors_) count += sensor != nullptr;
   return count;
-}
-
-std::array<INuiSensor*, kCameraCount> CRecorder::PacingSensors(
-    const std::array<bool, kCameraCount>& cameras) const {
-  // A camera that is grabbed is fetched every cycle, so it keeps delivering
-  // (a free-running sensor makes a frame only when one was taken).
-  std::array<INuiSensor*, kCameraCount> grabbed{}, present{};
-  bool anyCamera = false;
-  for (int i = 0; i < kCameraCount; ++i) {
-    present[i] = sensors_[i].get();
-    if (cameras[i]) grabbed[i] = sensors_[i].get();
-    anyCamera = anyCamera || (cameras[i] && sensors_[i]);
-  }
-  return anyCamera ? grabbed : present;
 }
 
 std::array<bool, kCameraCount> CRecorder::EnabledCameras(const OperatorSettings& settings) const {
@@ -112,34 +102,40 @@ bool CRecorder::LoadParamsFile(const std::string& path) {
 
 FrameSettings CRecorder::TakeFrameSettings() const { return {owner->Settings(), Cameras()}; }
 
-void CRecorder::SelectActiveCameras(const OperatorSettings& settings) {
-  const std::array<bool, kCameraCount> enabled = EnabledCameras(settings);
-  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = enabled[i];
+void CRecorder::SelectActiveCameras(const std::array<bool, kCameraCount>& cameras) {
+  for (int i = 0; i < kCameraCount; ++i) cameraActive[i] = cameras[i];
 }
 
-bool CRecorder::GrabCycle(FrameConsumer* own, int frameNumber, bool* started) {
+CycleAssembler::Acquisitions CRecorder::AcquisitionPointers() const {
+  CycleAssembler::Acquisitions pointers{};
+  for (int i = 0; i < kCameraCount; ++i) pointers[i] = acquisitions_[i].get();
+  return pointers;
+}
+
+AssemblerTiming CRecorder::AssemblyTiming() const {
+  AssemblerTiming timing;
+  timing.latencyBudget = timing_.latencyBudget;
+  timing.frameWait = timing_.frameWait;
+  timing.stallLimit = timing_.stallLimit;
+  timing.nominalPeriod = timing_.nominalPeriod;
+  return timing;
+}
+
+bool CRecorder::RunCycle(FrameConsumer* own, int frameNumber) {
   BeginCycleConsumers(own);
-  boost::thread_group group;
-  *started = true;
-  grabsInCycle_ = 0;
+  cycleFrameNumber_ = frameNumber;
+  std::array<bool, kCameraCount> delivered{};
   for (int i = 0; i < kCameraCount; ++i) {
-    grabResults_[i] = GrabResult::NotRun;
-    grabsInCycle_ += cameraActive[i];
-  }
-  grabsRunning_ = grabsInCycle_;
-  for (int i = 0; i < kCameraCount; ++i) {
-    if (!cameraActive[i]) continue;
-    try {
-      group.create_thread([this, i, frameNumber] {
-        GrabFrame(i, frameNumber);
-        --grabsRunning_;
-      });
-    } catch (const boost::thread_resource_error&) {
-      --grabsRunning_;
-      *started = false;
+    delivered[i] = cameraActive[i] && cycle_.results[i] == GrabResult::Delivered;
+    if (cameraActive[i] && !delivered[i]) {
+      // No frame this cycle: the camera's clouds are empty, and its
+      // consumers get nothing (a take has no line and no record for it).
+      workClouds[i].clear();
+      clouds[i].clear();
     }
   }
-  group.join_all();
+  workers_.Run(delivered);
+  statistics_.Count(cycle_);
   return EndCycleConsumers(own, frameNumber);
 }
 
@@ -155,9 +151,15 @@ bool CRecorder::EndCycleConsumers(FrameConsumer* own, int frameNumber) {
   CycleFrame cycle;
   cycle.frameNumber = frameNumber;
   cycle.settings = &frameSettings_;
+  cycle.momentMs = cycle_.momentMs;
+  cycle.spreadMs = cycle_.spreadMs;
   for (int i = 0; i < kCameraCount; ++i) {
     cycle.active[i] = cameraActive[i];
-    cycle.results[i] = grabResults_[i];
+    cycle.results[i] = cameraActive[i] ? cycle_.results[i] : GrabResult::NotRun;
+    if (cycle.results[i] == GrabResult::Delivered) {
+      cycle.stamps[i] = cycle_.frames[i].stamp;
+      cycle.mappedMs[i] = cycle_.frames[i].mappedMs;
+    }
     cycle.thinned[i] = &workClouds[i];
     cycle.final[i] = &clouds[i];
   }
@@ -188,7 +190,7 @@ void CRecorder::Attach(FrameConsumer* consumer) {
 void CRecorder::Detach(FrameConsumer* consumer) {
   std::unique_lock<std::mutex> lock(consumersMutex_);
   attached_.erase(std::remove(attached_.begin(), attached_.end(), consumer), attached_.end());
-  // A cycle is bounded by the grabs' frame wait, so this wait is too.
+  // A cycle is bounded by the assembler's waits and the cameras' work, so this wait is too.
   cycleOver_.wait(lock, [this, consumer] {
     return !cycleHoldsConsumers_ ||
            std::find(cycleConsumers_.begin(), cycleConsumers_.end(), consumer) == cycleConsumers_.end();
@@ -216,77 +218,42 @@ bool CRecorder::StopPreview() {
   return wasRunning;
 }
 
-void CRecorder::ForgetPreviousStamps() {
-  for (auto& stamp : previousStamp_) stamp = -1;
-  for (auto& period : framePeriodMs_) period = 0;
-}
-
-void CRecorder::CountDroppedFrames(int camera, std::int64_t stamp) {
-  std::int64_t previous = previousStamp_[camera];
-  previousStamp_[camera] = stamp;
-  // The shortest step between two frames is the sensor's own frame period.
-  if (previous >= 0 && stamp > previous &&
-      (framePeriodMs_[camera] == 0 || stamp - previous < framePeriodMs_[camera]))
-    framePeriodMs_[camera] = static_cast<double>(stamp - previous);
-  if (previous < 0 || timing_.sensorFramePeriodMs <= 0) return;
-  double periods = static_cast<double>(stamp - previous) / timing_.sensorFramePeriodMs;
-  if (periods >= 1.5) droppedFrames_[camera] += static_cast<std::uint64_t>(periods + 0.5) - 1;
-}
-
-void CRecorder::OnPointPicked(float x, float y, float z) {
-  std::lock_guard<std::mutex> lock(picksMutex_);
-  if (picks_.count < 2) {
-    float* point = picks_.points[picks_.count];
-    point[0] = x;
-    point[1] = y;
-    point[2] = z;
-  }
-  picks_.count = (picks_.count + 1) % 3;
-}
-
-PickState CRecorder::Picks() const {
-  std::lock_guard<std::mutex> lock(picksMutex_);
-  return picks_;
-}
-
-void CRecorder::DiscardQueuedFrames() {
-  for (int i = 0; i < kCameraCount; ++i)
-    if (sensors_[i]) sensors_[i]->NuiImageStreamDiscardQueued(depthStreams_[i]);
-}
-
 void CRecorder::PreviewLoop() {
-  ForgetPreviousStamps();
-  DiscardQueuedFrames();
-  for (bool& poll : pollOnly_) poll = false;
+  CycleAssembler assembler(AcquisitionPointers(), AssemblyTiming());
+  assembler.DiscardStale();
+  // A silent camera is found out as in a take, so the preview stops waiting for it.
+  LostCameras lost;
+  lost.Start({true, true, true, true});
+  std::array<bool, kCameraCount> shown = EnabledCameras(owner->Settings());
+  statistics_.Start(shown);
   if (preview_) preview_->Begin(*this);
-  {
-    // Paced by the cameras it shows, which change with their check boxes.
-    FramePacer::Sensors pacing = PacingSensors(EnabledCameras(owner->Settings()));
-    auto pacer = std::make_unique<FramePacer>(pacing, timing_.nominalPeriod);
-    while (previewRunning_) {
-      const FramePacer::Sensors wanted = PacingSensors(EnabledCameras(owner->Settings()));
-      if (wanted != pacing) {
-        pacer.reset();
-        pacer = std::make_unique<FramePacer>(wanted, timing_.nominalPeriod);
-        pacing = wanted;
-      }
-      // A stalled pacing sensor only keeps the preview waiting; it may come back.
-      FramePacer::Wait wait = pacer->Next(previewRunning_, timing_.stallLimit);
-      if (wait == FramePacer::Wait::Stopped) break;
-      if (wait == FramePacer::Wait::Stalled) continue;
-      if (wait == FramePacer::Wait::Ended) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a replay that is over
-        continue;
-      }
-      frameSettings_ = TakeFrameSettings();
-      SelectActiveCameras(frameSettings_.operatorSettings);
-      bool started;
-      const bool shown = GrabCycle(preview_, 0, &started);
-      ++previewCycles_;
-      if (!shown) previewRunning_ = false;
+  int cycles = 0;
+  while (previewRunning_) {
+    // The cameras it shows change with their check boxes.
+    const std::array<bool, kCameraCount> wanted = EnabledCameras(owner->Settings());
+    if (wanted != shown) statistics_.Start(shown = wanted);
+    SelectActiveCameras(wanted);
+    assembler.SetCameras(wanted);
+    // A stalled camera only keeps the preview waiting; it may come back.
+    const CycleAssembler::Wait wait = assembler.Next(previewRunning_, &cycle_);
+    if (wait == CycleAssembler::Wait::Stopped) break;
+    if (wait == CycleAssembler::Wait::Stalled) continue;
+    if (wait == CycleAssembler::Wait::Ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a replay that is over
+      continue;
     }
+    frameSettings_ = TakeFrameSettings();
+    const bool goOn = RunCycle(preview_, 0);
+    TrackLostCameras(lost, cycles++, assembler);
+    ++previewCycles_;
+    if (!goOn) previewRunning_ = false;
   }
   if (preview_) preview_->End(*this);
+}
+
+void CRecorder::TrackLostCameras(LostCameras& lost, int frame, CycleAssembler& assembler) {
+  for (int i = 0; i < kCameraCount; ++i)
+    if (lost.Report(i, cycle_.results[i], frame)) assembler.SetLost(i, lost.LostNow(i));
 }
 
 void CRecorder::Close() {
@@ -301,6 +268,7 @@ void CRecorder::Close() {
     if (recordThread_.joinable()) recordThread_.join();
   }
   StopPreview();
+  StopAcquisitions();
   ShutDownSensors();
   closed_ = true;
 }

@@ -1,16 +1,21 @@
-// CRecorder: the engine. One per run. It owns the sensors, the per-camera
-// settings, the point clouds, the take files and the worker threads.
+// CRecorder: the engine. One per run. It owns the sensors, each camera's
+// acquisition and worker, the per-camera settings, the point clouds, the
+// take and the loops, and wires them together.
 //
-// Thread model. At most one preview thread and at most one recording thread,
-// never both grabbing at once; per frame, one grab thread per active camera,
-// forked and joined by the loop (boost::thread_group). The frame-end
-// events of the cameras a loop grabs pace it: the first one's, or the next
-// one's while the first falls behind. Two atomic flags,
-// previewRunning and recording, start and stop the loops; the joins order
-// every hand-over of the sensors and clouds. Each frame works with one
-// consistent copy of the settings, taken by the loop before it forks.
+// Thread model. Each camera with a sensor has an acquisition thread
+// (capture/CameraAcquisition) that drains its sensor all the time, and a
+// worker thread (CameraWorkers) that does its part of every cycle; both
+// live as long as the engine. At most one loop runs: the preview's or a
+// take's, each on a thread of its own. A loop puts every cycle together
+// from the acquisitions' buffers (CycleAssembler), takes one consistent
+// copy of the settings, hands each camera's frame to its worker
+// (conversion, thinning, pose, crop, the consumers' per-camera calls),
+// waits for them, then hands the whole cycle to its consumers. Two atomic
+// flags, previewRunning and recording, start and stop the loops; the joins
+// of the loop threads order every hand-over between preview and take.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,18 +30,19 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "capture/CameraAcquisition.h"
 #include "capture/NuiSensor.h"
+#include "core/CameraWorkers.h"
+#include "core/CycleAssembler.h"
+#include "core/CycleStatistics.h"
 #include "core/FrameConsumer.h"
 #include "core/LostCameras.h"
-#include "core/PickState.h"
 #include "core/TakeRecording.h"
 #include "settings/ParamsFile.h"
 #include "settings/Settings.h"
 #include "settings/SettingsOwner.h"
 
 namespace kestrova {
-
-class CRecorder;
 
 // How a take ended.
 enum class TakeEnd {
@@ -48,8 +54,7 @@ enum class TakeEnd {
   SensorStalled,
   InputEnded,  // a replayed camera has no more frames
   InputFailed,  // a replayed frame could not be read
-  WriteFailed,
-  ThreadFailed
+  WriteFailed
 };
 
 struct TakeOutcome {
@@ -60,15 +65,18 @@ struct TakeOutcome {
 
 // Bounds of the engine's waits.
 struct EngineTiming {
-  std::chrono::milliseconds frameWait{500};      // a grab's wait for its camera's frame
-  std::chrono::milliseconds stallLimit{2000};    // no frame-end signal this long: a stalled sensor
+  // A late camera is waited for at most this long past a cycle's moment.
+  std::chrono::milliseconds latencyBudget{100};
+  // The same for cameras that keep every frame (replays).
+  std::chrono::milliseconds frameWait{500};
+  std::chrono::milliseconds stallLimit{2000};    // no camera delivered this long: a stalled sensor
   std::chrono::milliseconds nominalPeriod{33};   // pacing without any sensor
-  double sensorFramePeriodMs = 1000.0 / 30;      // to count frames missing from time stamps
 };
 
 class CRecorder {
  public:
-  // Sets the camera defaults, then opens sensors 0..3 from `backend`.
+  // Sets the camera defaults, then opens sensors 0..3 from `backend` and
+  // starts acquiring from each.
   explicit CRecorder(std::unique_ptr<SensorBackend> backend, const EngineTiming& timing = {});
   // Closes, if Close has not run.
   ~CRecorder();
@@ -82,6 +90,8 @@ class CRecorder {
   bool HasSensor(int slot) const { return sensors_[slot] != nullptr; }
   int SensorCount() const;
   INuiSensor* Sensor(int slot) const { return sensors_[slot].get(); }
+  // The camera's acquisition (its buffer and counters); null without a sensor.
+  const CameraAcquisition* Acquisition(int slot) const { return acquisitions_[slot].get(); }
   std::string BackendName() const { return backendName_; }
   // The cameras that are enabled and have a sensor: those a loop grabs.
   std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;
@@ -143,97 +153,74 @@ class CRecorder {
   // Whether camera `slot` was lost during the running or the latest take,
   // and from which frame on; readable at any time.
   CameraLoss Loss(int slot) const { return lostCameras_.Loss(slot); }
+  // How long the running or the latest take's frames took from their
+  // arrival to their records in the files.
+  const LatencyHistogram& TakeLatency() const { return take_.Latency(); }
 
   // The engine part of closing the window: stops the preview, any take and a
-  // take still finishing, so that no worker thread is left; then shuts the
-  // sensors down. Idempotent.
+  // take still finishing, so that no worker thread is left; then stops the
+  // acquisitions and shuts the sensors down. Idempotent.
   void Close();
 
-  // Takes the copy of the settings that the next grabs work with; the loops
-  // do this before every frame. For tools and benchmarks that grab directly.
-  void RefreshFrameSettings() { frameSettings_ = TakeFrameSettings(); }
-
-  // --- per-camera work, on a grab thread
-  // Fetches one frame of `camera` (waiting a bounded time), converts it,
-  // thins, poses and crops it into workClouds and clouds, and hands it to
-  // the cycle's consumers. A frame that does not come leaves both clouds
-  // empty and reaches no consumer.
-  void GrabFrame(int camera, int frameNumber);
-  // Thinned cloud into workClouds[camera], posed and cropped into clouds[camera].
-  void ProcessCloud(int camera, const pcl::PointCloud<pcl::PointXYZ>& raw);
-
-  // Results of the latest frame; read them only while no loop runs or from
-  // the loop between frames.
-  pcl::PointCloud<pcl::PointXYZ> workClouds[kCameraCount];
-  pcl::PointCloud<pcl::PointXYZ> clouds[kCameraCount];
+  // Results of the latest cycle; read them only while no loop runs or from
+  // the loop between cycles (a consumer's OnCycle).
+  pcl::PointCloud<pcl::PointXYZ> workClouds[kCameraCount];  // thinned, camera axes
+  pcl::PointCloud<pcl::PointXYZ> clouds[kCameraCount];      // posed and cropped
   bool cameraActive[kCameraCount] = {false, false, false, false};
 
-  // --- calibration picks, made in the preview window (preview thread)
-  // First pick: point 0; second: point 1; third: clears; and round again.
-  void OnPointPicked(float x, float y, float z);
-  PickState Picks() const;
-
-  // --- counters, for status displays and tests
+  // --- how the cycles come out, for status displays and tests
+  // The running loop's cycles: spread, missed and dropped frames per camera.
+  const CycleStatistics& Statistics() const { return statistics_; }
+  // Frames each camera's worker processed, since the start.
   std::uint64_t GrabCount(int slot) const { return grabCount_[slot]; }
-  std::uint64_t MissedFrames(int slot) const { return missedFrames_[slot]; }
   std::uint64_t PreviewCycles() const { return previewCycles_; }
+  std::uint64_t RecordCycles() const { return recordCycles_; }
   // Points in the camera's latest final cloud.
   std::uint64_t LastPointCount(int slot) const { return lastPointCount_[slot]; }
-  // Sensor frames that never reached the grabs, as gaps in the time stamps
-  // show (counted within each loop run).
-  std::uint64_t DroppedFrames(int slot) const { return droppedFrames_[slot]; }
-  std::uint64_t RecordCycles() const { return recordCycles_; }
+  // Threads the engine started for its workers (one per camera slot, once).
+  int WorkerThreadsStarted() const { return workers_.ThreadsStarted(); }
 
  private:
   void OpenSensors(SensorBackend& backend);
+  void StopAcquisitions();
   void ShutDownSensors();
-  // The sensors that may pace a loop that grabs `cameras`: theirs, or, when
-  // it grabs none, every present sensor.
-  std::array<INuiSensor*, kCameraCount> PacingSensors(
-      const std::array<bool, kCameraCount>& cameras) const;
+  CycleAssembler::Acquisitions AcquisitionPointers() const;
+  AssemblerTiming AssemblyTiming() const;
   FrameSettings TakeFrameSettings() const;
-  void SelectActiveCameras(const OperatorSettings& settings);
-  void ForgetPreviousStamps();
-  // At a loop's start: frames the live sensors queued meanwhile are stale,
-  // and some cameras may hold more of them than others.
-  void DiscardQueuedFrames();
-  void CountDroppedFrames(int camera, std::int64_t stamp);
-  // Waits for the camera's next frame: not at all for a lost camera, else
-  // at most the frame wait, and, once its frame period is known, no longer
-  // than two of its periods after the other grabs of the cycle are done
-  // (they would lose frames meanwhile).
-  HRESULT FetchFrame(int camera, NuiImageFrame* frame);
-  // Forks one grab per active camera, joins them all, then hands the cycle
-  // to its consumers: `own` (may be null) and the attached ones. False in
-  // `started` when a thread could not be started; the result is false when
-  // `own` asked to end the loop.
-  bool GrabCycle(FrameConsumer* own, int frameNumber, bool* started);
+  void SelectActiveCameras(const std::array<bool, kCameraCount>& cameras);
+  // One cycle: each delivered frame to its camera's worker, the others'
+  // clouds emptied, then the whole cycle to the consumers: `own` (may be
+  // null) and the attached ones. False when `own` asked to end the loop.
+  bool RunCycle(FrameConsumer* own, int frameNumber);
+  // Camera `slot`'s part of the running cycle, on its worker: its frame
+  // through the pipeline into workClouds and clouds, then to the consumers.
+  // It touches only that camera's sensor frame, clouds and files.
+  void GrabFrame(int slot);
   // The consumers of the next cycle: `own` first, then the attached ones.
   void BeginCycleConsumers(FrameConsumer* own);
-  // Hands the joined cycle to them; detaches the attached ones that are done.
+  // Hands the finished cycle to them; detaches the attached ones that are done.
   bool EndCycleConsumers(FrameConsumer* own, int frameNumber);
   void PreviewLoop();
   void RecordLoop();
   void FinishTake(TakeEnd end, int cycles, const std::string& message);
-  // The first camera of the take (or the pacing slot) whose recording ran out; -1 if none.
-  int EndedInput(int pacingSlot) const;
   // How a take ends when the recording of camera `slot` ran out or broke off.
   void EndOfInput(int slot, TakeEnd* end, std::string* why) const;
   // The slots of the take's cameras.
   std::vector<int> TakeSlots() const;
-  // Takes this cycle's grabs into the lost cameras, and stops waiting for a
-  // camera lost, or waits for it again once it is back.
-  void TrackLostCameras(int frame, class FramePacer& pacer);
+  // Takes this cycle's results into `lost`, and tells the assembler which
+  // cameras are lost now (not waited for) or back.
+  void TrackLostCameras(LostCameras& lost, int frame, CycleAssembler& assembler);
 
   std::unique_ptr<INuiSensor> sensors_[kCameraCount];
   NuiStreamHandle depthStreams_[kCameraCount] = {kNoStream, kNoStream, kNoStream, kNoStream};
+  std::unique_ptr<CameraAcquisition> acquisitions_[kCameraCount];
   std::string backendName_;
   const EngineTiming timing_;
 
   SettingsOwner ownSettings_;
   mutable std::mutex camerasMutex_;
   CameraSettings cameras_;
-  FrameSettings frameSettings_;  // written by the running loop between frames
+  FrameSettings frameSettings_;  // written by the running loop between cycles
 
   FrameConsumer* preview_ = nullptr;
   std::mutex previewControl_;  // orders starts and stops of the preview thread
@@ -252,34 +239,28 @@ class CRecorder {
   TakeRecording take_;
   std::array<bool, kCameraCount> takeCameras_{};  // the take's camera set
   LostCameras lostCameras_;
-  pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per grab
-  pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per grab
+
+  // The running cycle, filled by the loop; each worker reads its own camera's frame.
+  AssembledCycle cycle_;
+  CameraWorkers workers_;
+  pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per frame
+  pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per frame
+  int cycleFrameNumber_ = 0;  // the running cycle's, for the workers
+  CycleStatistics statistics_;
 
   std::atomic<bool> closing_{false};
   std::atomic<bool> previewWanted_{false};
   std::atomic<int> takeCycleLimit_{0};
   std::atomic<bool> keepDepth_{false};
-  mutable std::mutex picksMutex_;
-  PickState picks_;
   bool closed_ = false;
 
   std::atomic<std::uint64_t> grabCount_[kCameraCount] = {};
-  std::atomic<std::uint64_t> missedFrames_[kCameraCount] = {};
   std::atomic<std::uint64_t> lastPointCount_[kCameraCount] = {};
-  std::atomic<std::uint64_t> droppedFrames_[kCameraCount] = {};
-  std::int64_t previousStamp_[kCameraCount] = {-1, -1, -1, -1};  // per loop run, grab thread only
-  double framePeriodMs_[kCameraCount] = {0, 0, 0, 0};  // as its time stamps show; 0: not known yet
-  // This frame's outcome per camera, written by its grab, read after the join.
-  GrabResult grabResults_[kCameraCount] = {};
-  // Cameras the running loop does not wait for (lost): their grabs only poll.
-  bool pollOnly_[kCameraCount] = {false, false, false, false};
-  int grabsInCycle_ = 0;                // grabs the running cycle forked
-  std::atomic<int> grabsRunning_{0};    // of those, the ones not yet done
   std::atomic<std::uint64_t> previewCycles_{0};
   std::atomic<std::uint64_t> recordCycles_{0};
 
   // Consumers attached for a while, and the running cycle's consumers: the
-  // list is copied under the lock before the fork, so the grabs read it
+  // list is copied under the lock before the workers start, so they read it
   // without one; a detach waits until the cycle that holds a copy is over.
   std::mutex consumersMutex_;
   std::condition_variable cycleOver_;

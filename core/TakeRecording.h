@@ -1,12 +1,14 @@
 // The take as a consumer of the recording loop: each camera's frame goes
-// into that camera's files on its own grab thread; after the join the loop
-// learns whether a write failed.
+// into that camera's files on its own worker; after the cycle the loop
+// learns whether a write failed. It measures how long each frame took from
+// its arrival to its record in the files.
 #pragma once
 
 #include <array>
 #include <string>
 
 #include "core/FrameConsumer.h"
+#include "core/LatencyHistogram.h"
 #include "record/TakeWriter.h"
 
 namespace kestrova {
@@ -24,13 +26,16 @@ class TakeRecording : public FrameConsumer {
   bool OnCycle(const CycleFrame& cycle) override;
 
   std::string FailureMessage() const { return writer_.FailureMessage(); }
+  // From each frame's arrival to its record written, this take.
+  const LatencyHistogram& Latency() const { return latency_; }
   // One past the latest frame number that any camera's files hold (read
   // between cycles).
   int FramesInFiles() const;
 
  private:
   TakeWriter writer_;
-  std::array<int, kCameraCount> framesHeld_{};  // per camera, written by its grab alone
+  LatencyHistogram latency_;
+  std::array<int, kCameraCount> framesHeld_{};  // per camera, written by its worker alone
 };
 
 }  // namespace kestrova

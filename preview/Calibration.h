@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/PickState.h"
+#include "preview/CalibrationPicks.h"
 
 namespace kestrova {
 

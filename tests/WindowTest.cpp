@@ -15,6 +15,7 @@
 #include "app/ColorButton.h"
 #include "app/DlgInputCLen.h"
 #include "app/KestrovaDlg.h"
+#include "preview/CalibrationPicks.h"
 #include "capture/SensorChoice.h"
 #include "tests/support/TempDir.h"
 
@@ -26,6 +27,7 @@ class WindowTest : public QObject {
  private:
   std::unique_ptr<testing::TempDir> dir_;
   std::unique_ptr<CKestrovaDlg> dlg_;
+  std::unique_ptr<CalibrationPicks> picks_;  // what the preview would pick
   QStringList prompts_;
 
   void Open(const std::string& sensors = "sim:4", const std::string& params = "",
@@ -39,6 +41,8 @@ class WindowTest : public QObject {
     };
     options.paramsPath = QString::fromStdString(dir_->File("KVA_Params.txt"));
     options.outputDir = QString::fromStdString(dir_->path());
+    picks_ = std::make_unique<CalibrationPicks>();
+    options.picks = picks_.get();
     dlg_ = std::make_unique<CKestrovaDlg>(options);
     dlg_->SetPrompter([this](QWidget*, const QString& text) { prompts_ << text; });
     dlg_->OnInitDialog();
@@ -365,13 +369,13 @@ class WindowTest : public QObject {
     });
     auto* set = Control<QPushButton>("OnSetClicked");
     set->click();
-    dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.0f);
+    picks_->OnPointPicked(0.1f, 0.0f, 0.0f);
     set->click();
     QCOMPARE(asked, 0);  // fewer than two picks: no dialog, but what to do
     QCOMPARE(prompts_.size(), 2);
     QVERIFY(prompts_[1].contains("shift + left click"));
     prompts_.clear();
-    dlg_->engine()->OnPointPicked(0.1f, 0.0f, 0.125f);
+    picks_->OnPointPicked(0.1f, 0.0f, 0.125f);
     set->click();
     QCOMPARE(asked, 1);
     QCOMPARE(offered, 100.0f);
@@ -390,7 +394,7 @@ class WindowTest : public QObject {
     QCOMPARE(prompts_.size(), 1);
     QVERIFY(prompts_[0].contains("above 0"));
 
-    dlg_->engine()->OnPointPicked(1, 1, 1);  // third pick: the pair is gone
+    picks_->OnPointPicked(1, 1, 1);  // third pick: the pair is gone
     set->click();
     QCOMPARE(asked, 3);
     QCOMPARE(prompts_.size(), 2);
@@ -399,8 +403,8 @@ class WindowTest : public QObject {
   void lengthDialogOpensWith100AndRefusesText() {
     Open();
     Type("x", "99");  // typed in the window behind, never committed
-    dlg_->engine()->OnPointPicked(0, 0, 0);
-    dlg_->engine()->OnPointPicked(0, 0.3f, 0);
+    picks_->OnPointPicked(0, 0, 0);
+    picks_->OnPointPicked(0, 0.3f, 0);
     bool seen = false;
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<CDlgInputCLen*>(QApplication::activeModalWidget());

@@ -18,7 +18,6 @@ const char* EndKindText(TakeEnd end) {
     case TakeEnd::InputFailed: return "a replayed frame could not be read";
     case TakeEnd::SensorStalled: return "a sensor stopped delivering frames";
     case TakeEnd::WriteFailed: return "a take file could not be written";
-    case TakeEnd::ThreadFailed: return "a grab thread could not be started";
     case TakeEnd::None: break;
   }
   return "unknown";

@@ -106,9 +106,7 @@ int main(int argc, char** argv) {
   if (!backend && real) return Fail(error + ". " + kTrySimulatedCameras);
   if (!backend) return KnownSensorSpec(sensors) ? Fail(error) : Usage(error);
 
-  EngineTiming timing;
-  if (fps > 0) timing.sensorFramePeriodMs = 1000.0 / fps;
-  CRecorder engine(std::move(backend), timing);
+  CRecorder engine(std::move(backend));
   if (engine.SensorCount() == 0)
     return Fail("no depth sensor found (" + (real ? std::string("freenect") : sensors) + ")");
   engine.owner->StoreSettings(settings);

@@ -23,36 +23,29 @@ int Fail(int status, const std::string& reason) {
   return status;
 }
 
+// Once a second: elapsed time, cycles, cycles per second, points per
+// camera in the last frame, the largest spread of one cycle's frames so
+// far, and per camera the cycles it missed and the sensor frames it dropped.
 class Progress {
  public:
   Progress(const kestrova::CRecorder& engine, const std::array<bool, kestrova::kCameraCount>& cameras)
-      : engine_(engine), cameras_(cameras), tty_(isatty(STDERR_FILENO) != 0) {
-    for (int i = 0; i < kestrova::kCameraCount; ++i) droppedBefore_[i] = engine.DroppedFrames(i);
-  }
+      : engine_(engine), cameras_(cameras), tty_(isatty(STDERR_FILENO) != 0) {}
 
   void Show(double seconds) {
+    const kestrova::CycleStatistics& statistics = engine_.Statistics();
     std::uint64_t cycles = engine_.RecordCycles() - cyclesBefore_;
     double rate = seconds > lastSeconds_ ? (cycles - lastCycles_) / (seconds - lastSeconds_) : 0;
     lastSeconds_ = seconds;
     lastCycles_ = cycles;
-    std::string line;
     char part[96];
-    std::snprintf(part, sizeof part, "%7.1f s %7llu cycles %6.1f cycles/s  points", seconds,
+    std::snprintf(part, sizeof part, "%7.1f s %7llu cycles %6.1f cycles/s", seconds,
                   static_cast<unsigned long long>(cycles), rate);
+    std::string line = part;
+    line += PerCamera("  points", [this](int i) { return engine_.LastPointCount(i); });
+    std::snprintf(part, sizeof part, "  spread %.1f ms", statistics.LargestSpreadMs());
     line += part;
-    for (int i = 0; i < kestrova::kCameraCount; ++i) {
-      if (!cameras_[i]) continue;
-      std::snprintf(part, sizeof part, " %d:%llu", i + 1,
-                    static_cast<unsigned long long>(engine_.LastPointCount(i)));
-      line += part;
-    }
-    line += "  dropped";
-    for (int i = 0; i < kestrova::kCameraCount; ++i) {
-      if (!cameras_[i]) continue;
-      std::snprintf(part, sizeof part, " %d:%llu", i + 1,
-                    static_cast<unsigned long long>(engine_.DroppedFrames(i) - droppedBefore_[i]));
-      line += part;
-    }
+    line += PerCamera("  missed", [&statistics](int i) { return statistics.Missed(i); });
+    line += PerCamera("  dropped", [&statistics](int i) { return statistics.Dropped(i); });
     std::fprintf(stderr, tty_ ? "\r%s\033[K" : "%s\n", line.c_str());
   }
 
@@ -65,17 +58,49 @@ class Progress {
     std::fprintf(stderr, tty_ ? "\r\033[K%s\n" : "%s\n", text.c_str());
   }
 
-  std::uint64_t Dropped(int slot) const { return engine_.DroppedFrames(slot) - droppedBefore_[slot]; }
-
  private:
+  // " 1:N 2:N" over the take's cameras, after `title`.
+  template <class Count>
+  std::string PerCamera(const char* title, Count count) const {
+    std::string text = title;
+    char part[32];
+    for (int i = 0; i < kestrova::kCameraCount; ++i) {
+      if (!cameras_[i]) continue;
+      std::snprintf(part, sizeof part, " %d:%llu", i + 1, static_cast<unsigned long long>(count(i)));
+      text += part;
+    }
+    return text;
+  }
+
   const kestrova::CRecorder& engine_;
   const std::array<bool, kestrova::kCameraCount>& cameras_;
   const bool tty_;
   std::uint64_t cyclesBefore_ = engine_.RecordCycles();
-  std::uint64_t droppedBefore_[kestrova::kCameraCount] = {};
   double lastSeconds_ = 0;
   std::uint64_t lastCycles_ = 0;
 };
+
+// The frames the take did without, and how long frames took to reach the
+// files, after the take.
+void ReportCycles(const kestrova::CRecorder& engine, const std::array<bool, kestrova::kCameraCount>& cameras) {
+  const kestrova::CycleStatistics& statistics = engine.Statistics();
+  std::string missed, dropped;
+  for (int i = 0; i < kestrova::kCameraCount; ++i) {
+    if (!cameras[i]) continue;
+    if (statistics.Missed(i) > 0)
+      missed += " camera " + std::to_string(i + 1) + ": " + std::to_string(statistics.Missed(i));
+    if (statistics.Dropped(i) > 0)
+      dropped += " camera " + std::to_string(i + 1) + ": " + std::to_string(statistics.Dropped(i));
+  }
+  std::fprintf(stderr, "cycles of one moment: the frames of one cycle lay at most %.1f ms apart\n",
+               statistics.LargestSpreadMs());
+  if (!missed.empty()) std::fprintf(stderr, "cycles without a camera's frame:%s\n", missed.c_str());
+  if (!dropped.empty()) std::fprintf(stderr, "sensor frames dropped:%s\n", dropped.c_str());
+  const kestrova::LatencyHistogram& latency = engine.TakeLatency();
+  if (latency.Count() > 0)
+    std::fprintf(stderr, "from a frame's arrival to its record in the files: median %.1f ms, 99th percentile %.1f ms\n",
+                 latency.Quantile(0.5), latency.Quantile(0.99));
+}
 
 }  // namespace
 
@@ -103,9 +128,7 @@ int main(int argc, char** argv) {
   if (!backend && real) return Fail(1, error + ". " + kTrySimulatedCameras);
   // No sensor of a known kind is a failure of the take; an unknown kind is a bad option.
   if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
-  EngineTiming timing;
-  if (options.fps > 0) timing.sensorFramePeriodMs = 1000.0 / options.fps;
-  CRecorder engine(std::move(backend), timing);
+  CRecorder engine(std::move(backend));
   if (engine.SensorCount() == 0)
     return Fail(1, "no depth sensor found (" + (real ? std::string("freenect") : options.sensors) + ")");
 
@@ -162,10 +185,6 @@ int main(int argc, char** argv) {
   engine.Close();
 
   TakeOutcome outcome = engine.LastTake();
-  std::string dropped;
-  for (int i = 0; i < kCameraCount; ++i)
-    if (cameras[i] && progress.Dropped(i) > 0)
-      dropped += " camera " + std::to_string(i + 1) + ": " + std::to_string(progress.Dropped(i));
   for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
   const std::string why =
       stoppedBy && outcome.end == TakeEnd::Stopped ? "stopped by " + StopSignalText(stoppedBy)
@@ -173,7 +192,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "recorded %d cycles of camera%s %s into %s (%s)\n", outcome.cycles,
                recorded.size() > 1 ? "s" : "", recorded.c_str(), options.outputDir.c_str(),
                why.c_str());
-  if (!dropped.empty()) std::fprintf(stderr, "sensor frames dropped:%s\n", dropped.c_str());
+  ReportCycles(engine, cameras);
   const std::vector<std::string> losses = lostCameras.Summary();
   const int status = TakeExitStatus(outcome, !losses.empty());
   if (status == kExitCameraLost)

@@ -2,12 +2,16 @@
 
 namespace kestrova::testing {
 
-void FakeSensorState::Tick() {
+std::int64_t FakeSensorState::ClockMs() const {
+  return 1000 + std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - born).count();
+}
+
+void FakeSensorState::TickStamped(std::int64_t stamp) {
   std::lock_guard<std::mutex> lock(mutex);
   if (stalled || unplugged || shutDown) return;
-  pending = std::min(2, pending + 1);
-  clockMs += 33;
-  ++frameNumber;
+  if (pending.size() == 2) pending.pop_front();
+  pending.push_back({stamp, ++frameNumber});
+  produced.push_back(pending.back().stamp);
   if (frameEnd) frameEnd->Set();
   changed.notify_all();
 }
@@ -20,7 +24,7 @@ void FakeSensorState::SetStalled(bool value) {
 void FakeSensorState::SetUnplugged(bool value) {
   std::lock_guard<std::mutex> lock(mutex);
   unplugged = value;
-  pending = 0;  // what was in flight is gone with the device
+  pending.clear();  // what was in flight is gone with the device
 }
 
 void FakeSensorState::SetFetchGate(bool open) {
@@ -61,7 +65,7 @@ HRESULT FakeSensor::NuiImageStreamGetNextFrame(NuiStreamHandle, std::uint32_t wa
   if (atGate) ++s.waitingAtGate;
   s.changed.notify_all();
   bool ready = s.changed.wait_for(lock, std::chrono::milliseconds(waitMs), [&s] {
-    return s.shutDown || (s.fetchGateOpen && s.pending > 0);
+    return s.shutDown || (s.fetchGateOpen && !s.pending.empty());
   });
   if (atGate) --s.waitingAtGate;
   if (!ready || s.shutDown) {
@@ -69,10 +73,11 @@ HRESULT FakeSensor::NuiImageStreamGetNextFrame(NuiStreamHandle, std::uint32_t wa
     s.changed.notify_all();
     return E_NUI_FRAME_NO_DATA;
   }
-  --s.pending;
   ++s.delivered;
-  frame->liTimeStamp.QuadPart = s.clockMs;
-  frame->dwFrameNumber = s.frameNumber;
+  frame->liTimeStamp.QuadPart = s.pending.front().stamp;
+  s.handedOver.push_back(s.pending.front().stamp);
+  frame->dwFrameNumber = s.pending.front().frameNumber;
+  s.pending.pop_front();
   frame->pFrameTexture = &s.texture;
   s.changed.notify_all();
   return S_OK;  // still busy until released

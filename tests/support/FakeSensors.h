@@ -7,8 +7,11 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "capture/NuiSensor.h"
 #include "capture/Event.h"
@@ -19,9 +22,18 @@ struct FakeSensorState {
   std::mutex mutex;
   std::condition_variable changed;
   ManualResetEvent* frameEnd = nullptr;
-  int pending = 0;                 // frames ready to fetch (at most 2)
-  std::int64_t clockMs = 1000;
+  // Frames ready to fetch, oldest first (at most 2: the oldest goes), as
+  // their stamps and frame numbers.
+  struct Pending {
+    std::int64_t stamp;
+    std::uint32_t frameNumber;
+  };
+  std::deque<Pending> pending;
+  // Its clock: 1000 ms when the state is made, then running with the host's.
+  const std::chrono::steady_clock::time_point born = std::chrono::steady_clock::now();
   std::uint32_t frameNumber = 0;
+  std::vector<std::int64_t> produced;   // the stamp of every frame it made, in order
+  std::vector<std::int64_t> handedOver;  // of those, the ones a fetch took, in order
   bool fetchGateOpen = true;       // closed: fetches wait at the gate
   bool withdrawGateOpen = true;    // closed: withdrawing the frame-end event waits
   bool stalled = false;            // delivers nothing more
@@ -33,8 +45,13 @@ struct FakeSensorState {
   int waitingFetches = 0;          // fetches that asked to wait (wait above 0)
   NuiFrameTexture texture;
 
-  // A new frame: ready to fetch, frame end signalled.
-  void Tick();
+  // A new frame, taken now: ready to fetch, frame end signalled.
+  void Tick() { TickStamped(ClockMs()); }
+  // A new frame taken `ageMs` ago that comes only now (held up on its way).
+  void TickTaken(std::int64_t ageMs) { TickStamped(ClockMs() - ageMs); }
+  // A new frame with this stamp, coming now.
+  void TickStamped(std::int64_t stamp);
+  std::int64_t ClockMs() const;
   void SetStalled(bool value);
   void SetUnplugged(bool value);
   void SetFetchGate(bool open);
