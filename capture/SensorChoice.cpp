@@ -35,6 +35,18 @@ bool ParseCameraAt(const std::string& text, int* slot, int* count) {
   return true;
 }
 
+// "C@N" with N from -limit to limit.
+bool ParseCameraSigned(const std::string& text, long limit, int* slot, int* count) {
+  size_t at = text.find('@');
+  long camera, number;
+  if (at == std::string::npos || !ParseInt(text.substr(0, at), 1, kCameraCount, &camera) ||
+      !ParseInt(text.substr(at + 1), -limit, limit, &number))
+    return false;
+  *slot = static_cast<int>(camera - 1);
+  *count = static_cast<int>(number);
+  return true;
+}
+
 // The real cameras, when this build has the libfreenect backend.
 std::unique_ptr<SensorBackend> FreenectBackend(std::string* error) {
 #ifdef KESTROVA_WITH_FREENECT
@@ -119,6 +131,12 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
       options->resumeAfter[slot] = count;
     } else if (key == "failfetch" && ParseCameraAt(value, &slot, &count) && count > 0) {
       options->failFetchAt[slot] = count;
+    } else if ((key == "late" || key == "jitter") && ParseCameraAt(value, &slot, &count) && count <= 2000) {
+      (key == "late" ? options->lateMs : options->jitterMs)[slot] = count;
+    } else if (key == "drop" && ParseCameraAt(value, &slot, &count) && count <= 100) {
+      options->dropPercent[slot] = count;
+    } else if (key == "drift" && ParseCameraSigned(value, 10000, &slot, &count)) {
+      options->driftPpm[slot] = count;
     } else if (key == "seed" && ParseInt(value, 0, 0x7FFFFFFF, &number)) {
       options->seed = static_cast<std::uint32_t>(number);
     } else if (key == "pose" && ParseCameraPose(value, &slot, &pose)) {
@@ -126,8 +144,8 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
       options->truePose[slot] = pose;
     } else {
       *error = "unknown simulation option '" + item +
-               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F, seed=S or "
-               "pose=C@X/Y/Z/RX/RY/RZ)";
+               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F, late=C@MS, "
+               "jitter=C@MS, drop=C@PERCENT, drift=C@PPM, seed=S or pose=C@X/Y/Z/RX/RY/RZ)";
       return false;
     }
     first = false;

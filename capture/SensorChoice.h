@@ -3,11 +3,15 @@
 //   sim:N               N simulated sensors, at indexes 0..N-1
 //   sim:N,absent=C,stall=C@F,unplug=C@F,resume=C@P,failfetch=C@F,seed=S
 //   sim:N,pose=C@X/Y/Z/RX/RY/RZ
+//   sim:N,late=C@MS,jitter=C@MS,drop=C@PERCENT,drift=C@PPM
 //                       with camera C (1..4) missing, going silent or
 //                       unplugged after F frames (back P frame periods
-//                       later with resume), failing its F-th fetch, or
+//                       later with resume), failing its F-th fetch,
 //                       standing at another pose (cm, degrees) than its
-//                       camera's default
+//                       camera's default, its frames coming MS ms late
+//                       (plus up to MS at random with jitter), losing
+//                       PERCENT of its frames at random, or its clock
+//                       running PPM parts per million fast
 //   replay:DIR          depth frames played from a take's DEPTHn.dat in DIR,
 //                       or from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect

@@ -19,6 +19,8 @@ SimulatedSensor::SimulatedSensor(int index, const SimOptions& options,
       pose_(SimulatedPose(index, options)),
       worldStart_(worldStart),
       depthScratch_(kDepthPixels),
+      pixelScratch_(kDepthPixels),
+      faults_(options.seed * 2654435761u + static_cast<std::uint32_t>(index) * 97u),
       labelScratch_(kDepthPixels) {}
 
 SimulatedSensor::~SimulatedSensor() { NuiShutdown(); }
@@ -58,17 +60,70 @@ std::string SimulatedSensor::NuiUniqueId() const {
 }
 
 std::int64_t SimulatedSensor::ClockMs(Clock::time_point at) const {
+  const double drift = 1.0 + options_.driftPpm[index_] * 1e-6;
   return clockOffsetMs_ +
-         std::chrono::duration_cast<std::chrono::milliseconds>(at - initialised_).count();
+         static_cast<std::int64_t>(std::floor(std::chrono::duration<double, std::milli>(at - initialised_).count() * drift));
 }
 
-void SimulatedSensor::RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber) {
+void SimulatedSensor::RenderInto(std::uint16_t* pixels, std::uint32_t frameNumber) {
   const double seconds = frameNumber / (options_.fps > 0 ? options_.fps : kNominalFps);
   std::copy(staticDepth_.begin(), staticDepth_.end(), depthScratch_.begin());
   std::fill(labelScratch_.begin(), labelScratch_.end(), 0);
   scene_->RenderMoving(pose_, seconds, depthScratch_.data(), labelScratch_.data());
   std::uint32_t noiseOffset = (frameNumber * 2654435761u) ^ (options_.seed * 40503u + index_ * 977u);
-  EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), noiseOffset, texture.pixels.data());
+  EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), noiseOffset, pixels);
+}
+
+bool SimulatedSensor::Deliver(const std::uint16_t* pixels, std::int64_t stamp, std::uint32_t frameNumber) {
+  std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
+  if (!buffer) return !Queue().KeepsEveryFrame();  // every buffer held: this frame is skipped
+  std::copy(pixels, pixels + kDepthPixels, buffer->pixels.begin());
+  NuiTimeStamp time;
+  time.QuadPart = stamp;
+  if (!Queue().Publish(std::move(buffer), time, frameNumber)) return false;
+  ++produced_;
+  SignalFrameEnd();
+  return true;
+}
+
+bool SimulatedSensor::WaitDelivering(Clock::time_point at) {
+  for (;;) {
+    if (!held_.empty() && held_.front().comesAt <= at) {
+      if (!SleepUntil(held_.front().comesAt)) return false;
+      HeldFrame& frame = held_.front();
+      if (!Deliver(frame.pixels.data(), frame.stamp, frame.frameNumber)) return false;
+      spare_.push_back(std::move(frame.pixels));
+      held_.pop_front();
+      continue;
+    }
+    return SleepUntil(at);
+  }
+}
+
+bool SimulatedSensor::Take(Clock::time_point due, std::uint32_t slot) {
+  const int dropPercent = options_.dropPercent[index_];
+  if (dropPercent > 0 && static_cast<int>(faults_() % 100) < dropPercent) return true;  // lost on the way
+  const std::int64_t stamp = ClockMs(due);
+  const int lateMs = options_.lateMs[index_], jitterMs = options_.jitterMs[index_];
+  if (lateMs == 0 && jitterMs == 0) {
+    RenderInto(pixelScratch_.data(), slot);
+    return Deliver(pixelScratch_.data(), stamp, slot);
+  }
+  HeldFrame frame;
+  const int delayMs = lateMs + (jitterMs > 0 ? static_cast<int>(faults_() % (jitterMs + 1)) : 0);
+  // Frames keep their order: none overtakes one held back longer.
+  frame.comesAt = std::max(due + std::chrono::milliseconds(delayMs),
+                           held_.empty() ? Clock::time_point() : held_.back().comesAt);
+  frame.stamp = stamp;
+  frame.frameNumber = slot;
+  if (!spare_.empty()) {
+    frame.pixels = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  frame.pixels.resize(kDepthPixels);
+  RenderInto(frame.pixels.data(), slot);
+  held_.push_back(std::move(frame));
+  return true;
 }
 
 bool SimulatedSensor::StopAsInjected(Clock::duration period, std::uint32_t* slot) {
@@ -98,25 +153,20 @@ void SimulatedSensor::Produce() {
   std::uint32_t slot = paced ? slotAt(Clock::now()) + 1 : 0;
   for (;;) {
     const Clock::time_point due = worldStart_ + period * slot;
-    if (paced && !SleepUntil(due)) return;
+    if (paced && !WaitDelivering(due)) return;
     if (!stopBehind && stopAfter >= 0 && produced_ >= static_cast<std::uint64_t>(stopAfter)) {
       if (!StopAsInjected(period, &slot)) return;
       stopBehind = true;
       if (paced) slot = slotAt(Clock::now());
       continue;
     }
-    std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
-    if (buffer) {
-      RenderInto(*buffer, slot);
-      NuiTimeStamp stamp;
+    if (paced) {
+      if (!Take(due, slot)) return;
+    } else {
       // Free-running, the clock is the frame count: one nominal period per frame.
-      stamp.QuadPart = paced ? ClockMs(due)
-                             : clockOffsetMs_ + std::llround(slot * 1000.0 / kNominalFps);
-      if (!Queue().Publish(std::move(buffer), stamp, slot)) return;
-      ++produced_;
-      SignalFrameEnd();
-    } else if (!paced) {
-      return;  // shut down
+      RenderInto(pixelScratch_.data(), slot);
+      if (!Deliver(pixelScratch_.data(), clockOffsetMs_ + std::llround(slot * 1000.0 / kNominalFps), slot))
+        return;
     }
     ++slot;
     if (paced) {

@@ -7,13 +7,17 @@
 // scene as it stands at that moment; each stamps its frames on its own
 // millisecond clock. Free-running, a sensor makes a frame whenever one was
 // taken, and its clock and the scene advance one nominal frame period per
-// frame. Faults can be injected for tests.
+// frame. Faults can be injected for tests: a camera that stalls, is
+// unplugged, fails a fetch, comes late, jitters, drops frames at random or
+// whose clock drifts.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "capture/QueuedSensor.h"
@@ -37,6 +41,14 @@ struct SimOptions {
   // The frame taken (counted from 1) whose fetch fails with E_FAIL, losing
   // it; -1 for none.
   std::array<int, 4> failFetchAt{{-1, -1, -1, -1}};
+  // At a fixed frame rate: frames that come `lateMs` after they were taken
+  // (a long cable, a network), plus up to `jitterMs` more at random (a
+  // busy USB bus), in order; frames lost at random, `dropPercent` of them;
+  // a clock that runs `driftPpm` parts per million fast (slow if negative).
+  std::array<int, 4> lateMs{{0, 0, 0, 0}};
+  std::array<int, 4> jitterMs{{0, 0, 0, 0}};
+  std::array<int, 4> dropPercent{{0, 0, 0, 0}};
+  std::array<int, 4> driftPpm{{0, 0, 0, 0}};
   std::uint32_t seed = 1;
   // Where each sensor really stands, when not at its camera's default pose
   // (x, y, z in cm and rx, ry, rz in degrees are used).
@@ -73,8 +85,23 @@ class SimulatedSensor : public QueuedSensor {
   bool FreeRunning() const { return options_.fps <= 0; }
   // The pause of an injected stop; false when shut down meanwhile.
   bool StopAsInjected(std::chrono::steady_clock::duration period, std::uint32_t* slot);
-  void RenderInto(NuiFrameTexture& texture, std::uint32_t frameNumber);
+  void RenderInto(std::uint16_t* pixels, std::uint32_t frameNumber);
   std::int64_t ClockMs(std::chrono::steady_clock::time_point at) const;
+  // Hands a rendered frame to the queue; false when shut down.
+  bool Deliver(const std::uint16_t* pixels, std::int64_t stamp, std::uint32_t frameNumber);
+  // A paced frame taken at `due`: lost, held back to come late, or delivered.
+  bool Take(std::chrono::steady_clock::time_point due, std::uint32_t slot);
+  // Waits until `at`, delivering the frames held back that come due
+  // meanwhile; false when shut down.
+  bool WaitDelivering(std::chrono::steady_clock::time_point at);
+
+  // A frame taken and held back, to come at `comesAt`.
+  struct HeldFrame {
+    std::chrono::steady_clock::time_point comesAt;
+    std::int64_t stamp = 0;
+    std::uint32_t frameNumber = 0;
+    std::vector<std::uint16_t> pixels;
+  };
 
   const SimOptions options_;
   const std::shared_ptr<const SimulatedScene> scene_;
@@ -82,6 +109,10 @@ class SimulatedSensor : public QueuedSensor {
   const std::chrono::steady_clock::time_point worldStart_;
   std::vector<std::uint16_t> staticDepth_;
   std::vector<std::uint16_t> depthScratch_;
+  std::vector<std::uint16_t> pixelScratch_;
+  std::deque<HeldFrame> held_;                      // oldest first
+  std::vector<std::vector<std::uint16_t>> spare_;   // pixel buffers of frames delivered
+  std::mt19937 faults_;                             // drops and jitter, from the seed
   std::vector<std::uint8_t> labelScratch_;
   std::chrono::steady_clock::time_point initialised_;
   std::int64_t clockOffsetMs_ = 0;

@@ -217,6 +217,7 @@ void CycleAssembler::Fill(const States& states, const std::array<bool, kCameraCo
   // Frames matched by number are of one moment by construction; their
   // stamps may come from another machine's clock (a replayed take).
   cycle->spreadMs = lockstep || high < low ? 0 : high - low;
+  cycle->matchedByNumber = lockstep;
   lastKey_ = moment.key;
   lastPacingSlot_ = moment.slot;
   for (int i = 0; i < states[moment.slot].count; ++i)
@@ -234,6 +235,7 @@ CycleAssembler::Wait CycleAssembler::NextTick(const std::atomic<bool>& keepGoing
       cycle->pacingSlot = -1;
       cycle->momentMs = HostMs(now);
       cycle->spreadMs = 0;
+      cycle->matchedByNumber = false;
       cycle->results.fill(GrabResult::NotRun);
       return Wait::Cycle;
     }

@@ -58,6 +58,7 @@ struct AssembledCycle {
   int pacingSlot = -1;      // whose frame set the moment; -1: the timer
   double momentMs = 0;      // the moment on the host clock
   double spreadMs = 0;      // the largest difference of two of its frames' mapped times
+  bool matchedByNumber = false;  // frames of cameras that keep every frame, matched by frame number
   std::array<GrabResult, kCameraCount> results{};  // NotRun for cameras not in the loop
   std::array<AcquiredFrame, kCameraCount> frames;   // those Delivered
 };

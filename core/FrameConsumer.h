@@ -63,6 +63,9 @@ struct CycleFrame {
   std::array<GrabResult, kCameraCount> results{};
   double momentMs = 0;  // the cycle's moment on the host clock
   double spreadMs = 0;  // how far apart its frames' mapped times lie
+  // Matched by the sensors' frame numbers (replays, free-running
+  // simulations): the mapped times then tell nothing.
+  bool matchedByNumber = false;
   std::array<std::int64_t, kCameraCount> stamps{};  // of the delivered frames
   std::array<double, kCameraCount> mappedMs{};     // of the delivered frames, host clock
   std::array<const Cloud*, kCameraCount> thinned{};  // per camera, empty when no frame came

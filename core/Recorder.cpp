@@ -153,6 +153,7 @@ bool CRecorder::EndCycleConsumers(FrameConsumer* own, int frameNumber) {
   cycle.settings = &frameSettings_;
   cycle.momentMs = cycle_.momentMs;
   cycle.spreadMs = cycle_.spreadMs;
+  cycle.matchedByNumber = cycle_.matchedByNumber;
   for (int i = 0; i < kCameraCount; ++i) {
     cycle.active[i] = cameraActive[i];
     cycle.results[i] = cameraActive[i] ? cycle_.results[i] : GrabResult::NotRun;

@@ -1,14 +1,17 @@
 // The take as a consumer of the recording loop: each camera's frame goes
 // into that camera's files on its own worker; after the cycle the loop
-// learns whether a write failed. It measures how long each frame took from
+// learns whether a write failed. It keeps the cameras' clock mapping
+// (CLOCK.txt) as the take goes, and measures how long each frame took from
 // its arrival to its record in the files.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "core/FrameConsumer.h"
 #include "core/LatencyHistogram.h"
+#include "record/TakeClock.h"
 #include "record/TakeWriter.h"
 
 namespace kestrova {
@@ -16,16 +19,18 @@ namespace kestrova {
 class TakeRecording : public FrameConsumer {
  public:
   // Opens the take's files (see TakeWriter::Open); no frame is held yet.
+  // A clock file of an older take in `dir` goes.
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
             bool keepDepth, const TakeWriter::SnapshotWriter& writeSnapshot, std::string* error);
-  bool Close(std::string* error) { return writer_.Close(error); }
+  // Writes each camera's last clock knot and closes every file.
+  bool Close(std::string* error);
 
   // Appends the frame to its camera's files.
   void OnCameraFrame(const CameraFrame& frame) override;
-  // False once a camera's files failed: the take ends.
+  // Adds the cycle's clock knots. False once a file failed: the take ends.
   bool OnCycle(const CycleFrame& cycle) override;
 
-  std::string FailureMessage() const { return writer_.FailureMessage(); }
+  std::string FailureMessage() const;
   // From each frame's arrival to its record written, this take.
   const LatencyHistogram& Latency() const { return latency_; }
   // One past the latest frame number that any camera's files hold (read
@@ -33,7 +38,23 @@ class TakeRecording : public FrameConsumer {
   int FramesInFiles() const;
 
  private:
+  // A camera's latest frame, and whether the clock file has a knot for it.
+  struct ClockPoint {
+    bool any = false;
+    bool written = false;
+    std::int64_t frame = 0, stamp = 0;
+    double hostMs = 0;
+  };
+  bool AddKnot(int slot, ClockPoint& point);
+
   TakeWriter writer_;
+  TakeClockWriter clock_;
+  std::string dir_;
+  std::string clockFailure_;
+  bool firstCycle_ = true;
+  bool keepsClock_ = false;
+  double startMs_ = 0;  // the host time of the take's first cycle
+  std::array<ClockPoint, kCameraCount> clockPoints_{};  // loop thread only
   LatencyHistogram latency_;
   std::array<int, kCameraCount> framesHeld_{};  // per camera, written by its worker alone
 };

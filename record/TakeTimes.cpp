@@ -110,12 +110,12 @@ size_t MapClocks(std::vector<CameraClock>& cameras) {
   return reference;
 }
 
-double CycleTime(const std::vector<CameraClock>& cameras, size_t reference, const TimeRow& row) {
-  if (row.has[reference]) return static_cast<double>(row.stamp[reference]);
-  std::vector<double> mapped;
-  for (size_t i = 0; i < cameras.size(); ++i)
-    if (row.has[i]) mapped.push_back(static_cast<double>(row.stamp[i]) + cameras[i].offsetMs);
-  return Median(mapped);
+double CycleTime(size_t reference, const TimeRow& row, const std::vector<double>& mapped) {
+  if (row.has[reference]) return mapped[reference];
+  std::vector<double> present;
+  for (size_t i = 0; i < row.has.size(); ++i)
+    if (row.has[i]) present.push_back(mapped[i]);
+  return Median(present);
 }
 
 bool TakeTimeTable::Open(const std::string& dir, std::string* error) {
@@ -138,6 +138,16 @@ bool TakeTimeTable::Open(const std::string& dir, std::string* error) {
     return false;
   }
   reference_ = MapClocks(cameras_);
+  ReadFault fault;
+  const bool read = clock_.Read(dir, &fault);
+  useClock_ = read;
+  for (const CameraClock& camera : cameras_) useClock_ = useClock_ && clock_.Has(camera.number);
+  if (fault.any)
+    clockNote_ = fault.Text();
+  else if (!read)
+    clockNote_ = std::string("no ") + kTakeClockFile;
+  else if (!useClock_)
+    clockNote_ = std::string(kTakeClockFile) + " lacks a camera of the take";
   return true;
 }
 
@@ -167,6 +177,8 @@ bool TakeTimeTable::ForEachRow(const std::function<void(const TimeRow&)>& onRow,
   bool first = true;
   double start = 0;
   largestSpreadMs_ = 0;
+  cyclesMissing_ = 0;
+  std::vector<double> mapped(n, 0);
   for (;;) {
     std::int64_t frame = std::numeric_limits<std::int64_t>::max();
     for (size_t i = 0; i < n; ++i)
@@ -179,12 +191,14 @@ bool TakeTimeTable::ForEachRow(const std::function<void(const TimeRow&)>& onRow,
       if (!row.has[i]) continue;
       row.stamp[i] = next[i].Stamp();
       row.sinceFirst[i] = row.stamp[i] - cameras_[i].firstStamp;
-      const double mapped = static_cast<double>(row.stamp[i]) + cameras_[i].offsetMs;
-      low = std::min(low, mapped), high = std::max(high, mapped);
+      mapped[i] = useClock_ ? clock_.Map(cameras_[i].number, frame, row.stamp[i])
+                            : static_cast<double>(row.stamp[i]) + cameras_[i].offsetMs;
+      low = std::min(low, mapped[i]), high = std::max(high, mapped[i]);
       have[i] = readers[i]->Next(&next[i]);
     }
     largestSpreadMs_ = std::max(largestSpreadMs_, high - low);
-    const double cycle = CycleTime(cameras_, reference_, row);
+    if (std::find(row.has.begin(), row.has.end(), false) != row.has.end()) ++cyclesMissing_;
+    const double cycle = CycleTime(reference_, row, mapped);
     if (first) start = cycle, first = false;
     row.takeTimeMs = cycle - start;
     onRow(row);

@@ -1,21 +1,25 @@
 // One time table for all cameras of a take.
 //
-// The cameras' clocks are independent (each counts from its own start) and
-// the recorder does not synchronise them: what ties their frames together
-// is the cycle, the take's frame number. Each cycle fetches every camera's
-// newest frame, so the frames of one cycle were captured up to about one
-// frame period apart (33 ms at 30 frames per second), plus the few
-// milliseconds the grabs take to fetch them.
+// The cameras' clocks are independent (each counts from its own start):
+// what ties their frames together is the cycle, the take's frame number.
+// While recording, the recorder put every camera's stamps on the host's
+// clock and gave each cycle the frames of one moment on it; a take that
+// keeps that mapping (CLOCK.txt, see TakeClock.h) is read on it: every
+// frame's time is its camera's mapped stamp.
 //
-// The take time of a cycle (ms since the take's first cycle) is read on the
-// clock of the reference camera, the one with the most frames (the lowest
-// number among equals). Every other camera's clock is mapped onto it by a
-// constant offset: the median of the differences of the stamps over the
-// cycles both have among the first 4096 frames of each (taken in camera
-// order, against every camera mapped before; a camera that shares no such
-// cycle is placed by its first frame number at 30 frames per second). A
-// cycle the reference missed takes the median of the other cameras' mapped
-// times. A camera's missed frame stays missing, never made up.
+// Takes without a clock file (older ones, replays) are read as before it
+// existed: on the clock of the reference camera, the one with the most
+// frames (the lowest number among equals). Every other camera's clock is
+// mapped onto it by a constant offset: the median of the differences of
+// the stamps over the cycles both have among the first 4096 frames of each
+// (taken in camera order, against every camera mapped before; a camera
+// that shares no such cycle is placed by its first frame number at 30
+// frames per second).
+//
+// The take time of a cycle (ms since the take's first cycle) is the
+// reference camera's time of its frame; a cycle the reference missed takes
+// the median of the other cameras' times. A camera's missed frame stays
+// missing, never made up.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "record/TakeClock.h"
 #include "record/TakeReader.h"
 
 namespace kestrova {
@@ -55,9 +60,9 @@ struct TimeRow {
 // Returns the index of the reference in `cameras`.
 size_t MapClocks(std::vector<CameraClock>& cameras);
 
-// Turns the frames of one cycle (the stamps of the cameras that have it)
-// into its take time, before the first cycle's is subtracted.
-double CycleTime(const std::vector<CameraClock>& cameras, size_t reference, const TimeRow& row);
+// The times of one cycle's frames (`mapped`, for the cameras that have
+// it) into the cycle's take time, before the first cycle's is subtracted.
+double CycleTime(size_t reference, const TimeRow& row, const std::vector<double>& mapped);
 
 // The median, the mean of the middle two for an even count.
 double Median(std::vector<double> values);
@@ -73,14 +78,24 @@ class TakeTimeTable {
   size_t Reference() const { return reference_; }
   // Hands out the rows in frame order. False with a reason on a fault.
   bool ForEachRow(const std::function<void(const TimeRow&)>& onRow, std::string* error);
-  // After ForEachRow: the largest spread of the mapped times of one cycle.
+  // Whether the take's own clock file places the frames; if not, why not
+  // (no file, or a damaged one: ClockNote()).
+  bool UsesClockFile() const { return useClock_; }
+  const std::string& ClockNote() const { return clockNote_; }
+  // After ForEachRow: the largest spread of the mapped times of one cycle,
+  // and the cycles that lack a frame of some camera of the table.
   double LargestSpreadMs() const { return largestSpreadMs_; }
+  long long CyclesMissingACamera() const { return cyclesMissing_; }
 
  private:
   std::string dir_;
   std::vector<CameraClock> cameras_;
   size_t reference_ = 0;
+  TakeClock clock_;
+  bool useClock_ = false;
+  std::string clockNote_;
   double largestSpreadMs_ = 0;
+  long long cyclesMissing_ = 0;
 };
 
 }  // namespace kestrova

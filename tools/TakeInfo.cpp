@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "record/TakeTimes.h"
 #include "tools/JsonText.h"
 
 namespace kestrova {
@@ -14,7 +15,19 @@ std::string Number(double value, const char* format = "%g") { return JsonNumber(
 
 }  // namespace
 
-std::string TakeInfoText(const TakeReport& r) {
+TakeCycles ExamineCycles(const std::string& dir) {
+  TakeCycles cycles;
+  TakeTimeTable table;
+  std::string error;
+  if (!table.Open(dir, &error)) return cycles;
+  cycles.known = table.ForEachRow([&cycles](const TimeRow&) { ++cycles.cycles; }, &error);
+  cycles.clockFile = table.UsesClockFile();
+  cycles.largestSpreadMs = table.LargestSpreadMs();
+  cycles.missingACamera = table.CyclesMissingACamera();
+  return cycles;
+}
+
+std::string TakeInfoText(const TakeReport& r, const TakeCycles& cycles) {
   std::ostringstream out;
   const OperatorSettings& s = r.settings;
   out << "take in " << r.dir << "\n";
@@ -47,6 +60,12 @@ std::string TakeInfoText(const TakeReport& r) {
           << (pose.b & 0xFF) << "; max depth " << Number(pose.maxDepth) << " %\n";
     }
   }
+  if (cycles.known) {
+    out << "cycles: " << cycles.cycles << "; one cycle's frames lie within "
+        << Number(cycles.largestSpreadMs, "%.1f") << " ms of each other "
+        << (cycles.clockFile ? "on the recorder's clock (CLOCK.txt)" : "(each camera's stamps placed by their median gap)")
+        << "; " << cycles.missingACamera << " lack a camera's frame\n";
+  }
   for (int camera : r.OlderTakeCameras())
     out << "older take: PCL" << camera << ".dat / TS" << camera
         << ".txt are not part of this take (camera " << camera << " is not enabled in RECPARAM.txt)\n";
@@ -56,7 +75,7 @@ std::string TakeInfoText(const TakeReport& r) {
   return out.str();
 }
 
-std::string TakeInfoJson(const TakeReport& r) {
+std::string TakeInfoJson(const TakeReport& r, const TakeCycles& cycles) {
   std::ostringstream out;
   const OperatorSettings& s = r.settings;
   out << "{\n  \"dir\": " << JsonString(r.dir) << ",\n";
@@ -88,7 +107,13 @@ std::string TakeInfoJson(const TakeReport& r) {
         << (p.g & 0xFF) << ", " << (p.b & 0xFF) << "], \"maxDepth\": " << Number(p.maxDepth) << "}";
     first = false;
   }
-  out << (first ? "" : "\n  ") << "],\n  \"olderTakeCameras\": [";
+  out << (first ? "" : "\n  ") << "],\n";
+  if (cycles.known) {
+    out << "  \"cycles\": {\"count\": " << cycles.cycles << ", \"largestSpreadMs\": "
+        << Number(cycles.largestSpreadMs) << ", \"clock\": " << JsonString(cycles.clockFile ? "CLOCK.txt" : "median")
+        << ", \"missingACamera\": " << cycles.missingACamera << "},\n";
+  }
+  out << "  \"olderTakeCameras\": [";
   first = true;
   for (int camera : r.OlderTakeCameras()) {
     out << (first ? "" : ", ") << camera;

@@ -74,7 +74,8 @@ bool NoTake(const TakeReport& report, const std::string& dir) {
 int Info(const std::string& dir, bool json) {
   TakeReport report = ExamineTake(dir);
   if (NoTake(report, dir)) return 1;
-  std::fputs((json ? TakeInfoJson(report) : TakeInfoText(report)).c_str(), stdout);
+  const TakeCycles cycles = ExamineCycles(dir);
+  std::fputs((json ? TakeInfoJson(report, cycles) : TakeInfoText(report, cycles)).c_str(), stdout);
   return 0;
 }
 
@@ -294,11 +295,16 @@ int Times(const std::string& dir, const std::vector<std::string>& options) {
     return 1;
   }
   const std::vector<CameraClock>& cameras = table.Cameras();
-  std::printf("take time on camera %d's clock (the most frames)", cameras[table.Reference()].number);
-  for (size_t i = 0; i < cameras.size(); ++i)
-    if (i != table.Reference())
-      std::printf("; camera %d's clock %+.1f ms", cameras[i].number, cameras[i].offsetMs);
-  std::printf("\n");
+  if (table.UsesClockFile()) {
+    std::printf("take time on the recorder's clock (%s), read at camera %d's frames (the most frames)\n",
+                kTakeClockFile, cameras[table.Reference()].number);
+  } else {
+    std::printf("take time on camera %d's clock (the most frames)", cameras[table.Reference()].number);
+    for (size_t i = 0; i < cameras.size(); ++i)
+      if (i != table.Reference())
+        std::printf("; camera %d's clock %+.1f ms", cameras[i].number, cameras[i].offsetMs);
+    std::printf(" (%s: each clock placed by its median gap)\n", table.ClockNote().c_str());
+  }
 
   std::FILE* out = stdout;
   if (!csvPath.empty() && (out = std::fopen(csvPath.c_str(), "w")) == nullptr) {
@@ -335,8 +341,9 @@ int Times(const std::string& dir, const std::vector<std::string>& options) {
     std::fprintf(stderr, "kestrova-take: %s\n", read ? ("cannot write " + csvPath).c_str() : error.c_str());
     return 1;
   }
-  std::printf("%lld frames; the mapped times of one cycle's frames lie within %.1f ms of each other\n", rows,
-              table.LargestSpreadMs());
+  std::printf("%lld frames; the mapped times of one cycle's frames lie within %.1f ms of each other; "
+              "%lld cycles lack a camera's frame\n",
+              rows, table.LargestSpreadMs(), table.CyclesMissingACamera());
   if (csv) std::printf("wrote %s\n", csvPath.c_str());
   return 0;
 }
