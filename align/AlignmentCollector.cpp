@@ -12,14 +12,17 @@ void AlignmentCollector::OnCameraFrame(const CameraFrame& frame) {
   GatheredCycle& cycle = gathered_.back();
   const std::uint16_t* values = frame.pixels->values;
   cycle.pixels[slot].assign(values, values + frame.pixels->width * frame.pixels->height);
-  cycle.stamps.stamp[slot] = frame.stamp;
   cycle.stamps.present[slot] = true;
   delivered_[slot] = true;
 }
 
-bool AlignmentCollector::OnCycle(const CycleFrame&) {
+bool AlignmentCollector::OnCycle(const CycleFrame& frame) {
   if (done_) return false;
   if (gatherThisCycle_) {
+    // On the host clock the loop matched them by; frames matched by
+    // number (a replay) are of one moment by that.
+    for (int slot = 0; slot < kCameraCount; ++slot)
+      gathered_.back().stamps.time[slot] = frame.matchedByNumber ? 0.0 : frame.mappedMs[slot];
     bool any = false;
     for (bool present : gathered_.back().stamps.present) any = any || present;
     if (any)

@@ -8,6 +8,7 @@
 #include "align/CycleTiming.h"
 #include "capture/DepthConversion.h"
 #include "record/DepthFrameFile.h"
+#include "record/TakeClock.h"
 #include "record/TakeLayout.h"
 
 namespace kestrova {
@@ -62,6 +63,15 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
                       std::string* error) {
   *out = AlignmentClouds();
   const std::array<bool, kCameraCount> enabled = EnabledCameraSlots(settings);
+  // The recorder's clock, when the take kept it, puts every camera's frames
+  // on one time line; without it only each camera's own stamps are known.
+  TakeClock clock;
+  ReadFault clockFault;
+  bool onClock = clock.Read(takeDir, &clockFault);
+  if (clockFault.any) {
+    *error = clockFault.Text();
+    return false;
+  }
   // Frame number -> the pixels and stamps of each camera, so that every
   // camera's cloud holds the same cycles.
   std::map<std::int32_t, GatheredCycle> frames;
@@ -91,7 +101,8 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
       if (record.frame % kFramesBetweenAlignCycles != 0) continue;
       GatheredCycle& cycle = frames[record.frame];
       cycle.pixels[slot] = std::move(record.pixels);
-      cycle.stamps.stamp[slot] = record.stamp;
+      cycle.stamps.time[slot] = onClock && clock.Has(slot + 1) ? clock.Map(slot + 1, record.frame, record.stamp)
+                                                              : static_cast<double>(record.stamp);
       cycle.stamps.present[slot] = true;
       ++kept;
     }
@@ -104,8 +115,21 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     *error = "no camera is enabled in the take's settings";
     return false;
   }
+  for (int slot = 0; slot < kCameraCount; ++slot) onClock = onClock && (!enabled[slot] || clock.Has(slot + 1));
   std::vector<GatheredCycle> gathered;
   for (auto& cycle : frames) gathered.push_back(std::move(cycle.second));
+  if (!onClock) {
+    std::vector<CycleStamps> stamps;
+    for (const GatheredCycle& cycle : gathered) stamps.push_back(cycle.stamps);
+    const int changed = OffsetChanges(stamps, enabled);
+    if (changed >= 0) {
+      *error = CameraName(changed) + "'s frames lie at more than one offset to the others' in " + takeDir +
+               " (it fell behind or caught up during the take), and the take keeps no clock file (" +
+               kTakeClockFile + "): which of its frames are of the others' moment cannot be told. "
+               "Record the take again with this version, which keeps its clock";
+      return false;
+    }
+  }
   AddCyclesInStep(gathered, enabled, cameras, cycles, out);
   if (out->cycles == 0) {
     *error = takeDir + " holds no cycle with depth frames of every enabled camera taken at one moment";

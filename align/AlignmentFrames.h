@@ -35,7 +35,7 @@ constexpr int kFramesBetweenAlignCycles = 20;
 // (CyclesInStep) or miss a camera.
 constexpr int kGatheredPerWantedCycle = 3;
 
-// One gathered cycle: each camera's depth frame and its stamp.
+// One gathered cycle: each camera's depth frame and its time.
 struct GatheredCycle {
   CycleStamps stamps;
   std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
@@ -62,8 +62,11 @@ void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSett
 
 // `cycles` depth frames that a take kept in DIR/DEPTHn.dat, of the cameras
 // `settings` enable: the first frame numbers among every twentieth (as
-// spaced as live) that every such camera has, taken in step. False with the
-// reason when the take kept no depth frames of an enabled camera.
+// spaced as live) that every such camera has, taken in step on the take's
+// clock (CLOCK.txt). False with the reason when the take kept no depth
+// frames of an enabled camera, or, for a take without a clock file, when a
+// camera's stamps lie at more than one offset to the others' (which
+// frames are of one moment cannot then be told).
 bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settings,
                       const CameraSettings& cameras, int cycles, AlignmentClouds* out,
                       std::string* error);

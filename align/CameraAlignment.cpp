@@ -1,6 +1,7 @@
 #include "align/CameraAlignment.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include <pcl/common/centroid.h>
 #include <pcl/common/transforms.h>
@@ -337,6 +338,18 @@ CameraFitness CameraAlignment::Fitness(int slot, const Selection& chosen, double
   return Overlap(cameras_[slot].points, cameras_[slot].pose, tree, distanceCm);
 }
 
+namespace {
+std::string ResidualProblem(double rmsCm, double maxCm) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "its points lie %.2f cm (RMS) from the others' after the fit, more than %.2f cm: the fit "
+                "cannot be trusted (the scene moved between the cameras' frames, or the clouds do not "
+                "overlap as they seem to)",
+                rmsCm, maxCm);
+  return text;
+}
+}  // namespace
+
 AlignmentReport CameraAlignment::align() {
   int reference = reference_;
   if (reference < 0 || reference >= kCameraCount || !cameras_[reference].present) {
@@ -404,6 +417,8 @@ AlignmentReport CameraAlignment::align() {
       r.problem = "too little overlap with the other cameras";
     else if (r.correctionCm > options_.maxCorrectionCm || r.correctionDegrees > options_.maxCorrectionDegrees)
       r.problem = "the correction is implausibly large";
+    else if (r.fitnessAfter.rmsCm > options_.maxResidualCm)
+      r.problem = ResidualProblem(r.fitnessAfter.rmsCm, options_.maxResidualCm);
     r.aligned = r.problem.empty();
     if (r.aligned) r.after = PoseFromMatrix(camera.pose, 1.0, camera.typed);
   }

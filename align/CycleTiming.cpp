@@ -1,21 +1,38 @@
 #include "align/CycleTiming.h"
 
-#include <cstdlib>
+#include <cmath>
 
 namespace kestrova {
 
 namespace {
 
-bool Close(std::int64_t a, std::int64_t b) { return std::llabs(a - b) <= kStepToleranceMs; }
+bool Close(double a, double b) { return std::abs(a - b) <= kStepToleranceMs; }
 
-// The gap most of `gaps` agree with (the earliest of equally many).
-std::int64_t UsualGap(const std::vector<std::int64_t>& gaps) {
-  std::int64_t usual = 0;
+int FirstWanted(const std::array<bool, kCameraCount>& wanted) {
+  for (int slot = 0; slot < kCameraCount; ++slot)
+    if (wanted[slot]) return slot;
+  return -1;
+}
+
+// The offsets of camera `slot` to camera `first` over the cycles both have
+// (and that `use` lets through).
+std::vector<double> Offsets(const std::vector<CycleStamps>& cycles, int first, int slot,
+                            const std::vector<bool>& use) {
+  std::vector<double> offsets;
+  for (size_t k = 0; k < cycles.size(); ++k)
+    if (use[k] && cycles[k].present[first] && cycles[k].present[slot])
+      offsets.push_back(cycles[k].time[slot] - cycles[k].time[first]);
+  return offsets;
+}
+
+// The offset most of `offsets` agree with (the earliest of equally many).
+double UsualOffset(const std::vector<double>& offsets) {
+  double usual = 0;
   size_t most = 0;
-  for (std::int64_t gap : gaps) {
+  for (double offset : offsets) {
     size_t agreeing = 0;
-    for (std::int64_t other : gaps) agreeing += Close(gap, other);
-    if (agreeing > most) most = agreeing, usual = gap;
+    for (double other : offsets) agreeing += Close(offset, other);
+    if (agreeing > most) most = agreeing, usual = offset;
   }
   return usual;
 }
@@ -25,23 +42,31 @@ std::int64_t UsualGap(const std::vector<std::int64_t>& gaps) {
 std::vector<bool> CyclesInStep(const std::vector<CycleStamps>& cycles,
                                const std::array<bool, kCameraCount>& wanted) {
   std::vector<bool> inStep(cycles.size(), true);
-  int first = -1;
-  for (int slot = 0; slot < kCameraCount && first < 0; ++slot)
-    if (wanted[slot]) first = slot;
+  const int first = FirstWanted(wanted);
   for (size_t k = 0; k < cycles.size(); ++k)
     for (int slot = 0; slot < kCameraCount; ++slot)
       if (wanted[slot] && !cycles[k].present[slot]) inStep[k] = false;
 
   for (int slot = first + 1; first >= 0 && slot < kCameraCount; ++slot) {
     if (!wanted[slot]) continue;
-    std::vector<std::int64_t> gaps;
+    const double usual = UsualOffset(Offsets(cycles, first, slot, inStep));
     for (size_t k = 0; k < cycles.size(); ++k)
-      if (inStep[k]) gaps.push_back(cycles[k].stamp[slot] - cycles[k].stamp[first]);
-    const std::int64_t usual = UsualGap(gaps);
-    for (size_t k = 0; k < cycles.size(); ++k)
-      if (inStep[k] && !Close(cycles[k].stamp[slot] - cycles[k].stamp[first], usual)) inStep[k] = false;
+      if (inStep[k] && !Close(cycles[k].time[slot] - cycles[k].time[first], usual)) inStep[k] = false;
   }
   return inStep;
+}
+
+int OffsetChanges(const std::vector<CycleStamps>& cycles, const std::array<bool, kCameraCount>& wanted) {
+  const int first = FirstWanted(wanted);
+  const std::vector<bool> all(cycles.size(), true);
+  for (int slot = first + 1; first >= 0 && slot < kCameraCount; ++slot) {
+    if (!wanted[slot]) continue;
+    const std::vector<double> offsets = Offsets(cycles, first, slot, all);
+    const double usual = UsualOffset(offsets);
+    for (double offset : offsets)
+      if (!Close(offset, usual)) return slot;
+  }
+  return -1;
 }
 
 }  // namespace kestrova

@@ -54,22 +54,33 @@ void ClockMapping::Add(std::int64_t stampMs, double arrivalMs) {
   Refit();
 }
 
+double ClockMapping::FitSlope(double slope, double above) const {
+  // Relative to the newest bin, so the sums stay small.
+  const Bin& newest = At(0);
+  double lowest = std::numeric_limits<double>::infinity();
+  for (int age = 0; age < bins_; ++age)
+    lowest = std::min(lowest, At(age).offset - slope * static_cast<double>(At(age).stamp - newest.stamp));
+  double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (int age = 0; age < bins_; ++age) {
+    const double x = static_cast<double>(At(age).stamp - newest.stamp);
+    const double y = At(age).offset - newest.offset;
+    if (y - slope * x > lowest - newest.offset + above) continue;
+    n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
+  }
+  const double spread = n * sxx - sx * sx;
+  return n >= 3 && spread > 0 ? (n * sxy - sx * sy) / spread : slope;
+}
+
 void ClockMapping::Refit() {
   const Bin& newest = At(0);
   const Bin& oldest = At(bins_ - 1);
-  slope_ = 0;
+  if (bins_ < 4 || static_cast<double>(newest.stamp - oldest.stamp) < kMinDriftSpanMs) slope_ = 0;
   if (bins_ >= 4 && static_cast<double>(newest.stamp - oldest.stamp) >= kMinDriftSpanMs) {
-    auto lowest = [this](int fromAge, int toAge) {
-      const Bin* low = &At(fromAge);
-      for (int age = fromAge + 1; age < toAge; ++age)
-        if (At(age).offset < low->offset) low = &At(age);
-      return low;
-    };
-    const Bin* recent = lowest(0, bins_ / 2);
-    const Bin* early = lowest(bins_ / 2, bins_);
-    if (recent->stamp != early->stamp)
-      slope_ = std::clamp((recent->offset - early->offset) / static_cast<double>(recent->stamp - early->stamp),
-                          -kMaxDrift, kMaxDrift);
+    // From the slope found before: the bins of seconds in which every
+    // frame was queued lie well above its line and are left out.
+    double slope = slope_;
+    for (int pass = 0; pass < 3; ++pass) slope = std::clamp(FitSlope(slope, kCongestedMs), -kMaxDrift, kMaxDrift);
+    slope_ = slope;
   }
   // The line lies under every bin and touches the lowest.
   baseStamp_ = newest.stamp;

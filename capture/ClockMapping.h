@@ -10,15 +10,17 @@
 // synchronisation. Two sensor clocks drift apart by up to about 100 ppm (a
 // third of a second an hour), so the offset is kept per second of stamps
 // over a sliding window, and a line with the window's slope is laid under
-// the lowest of them: the mapping follows the drift, and one bad second
+// the lowest of them: the mapping follows the drift, and a bad second
 // (every frame queued) moves nothing.
 //
 // Details:
 // - The window is kWindowSeconds of stamps, in bins of one second; each bin
-//   keeps its lowest offset. The slope is that of the lowest bin of the
-//   window's older half to the lowest of its newer half, once the window
-//   spans kMinDriftSpanMs; it is clamped to kMaxDrift. The line goes through
-//   the bin lowest under that slope.
+//   keeps its lowest offset. Once the window spans kMinDriftSpanMs, the
+//   slope is the least-squares slope of the bins' lowest offsets, leaving
+//   out the bins more than kCongestedMs above the line of the slope found
+//   before (a second in which every frame was queued); three passes, each
+//   clamped to kMaxDrift.
+//   The line goes through the bin lowest under that slope.
 // - A clock that steps (a frame that arrives more than kStepMs before the
 //   line says it could, or a stamp more than kStepMs behind the previous
 //   one) starts the mapping afresh from that frame.
@@ -45,6 +47,7 @@ class ClockMapping {
   static constexpr double kMaxDrift = 1e-3;       // 1000 ppm
   static constexpr double kMinDriftSpanMs = 8000;  // stamps before drift is estimated
   static constexpr std::int64_t kStepMs = 100;
+  static constexpr double kCongestedMs = 2;
 
   // A frame stamped `stampMs` arrived at host time `arrivalMs`.
   void Add(std::int64_t stampMs, double arrivalMs);
@@ -66,6 +69,9 @@ class ClockMapping {
   };
 
   void Refit();
+  // The least-squares slope of the bins' offsets, leaving out those more
+  // than `above` over the line `slope` (with `above` infinite: none).
+  double FitSlope(double slope, double above) const;
   const Bin& At(int age) const;  // 0: the newest bin
   double LineOffset(std::int64_t stampMs) const;
 

@@ -9,7 +9,8 @@
 //                       later with resume), failing its F-th fetch,
 //                       standing at another pose (cm, degrees) than its
 //                       camera's default, its frames coming MS ms late
-//                       (plus up to MS at random with jitter), losing
+//                       for one second in every five (late), or up to MS
+//                       late at random (jitter), losing
 //                       PERCENT of its frames at random, or its clock
 //                       running PPM parts per million fast
 //   replay:DIR          depth frames played from a take's DEPTHn.dat in DIR,

@@ -104,7 +104,11 @@ bool SimulatedSensor::Take(Clock::time_point due, std::uint32_t slot) {
   const int dropPercent = options_.dropPercent[index_];
   if (dropPercent > 0 && static_cast<int>(faults_() % 100) < dropPercent) return true;  // lost on the way
   const std::int64_t stamp = ClockMs(due);
-  const int lateMs = options_.lateMs[index_], jitterMs = options_.jitterMs[index_];
+  // Held up for one second in every five (a congested link), and by a
+  // random part of the jitter (a busy bus) always.
+  const auto second = std::chrono::duration_cast<std::chrono::seconds>(due - worldStart_).count();
+  const int lateMs = second % kLateEverySeconds == kLateEverySeconds / 2 ? options_.lateMs[index_] : 0;
+  const int jitterMs = options_.jitterMs[index_];
   if (lateMs == 0 && jitterMs == 0) {
     RenderInto(pixelScratch_.data(), slot);
     return Deliver(pixelScratch_.data(), stamp, slot);

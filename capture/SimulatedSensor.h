@@ -27,6 +27,8 @@ namespace kestrova {
 
 // The frame rate whose period a free-running sensor's clock advances by.
 constexpr double kNominalFps = 30;
+// A late camera is late during the third second of every five of the world's clock.
+constexpr int kLateEverySeconds = 5;
 
 struct SimOptions {
   std::array<bool, 4> present{{true, true, true, true}};
@@ -42,9 +44,10 @@ struct SimOptions {
   // it; -1 for none.
   std::array<int, 4> failFetchAt{{-1, -1, -1, -1}};
   // At a fixed frame rate: frames that come `lateMs` after they were taken
-  // (a long cable, a network), plus up to `jitterMs` more at random (a
-  // busy USB bus), in order; frames lost at random, `dropPercent` of them;
-  // a clock that runs `driftPpm` parts per million fast (slow if negative).
+  // during one second in every kLateEverySeconds (a congested link), and
+  // up to `jitterMs` after at random always (a busy USB bus), in order;
+  // frames lost at random, `dropPercent` of them; a clock that runs
+  // `driftPpm` parts per million fast (slow if negative).
   std::array<int, 4> lateMs{{0, 0, 0, 0}};
   std::array<int, 4> jitterMs{{0, 0, 0, 0}};
   std::array<int, 4> dropPercent{{0, 0, 0, 0}};

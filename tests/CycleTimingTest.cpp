@@ -1,5 +1,6 @@
 // Telling the cycles whose frames were taken at one moment from those where
-// a camera handed over an older frame, by each camera's own stamps.
+// a camera handed over an older frame, by the frames' times (on one clock,
+// or each camera's own stamps).
 #include <gtest/gtest.h>
 
 #include "align/CycleTiming.h"
@@ -14,7 +15,7 @@ std::vector<CycleStamps> ThreeCameras(int cycles) {
   for (int k = 0; k < cycles; ++k) {
     for (int slot = 0; slot < 3; ++slot) {
       out[k].present[slot] = true;
-      out[k].stamp[slot] = 1500 + 7919 * slot + 667 * k;
+      out[k].time[slot] = 1500 + 7919 * slot + 667 * k;
     }
   }
   return out;
@@ -31,26 +32,26 @@ std::vector<bool> Steps(std::initializer_list<int> flags) {
 TEST(CyclesInStep, ACameraHandingOverAnOlderFrameTakesItsCycleOut) {
   std::vector<CycleStamps> cycles = ThreeCameras(5);
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 1, 1, 1}));
-  cycles[2].stamp[1] -= 33;  // camera 2, a frame behind in cycle 2
+  cycles[2].time[1] -= 33;  // camera 2, a frame behind in cycle 2
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 0, 1, 1}));
-  cycles[4].stamp[2] -= 66;  // camera 3, two frames behind in cycle 4
+  cycles[4].time[2] -= 66;  // camera 3, two frames behind in cycle 4
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 0, 1, 0}));
 }
 
 TEST(CyclesInStep, TheFirstCameraBehindShowsInEveryOthersGap) {
   std::vector<CycleStamps> cycles = ThreeCameras(5);
-  cycles[1].stamp[0] -= 33;
+  cycles[1].time[0] -= 33;
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 0, 1, 1, 1}));
 }
 
 TEST(CyclesInStep, JitterOfAFewMillisecondsIsNoStep) {
   std::vector<CycleStamps> cycles = ThreeCameras(4);
-  cycles[0].stamp[1] += 4;
-  cycles[1].stamp[1] -= 4;   // 8 ms from cycle 0's gap: still within
-  cycles[2].stamp[2] += 8;
-  cycles[3].stamp[0] += 3;
+  cycles[0].time[1] += 4;
+  cycles[1].time[1] -= 4;   // 8 ms from cycle 0's gap: still within
+  cycles[2].time[2] += 8;
+  cycles[3].time[0] += 3;
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 1, 1}));
-  cycles[3].stamp[2] += 20;  // 17 ms off (less the first camera's 3): out
+  cycles[3].time[2] += 20;  // 17 ms off (less the first camera's 3): out
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 1, 0}));
 }
 
@@ -65,11 +66,11 @@ TEST(CyclesInStep, AMissingFrameOfAWantedCameraTakesItsCycleOut) {
 TEST(CyclesInStep, TheGapMostCyclesShowIsTheUsualOne) {
   std::vector<CycleStamps> cycles = ThreeCameras(5);
   // Camera 2 behind in the first two cycles, in step from then on.
-  cycles[0].stamp[1] -= 33;
-  cycles[1].stamp[1] -= 33;
+  cycles[0].time[1] -= 33;
+  cycles[1].time[1] -= 33;
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({0, 0, 1, 1, 1}));
   // Behind in every cycle alike: nothing to tell it by.
-  for (CycleStamps& cycle : cycles) cycle.stamp[1] = cycle.stamp[0] + 7919 - 33;
+  for (CycleStamps& cycle : cycles) cycle.time[1] = cycle.time[0] + 7919 - 33;
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 1, 1, 1}));
 }
 

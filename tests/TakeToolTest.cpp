@@ -76,20 +76,42 @@ class TakeToolTest : public ::testing::Test {
 TEST_F(TakeToolTest, TimesPutTheCamerasOnOneClock) {
   CommandRun run = Take("times " + take_.path() + " --csv " + take_.File("times.csv"));
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("take time on camera 1's clock (the most frames); camera 3's clock -499000.0 ms"),
+  EXPECT_NE(run.output.find("take time on camera 1's clock (the most frames); camera 3's clock -499000.0 ms "
+                            "(no CLOCK.txt"),
             std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("4 frames; the mapped times of one cycle's frames lie within 0.0 ms"),
+  EXPECT_NE(run.output.find("4 frames; the mapped times of one cycle's frames lie within 0.0 ms of each other; "
+                            "2 cycles lack a camera's frame"),
             std::string::npos) << run.output;
   EXPECT_EQ(ReadFile(take_.File("times.csv")),
             "frame,take_time_ms,cam1_stamp_ms,cam1_since_first_ms,cam3_stamp_ms,cam3_since_first_ms\n"
-            "0,0.00,1000,0,500000,0\n"
-            "1,33.00,1033,33,,\n"
-            "2,66.00,1066,66,500066,66\n"
-            "3,133.00,1133,133,,\n");
+            "0,0.000,1000,0,500000,0\n"
+            "1,33.000,1033,33,,\n"
+            "2,66.000,1066,66,500066,66\n"
+            "3,133.000,1133,133,,\n");
   CommandRun table = Take("times " + take_.path());
-  EXPECT_NE(table.output.find("       1        33.00           1033          33              -           -\n"),
+  EXPECT_NE(table.output.find("       1       33.000           1033          33              -           -\n"),
             std::string::npos) << table.output;
   EXPECT_EQ(Take("times " + take_.path() + " --csv").status, 2);
+
+  // With the recorder's clock kept: camera 1's clock runs 0.1 % slow against
+  // the host's, camera 3's frames came 0.5 ms after camera 1's.
+  WriteFile(take_.File("CLOCK.txt"),
+            "# Kestrova clock 1: camera frame stamp_ms host_ms\r\n"
+            "1 0 1000 0.000\r\n3 0 500000 0.500\r\n3 2 500066 66.566\r\n1 3 1133 133.133\r\n");
+  run = Take("times " + take_.path() + " --csv " + take_.File("times.csv"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("take time on the recorder's clock (CLOCK.txt)"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("lie within 0.5 ms of each other; 2 cycles lack"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadFile(take_.File("times.csv")),
+            "frame,take_time_ms,cam1_stamp_ms,cam1_since_first_ms,cam3_stamp_ms,cam3_since_first_ms\n"
+            "0,0.000,1000,0,500000,0\n"
+            "1,33.033,1033,33,,\n"
+            "2,66.066,1066,66,500066,66\n"
+            "3,133.133,1133,133,,\n");
+  run = Take("info " + take_.path());
+  EXPECT_NE(run.output.find("cycles: 4; one cycle's frames lie within 0.5 ms of each other on the recorder's clock "
+                            "(CLOCK.txt); 2 lack a camera's frame"),
+            std::string::npos) << run.output;
 }
 
 TEST_F(TakeToolTest, InfoFiguresMatchTheTake) {
@@ -241,9 +263,9 @@ TEST_F(TakeToolTest, ExportsSayWhatTheyHold) {
        {"\"units\": \"cm\"", "\"calibration\": 0.002", "\"format\": \"pcd\"", "\"merged\": false",
         "{\"number\": 1, \"pose\": {\"x\": 3, \"y\": 0, \"z\": -70, \"rx\": 17, \"ry\": -2, \"rz\": -2}, "
         "\"colour\": [44, 255, 0]}",
-        "{\"number\": 1, \"takeTimeMs\": 33.00, \"files\": [\"frame000001_cam1.pcd\"]}",  // camera 3 missed it
-        "{\"number\": 2, \"takeTimeMs\": 66.00, \"files\": [\"frame000002_cam1.pcd\", \"frame000002_cam3.pcd\"]}",
-        "{\"number\": 3, \"takeTimeMs\": 133.00, "})
+        "{\"number\": 1, \"takeTimeMs\": 33.000, \"files\": [\"frame000001_cam1.pcd\"]}",  // camera 3 missed it
+        "{\"number\": 2, \"takeTimeMs\": 66.000, \"files\": [\"frame000002_cam1.pcd\", \"frame000002_cam3.pcd\"]}",
+        "{\"number\": 3, \"takeTimeMs\": 133.000, "})
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
   EXPECT_EQ(json.find("\"number\": 0, \"takeTimeMs\""), std::string::npos) << json;
 }

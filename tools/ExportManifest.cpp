@@ -39,7 +39,7 @@ std::string ExportManifestJson(const ExportManifest& m) {
     const ExportManifest::Frame& frame = m.frames[i];
     const auto time = m.takeTimeMs.find(frame.number);
     out << (i ? ",\n" : "\n") << "    {\"number\": " << frame.number << ", \"takeTimeMs\": "
-        << (time == m.takeTimeMs.end() ? std::string("null") : JsonNumber(time->second, "%.2f"))
+        << (time == m.takeTimeMs.end() ? std::string("null") : JsonNumber(time->second, "%.3f"))
         << ", \"files\": [";
     for (size_t f = 0; f < frame.files.size(); ++f) out << (f ? ", " : "") << JsonString(frame.files[f]);
     out << "]}";

@@ -323,7 +323,7 @@ int Times(const std::string& dir, const std::vector<std::string>& options) {
   std::fputc('\n', out);
   long long rows = 0;
   const bool read = table.ForEachRow([&](const TimeRow& row) {
-    std::fprintf(out, csv ? "%lld,%.2f" : "%8lld %12.2f", static_cast<long long>(row.frame), row.takeTimeMs);
+    std::fprintf(out, csv ? "%lld,%.3f" : "%8lld %12.3f", static_cast<long long>(row.frame), row.takeTimeMs);
     for (size_t i = 0; i < row.has.size(); ++i) {
       if (!row.has[i]) {
         std::fprintf(out, csv ? ",," : " %14s %11s", "-", "-");

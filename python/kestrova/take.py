@@ -7,6 +7,7 @@ from typing import Dict, Iterator, List, Optional
 
 import numpy as np
 
+from .clock import map_frames, read_clock
 from .depth import DepthStream
 from .files import (PointStream, TakeFormatError, list_camera_files, open_regular,
                     read_time_stamps)
@@ -56,6 +57,7 @@ class Take:
         self._cameras: Dict[int, CameraFrames] = {}
         for number in self._take_cameras():
             self._open_camera(number, strict)
+        self._clock = self._read_clock(strict)
 
     # --- the take as a whole
 
@@ -106,7 +108,7 @@ class Take:
         number, columns ``time_table_columns()``, NaN where a camera has no
         frame. The same table as ``kestrova-take times``."""
         return time_table({n: c.frames for n, c in self._cameras.items()},
-                          {n: c.stamps for n, c in self._cameras.items()})
+                          {n: c.stamps for n, c in self._cameras.items()}, self._clock)
 
     def time_table_columns(self) -> List[str]:
         return time_table_columns(self.cameras)
@@ -120,6 +122,15 @@ class Take:
     def time_stamps(self, camera: int) -> np.ndarray:
         """The sensor's time stamps (int64, ms) of the camera's frames, in order."""
         return self._camera(camera).stamps.copy()
+
+    def host_times(self, camera: int) -> Optional[np.ndarray]:
+        """When the camera took each of its frames, on the recorder's clock
+        (float64, ms since the take's first cycle), from the take's
+        ``CLOCK.txt``; None for a take without one (older takes, replays)."""
+        frames = self._camera(camera)
+        if self._clock is None or camera not in self._clock:
+            return None
+        return map_frames(self._clock[camera], frames.frames, frames.stamps)
 
     def point_counts(self, camera: int) -> np.ndarray:
         """Points per frame of the camera, in frame order."""
@@ -214,6 +225,13 @@ class Take:
             self._fault(TakeFormatError(SETTINGS_FILE, 0, "not a settings file of ten labelled lines"),
                         strict)
         return parse_settings(data)
+
+    def _read_clock(self, strict: bool):
+        try:
+            return read_clock(self.path)
+        except TakeFormatError as fault:
+            self._fault(fault, strict)
+            return None
 
     def _take_cameras(self) -> List[int]:
         # Files of cameras the settings do not enable belong to an older take.

@@ -1,27 +1,30 @@
 """One time table for all cameras of a take.
 
-The cameras' clocks are independent (each counts from its own start) and the
-recorder does not synchronise them: what ties their frames together is the
-cycle, the take's frame number. Each cycle fetches every camera's newest
-frame, so the frames of one cycle were captured up to about one frame
-period apart (33 ms at 30 frames per second), plus the few milliseconds the
-grabs take to fetch them.
+The cameras' clocks are independent (each counts from its own start): what
+ties their frames together is the cycle, the take's frame number. While
+recording, the recorder put every camera's stamps on the host's clock and
+gave each cycle the frames of one moment on it; a take that keeps that
+mapping (``CLOCK.txt``, see :mod:`kestrova.clock`) is read on it.
 
-The take time of a cycle (ms since the take's first cycle) is read on the
-clock of the take's reference camera, the one with the most frames (the
-lowest number among equals). Every other camera's clock is mapped onto it
-by a constant offset: the median of the differences of the stamps over the
+Takes without a clock file (older ones, replays) are read on the clock of
+the take's reference camera, the one with the most frames (the lowest
+number among equals). Every other camera's clock is mapped onto it by a
+constant offset: the median of the differences of the stamps over the
 cycles both have among the first 4096 frames of each (taken in camera
 order, against every camera mapped before; a camera that shares no such
-cycle is placed by its first frame number at 30 frames per second). A cycle
-the reference missed takes the median of the other cameras' mapped times.
-A camera's missed frame stays missing (NaN), never made up. This is the
-table ``kestrova-take times`` gives.
+cycle is placed by its first frame number at 30 frames per second).
+
+The take time of a cycle (ms since the take's first cycle) is the reference
+camera's time of its frame; a cycle the reference missed takes the median
+of the other cameras' times. A camera's missed frame stays missing (NaN),
+never made up. This is the table ``kestrova-take times`` gives.
 """
 
-from typing import Dict, List, Sequence
+from typing import Dict, List, Optional, Sequence
 
 import numpy as np
+
+from .clock import map_frames
 
 NOMINAL_PERIOD_MS = 1000.0 / 30  # only for a camera that shares no cycle with any other
 CLOCK_SAMPLE_FRAMES = 4096       # frames of each camera that set its clock's offset
@@ -66,14 +69,17 @@ def time_table_columns(cameras: Sequence[int]) -> List[str]:
     return columns
 
 
-def time_table(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray]) -> np.ndarray:
+def time_table(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray],
+               clock: Optional[Dict[int, np.ndarray]] = None) -> np.ndarray:
     """The table as a float64 array, one row per frame number any camera has,
     with the columns of :func:`time_table_columns`; NaN where a camera has no
-    frame."""
+    frame. `clock`: the take's clock knots (:func:`kestrova.clock.read_clock`),
+    used when it has every camera."""
     cameras = sorted(n for n in frames if len(frames[n]))
     if not cameras:
         return np.zeros((0, len(time_table_columns([]))))
     numbers = np.unique(np.concatenate([frames[n] for n in cameras]))
+    on_clock = clock is not None and all(n in clock for n in cameras)
     offsets = clock_offsets({n: frames[n] for n in cameras}, {n: stamps[n] for n in cameras})
     reference = reference_camera({n: frames[n] for n in cameras})
     table = np.full((len(numbers), 2 + 2 * len(cameras)), np.nan)
@@ -83,7 +89,8 @@ def time_table(frames: Dict[int, np.ndarray], stamps: Dict[int, np.ndarray]) -> 
         rows = np.searchsorted(numbers, frames[n])
         table[rows, 2 + 2 * k] = stamps[n]
         table[rows, 3 + 2 * k] = stamps[n] - stamps[n][0]
-        mapped[rows, k] = stamps[n] + offsets[n]
+        mapped[rows, k] = (map_frames(clock[n], frames[n], stamps[n]) if on_clock
+                           else stamps[n] + offsets[n])
     own = mapped[:, cameras.index(reference)]
     cycle = np.where(np.isnan(own), _nan_median(mapped), own)
     table[:, 1] = cycle - cycle[0]
