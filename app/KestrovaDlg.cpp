@@ -69,6 +69,18 @@ QString LostCamerasText(const CRecorder& engine) {
   return text;
 }
 
+// "Cycles within 2.1 ms; missed: camera 2: 3": how far apart the running
+// take's cycles' frames lie, and the cycles each camera had no frame in.
+QString CycleStatusText(const CRecorder& engine) {
+  const CycleStatistics& statistics = engine.Statistics();
+  QStringList missed;
+  for (int i = 0; i < kCameraCount; ++i)
+    if (statistics.Missed(i) > 0) missed << QString("camera %1: %2").arg(i + 1).arg(statistics.Missed(i));
+  return QString("Cycles within %1 ms; missed: %2")
+      .arg(statistics.LargestSpreadMs(), 0, 'f', 1)
+      .arg(missed.isEmpty() ? QString("none") : missed.join(", "));
+}
+
 }  // namespace
 
 CKestrovaDlg::CKestrovaDlg(Options options, QWidget* parent)
@@ -197,6 +209,10 @@ void CKestrovaDlg::BuildControls() {
   keepDepth_->setObjectName("keepDepth");
   keepDepth_->setChecked(options_.keepDepth);
   keepDepth_->setGeometry(u.Rect(12, 443, 120, 10));
+  // How the running (or the latest) take's cycles come out.
+  cycleStatus_ = new QLabel(this);
+  cycleStatus_->setObjectName("cycleStatus");
+  cycleStatus_->setGeometry(u.Rect(12, 453, 188, 9));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -500,6 +516,8 @@ void CKestrovaDlg::ApplyAlignment(const AlignmentReport& report) {
 void CKestrovaDlg::OnTimer() {
   if (engine_->IsRecording()) UpdateData(false);
   lostCameras_->setText(LostCamerasText(*engine_));
+  // The take's own figures; the preview that follows it counts afresh.
+  if (engine_->IsRecording()) cycleStatus_->setText(CycleStatusText(*engine_));
   ReportTakeEnd();
 }
 

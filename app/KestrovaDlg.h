@@ -123,6 +123,7 @@ class CKestrovaDlg : public QDialog {
   QLineEdit* calibration_;
   QLineEdit* elapsed_;
   QLabel* lostCameras_;
+  QLabel* cycleStatus_ = nullptr;
   std::vector<FloatField> floatFields_;  // in exchange order, after the calibration
 };
 

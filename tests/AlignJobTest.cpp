@@ -72,7 +72,8 @@ TEST(AlignmentCollector, ACycleWhereACameraGaveAnOlderFrameIsReplacedByALaterOne
   std::vector<std::vector<std::uint16_t>> kept;
   for (int n = 0; n <= 80 && leftAfter < 0; ++n) {
     // Cycle n's frames read 1000 + 8 n mm, so the clouds tell which cycles
-    // they hold. In cycle 20 camera 2 hands over the frame before.
+    // they hold. In cycle 20 camera 2 hands over the frame before, taken a
+    // frame period earlier on the recorder's clock.
     const bool behind = n == 20;
     kept.push_back(FlatFrame(1000 + 8 * n));
     std::vector<std::uint16_t>& older = kept.size() > 1 ? kept[kept.size() - 2] : kept.back();
@@ -82,8 +83,8 @@ TEST(AlignmentCollector, ACycleWhereACameraGaveAnOlderFrameIsReplacedByALaterOne
       frame.camera = camera;
       const bool old = behind && camera == 1;
       frame.pixels = old ? &before : &now;
-      frame.stamp = 1500 + 7919 * camera + 33 * (old ? n - 1 : n);
       collector.OnCameraFrame(frame);
+      cycle.mappedMs[camera] = 250000.0 + 0.7 * camera + 33.3 * (old ? n - 1 : n);
     }
     if (!collector.OnCycle(cycle)) leftAfter = n;
   }

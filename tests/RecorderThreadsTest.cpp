@@ -79,11 +79,11 @@ class EngineTest : public ::testing::Test {
     });
   }
 
-  // Every present, not stalled sensor delivers a frame every 5 ms; or
+  // Every present, not stalled sensor delivers a frame every `period`; or
   // `tick` decides, tick after tick, what each sensor does.
-  void StartTicking(std::function<void(int tick)> tick = nullptr) {
+  void StartTicking(std::function<void(int tick)> tick = nullptr, std::chrono::milliseconds period = 5ms) {
     ticking_ = true;
-    ticker_ = std::thread([this, tick] {
+    ticker_ = std::thread([this, tick, period] {
       for (int n = 0; ticking_; ++n) {
         if (tick) {
           tick(n);
@@ -91,7 +91,7 @@ class EngineTest : public ::testing::Test {
           for (auto& state : states_)
             if (state) state->Tick();
         }
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(period);
       }
     });
   }
@@ -403,11 +403,13 @@ class LostCameraTest : public EngineTest {
       numbers.push_back(line[0]);
     return numbers;
   }
-  // A take of `enabled` on ticking sensors, a few cycles in.
+  // A take of `enabled` on sensors ticking every 20 ms, a few cycles in:
+  // slow enough that a busy machine holds no camera up past the latency
+  // budget, so that what a camera misses is the engine's doing.
   void RecordAFewCycles(std::array<bool, 4> present, std::array<int, 4> enabled) {
     Make(present, 5s);
     Enable(enabled);
-    StartTicking();
+    StartTicking(nullptr, 20ms);
     ASSERT_TRUE(Record());
     ASSERT_TRUE(WaitForCycles(5));
   }
@@ -465,7 +467,7 @@ TEST_F(LostCameraTest, ACameraWhoseFrameCameLateIsInStepAtEveryCycle) {
     }
     if (tick % 40 == 21) states_[1]->TickStamped(heldUp);  // ... and comes with the next one
     states_[1]->TickStamped(now);
-  });
+  }, 20ms);
   ASSERT_TRUE(Record());
   ASSERT_TRUE(WaitForCycles(100));
   EXPECT_TRUE(engine_->StopRecording());
@@ -480,6 +482,33 @@ TEST_F(LostCameraTest, ACameraWhoseFrameCameLateIsInStepAtEveryCycle) {
   }
   ExpectNoFrameLost(0);
   ExpectNoFrameLost(1);
+}
+
+TEST_F(LostCameraTest, UnpluggedPacingCameraIsLostAtOnceAndTheNextPaces) {
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
+  states_[0]->SetUnplugged(true);
+  ASSERT_TRUE(WaitForCycles(10));  // paced by camera 2 now
+  EXPECT_TRUE(engine_->IsRecording());
+  const CameraLoss loss = engine_->Loss(0);
+  EXPECT_TRUE(loss.LostNow());
+  EXPECT_TRUE(loss.deviceGone);
+  EXPECT_TRUE(engine_->StopRecording());
+  EXPECT_EQ(FrameNumbers(1), Range(0, loss.lostAt));
+  EXPECT_EQ(FrameNumbers(2), Range(0, engine_->LastTake().cycles));
+}
+
+TEST_F(LostCameraTest, TakeWhoseCamerasAreAllLostEndsAndCountsWhatTheFilesHold) {
+  RecordAFewCycles({true, true, false, false}, {1, 1, 0, 0});
+  states_[1]->SetStalled(true);
+  ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));
+  states_[0]->SetStalled(true);
+  ASSERT_TRUE(Eventually([&] { return !engine_->TakeThreadAlive(); }));
+  const TakeOutcome outcome = engine_->LastTake();
+  EXPECT_EQ(outcome.end, TakeEnd::SensorStalled);
+  EXPECT_NE(outcome.message.find("cameras 1, 2 stopped delivering frames"), std::string::npos)
+      << outcome.message;
+  EXPECT_EQ(static_cast<size_t>(outcome.cycles), FrameNumbers(1).size());
+  EXPECT_EQ(outcome.cycles, engine_->Loss(0).lostAt);
 }
 
 // A free-running simulated sensor makes a frame only when one was taken:
