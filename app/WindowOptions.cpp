@@ -3,25 +3,27 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "capture/SensorChoice.h"
+
 namespace kestrova {
 
-const char kWindowUsage[] =
+std::string WindowUsage() {
+  return std::string(
     "usage: kestrova [--sensors SPEC] [--fps F] [--keep-depth]\n"
     "\n"
     "Records moving 3D scenes with up to four depth cameras: opens the operator\n"
     "window \"Kestrova\" and the live \"Preview\". Settings are kept in\n"
     "KVA_Params.txt in the working directory.\n"
     "\n"
-    "  --sensors SPEC  freenect (default: the real cameras), sim, sim:N,\n"
-    "                  sim:N,absent=C,stall=C@F,failfetch=C@F,seed=S,\n"
-    "                  sim:N,pose=C@X/Y/Z/RX/RY/RZ (camera C stands elsewhere), replay:DIR,\n"
-    "                  net:STATION/C,...[,domain=N] (cameras of kestrova-station\n"
-    "                  on other machines), net (the first four found)\n"
+    "  --sensors SPEC  the cameras (default: freenect, the real ones); see below\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --keep-depth    start with \"Keep depth frames\" checked: takes keep every\n"
     "                  camera's depth frames (DEPTHn.dat) to be processed again\n"
-    "  --help          this text\n";
+    "  --help          this text\n"
+    "\n") + kSensorSpecHelp + "\n" +
+    "Exit status 2 for a bad option, 1 when the cameras could not be opened.\n";
+}
 
 bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* options,
                         std::string* error) {

@@ -19,6 +19,6 @@ struct WindowOptions {
 bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* options,
                         std::string* error);
 
-extern const char kWindowUsage[];
+std::string WindowUsage();
 
 }  // namespace kestrova

@@ -28,15 +28,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (parsed.help) {
-    std::fputs(kestrova::kWindowUsage, stdout);
+    std::fputs(kestrova::WindowUsage().c_str(), stdout);
     return 0;
   }
   std::unique_ptr<kestrova::SensorBackend> backend;
   if (!parsed.sensors.empty()) {
-    backend = kestrova::MakeSensorBackend(parsed.sensors, parsed.fps, &error);
-    if (!backend) {
-      std::fprintf(stderr, "kestrova: %s\n", error.c_str());
+    if (!kestrova::CheckSensorSpec(parsed.sensors, &error)) {
+      std::fprintf(stderr, "kestrova: %s (see --help)\n", error.c_str());
       return 2;
+    }
+    backend = kestrova::MakeSensorBackend(parsed.sensors, parsed.fps, &error);
+    if (!backend) {  // the text was checked: these sensors are not there
+      std::fprintf(stderr, "kestrova: %s\n", error.c_str());
+      return 1;
     }
   }
 

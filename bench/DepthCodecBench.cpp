@@ -50,7 +50,7 @@ void BM_DecodeDepthFrame(benchmark::State& state) {
   }
   DepthFrameRecord decoded;
   for (auto _ : state) {
-    reader.Seek(kDepthFileHeaderBytes, 0);
+    reader.Seek(kDepthFileHeaderBytes, 0, -1);
     if (!reader.Next(&decoded, &fault)) state.SkipWithError(fault.Text().c_str());
     benchmark::DoNotOptimize(decoded.pixels.data());
   }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "capture/DepthImage.h"
+#include "record/TakeReader.h"
 
 namespace kestrova {
 
@@ -45,9 +46,10 @@ bool HeaderNumber(std::FILE* file, long* value) {
 }  // namespace
 
 bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error) {
-  File file(std::fopen(path.c_str(), "rb"));
+  std::string reason;
+  File file(OpenRegularStream(path, &reason));
   if (!file) {
-    *error = path + ": " + std::strerror(errno);
+    *error = path + ": " + reason;
     return false;
   }
   char magic[2];
@@ -58,19 +60,23 @@ bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, s
     *error = path + ": not a binary PGM (P5) file";
     return false;
   }
+  // Millimetres need 16 bits: an 8-bit image holds no depth frame.
+  if (maxval <= 255) {
+    *error = path + ": an 8-bit PGM (maxval " + std::to_string(maxval) + "); depth frames are 16-bit";
+    return false;
+  }
   if (!IsDepthImageSize(width, height)) {
     *error = path + ": " + DepthImageSizeProblem(width, height);
     return false;
   }
-  const int bytesPerSample = maxval > 255 ? 2 : 1;
-  std::vector<unsigned char> data(static_cast<size_t>(width * height * bytesPerSample));
+  std::vector<unsigned char> data(static_cast<size_t>(width * height * 2));
   if (std::fread(data.data(), 1, data.size(), file.get()) != data.size()) {
     *error = path + ": file ends inside the pixel data";
     return false;
   }
   DepthImageToPixels(width, [&](int row, int column) {
     const size_t at = static_cast<size_t>(row) * width + static_cast<size_t>(column);
-    return bytesPerSample == 2 ? (unsigned{data[2 * at]} << 8) | data[2 * at + 1] : unsigned{data[at]};
+    return (unsigned{data[2 * at]} << 8) | data[2 * at + 1];  // big-endian samples
   }, pixels);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "capture/DepthImage.h"
+#include "record/TakeReader.h"
 
 namespace kestrova {
 
@@ -30,9 +31,10 @@ void OnPngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
 bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error) {
-  File file(std::fopen(path.c_str(), "rb"));
+  std::string reason;
+  File file(OpenRegularStream(path, &reason));
   if (!file) {
-    *error = path + ": " + std::strerror(errno);
+    *error = path + ": " + reason;
     return false;
   }
   unsigned char signature[8];

@@ -131,12 +131,23 @@ void ReplaySensor::ProduceFromImages() {
   }
 }
 
+void ReplayBackend::Refuse(const std::string& path, const std::string& reason) {
+  if (problem_.empty()) problem_ = path + ": " + reason;
+}
+
 ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
   bool take = false;
   for (int i = 0; i < kCameraCount; ++i) {
     fs::path file = fs::path(dir) / CameraFileName(CameraFile::Depth, i);
     std::error_code error;
-    if (fs::is_regular_file(file, error)) depthFiles_[i] = file.string(), take = true;
+    if (!fs::exists(fs::symlink_status(file, error))) continue;
+    take = true;
+    // A FIFO would block the replay, a device never end it.
+    if (fs::is_regular_file(file, error)) {
+      depthFiles_[i] = file.string();
+    } else {
+      Refuse(file.string(), "not a regular file");
+    }
   }
   if (take) return;
   for (int i = 0; i < kCameraCount; ++i) {
@@ -145,7 +156,10 @@ ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
     if (!fs::is_directory(folder, error)) continue;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
       const fs::path extension = entry.path().extension();
-      if (extension == ".pgm" || extension == ".png") frames_[i].push_back(entry.path().string());
+      if (extension != ".pgm" && extension != ".png") continue;
+      std::error_code status;
+      if (!fs::is_regular_file(entry.path(), status)) Refuse(entry.path().string(), "not a regular file");
+      frames_[i].push_back(entry.path().string());
     }
     std::sort(frames_[i].begin(), frames_[i].end());
   }

@@ -58,13 +58,19 @@ class ReplaySensor : public QueuedSensor {
 class ReplayBackend : public SensorBackend {
  public:
   // Finds the take's depth files in DIR, or else lists the frames of
-  // DIR/cam1 .. DIR/cam4.
+  // DIR/cam1 .. DIR/cam4. Only regular files are played: anything else in
+  // a depth file's or a frame's place is a problem that names it.
   ReplayBackend(const std::string& dir, double fps);
   HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) override;
   std::string Name() const override { return "replay"; }
   int CameraCount() const;
+  // Empty, or why DIR cannot be played ("DIR/DEPTH1.dat: not a regular file").
+  const std::string& Problem() const { return problem_; }
 
  private:
+  void Refuse(const std::string& path, const std::string& reason);
+
+  std::string problem_;
   std::array<std::vector<std::string>, 4> frames_;
   std::array<std::string, 4> depthFiles_;
   double fps_;

@@ -97,6 +97,56 @@ bool KnownSensorSpec(const std::string& spec) {
          spec.rfind("replay:", 0) == 0 || spec == "net" || spec.rfind("net:", 0) == 0;
 }
 
+const char kSensorSpecHelp[] =
+    "SPEC is one of:\n"
+    "  freenect                 real Kinect-class cameras through libfreenect\n"
+    "  sim                      four simulated cameras\n"
+    "  sim:N                    N simulated cameras (0 to 4), numbers 1 to N\n"
+    "  sim:N,OPTION,...         simulated cameras with options (C: a camera, 1 to 4):\n"
+    "    absent=C               camera C is missing\n"
+    "    stall=C@F              camera C goes silent after F frames\n"
+    "    unplug=C@F             camera C is unplugged after F frames\n"
+    "    resume=C@P             the stalled or unplugged camera C delivers again\n"
+    "                           P frame periods later\n"
+    "    failfetch=C@F          the F-th frame taken from camera C fails\n"
+    "    late=C@MS              camera C's frames come MS ms late for one second\n"
+    "                           in every five (a congested link)\n"
+    "    jitter=C@MS            camera C's frames come up to MS ms late at random\n"
+    "    drop=C@PERCENT         camera C loses PERCENT of its frames at random\n"
+    "    drift=C@PPM            camera C's clock runs PPM parts per million fast\n"
+    "                           (slow when negative)\n"
+    "    seed=S                 S seeds the pixel noise and the random faults\n"
+    "    pose=C@X/Y/Z/RX/RY/RZ  camera C stands at this pose (cm, degrees)\n"
+    "                           instead of its camera's default pose\n"
+    "  replay:DIR               depth frames played from a take's DEPTHn.dat in DIR,\n"
+    "                           or from DIR/cam1 to DIR/cam4 (16-bit PNG or PGM\n"
+    "                           files); a replay ends after its last frame\n"
+    "  net:STATION/C,...[,domain=N]\n"
+    "                           cameras of kestrova-station on other machines,\n"
+    "                           slot by slot (- leaves a slot empty), on DDS domain N\n"
+    "  net                      the first four remote cameras found\n";
+
+bool CheckSensorSpec(const std::string& spec, std::string* error) {
+  if (spec == "sim" || spec == "freenect" || spec == "net") return true;
+  if (spec.rfind("sim:", 0) == 0) {
+    SimOptions options;
+    return ParseSimOptions(spec.substr(4), &options, error);
+  }
+  if (spec.rfind("replay:", 0) == 0) {
+    if (spec.size() > 7) return true;
+    *error = "replay:DIR needs the folder to play";
+    return false;
+  }
+  if (spec.rfind("net:", 0) == 0) {
+    net::NetSpec netSpec;
+    return net::ParseNetSpec(spec.substr(3), &netSpec, error);
+  }
+  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR, freenect or net; see --help)";
+  return false;
+}
+
+bool SensorsEndByThemselves(const std::string& spec) { return spec.rfind("replay:", 0) == 0; }
+
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
 
 const char kTrySimulatedCameras[] = "To try Kestrova on simulated cameras, start it with --sensors sim";
@@ -143,9 +193,7 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
       options->moved[slot] = true;
       options->truePose[slot] = pose;
     } else {
-      *error = "unknown simulation option '" + item +
-               "' (use N, absent=C, stall=C@F, unplug=C@F, resume=C@P, failfetch=C@F, late=C@MS, "
-               "jitter=C@MS, drop=C@PERCENT, drift=C@PPM, seed=S or pose=C@X/Y/Z/RX/RY/RZ)";
+      *error = "unknown simulation option '" + item + "' (see the simulation options in --help)";
       return false;
     }
     first = false;
@@ -166,6 +214,7 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     *error = "frame rate must be 0 to 1000";
     return nullptr;
   }
+  if (!CheckSensorSpec(spec, error)) return nullptr;
   if (spec == "sim" || spec.rfind("sim:", 0) == 0) {
     SimOptions options;
     options.fps = fps;
@@ -175,6 +224,10 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
   if (spec.rfind("replay:", 0) == 0) {
     std::string dir = spec.substr(7);
     auto backend = std::make_unique<ReplayBackend>(dir, fps);
+    if (!backend->Problem().empty()) {
+      *error = backend->Problem();
+      return nullptr;
+    }
     if (backend->CameraCount() == 0) {
       *error = "no frames to replay in " + dir + " (expected a take with DEPTHn.dat, or cam1/ to cam4/ with .pgm or .png files)";
       return nullptr;
@@ -187,8 +240,8 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;
     return net::MakeNetBackend(netSpec, error);
   }
-  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR, freenect or net)";
-  return nullptr;
+  return nullptr;  // CheckSensorSpec refused it
+
 }
 
 }  // namespace kestrova

@@ -33,6 +33,19 @@ namespace kestrova {
 // True when `spec` names a kind of sensors (whether or not any are found).
 bool KnownSensorSpec(const std::string& spec);
 
+// False with a reason when `spec` is no sensor text: an unknown kind, a bad
+// simulation option, replay: without a folder, a bad net: list. Every
+// program answers that as a bad option (status 2); a good text that finds
+// no sensor is a failure of the work (status 1).
+bool CheckSensorSpec(const std::string& spec, std::string* error);
+
+// True for sensors that end by themselves after their last frame (replay:).
+bool SensorsEndByThemselves(const std::string& spec);
+
+// The table of sensor texts and simulation options that every program's
+// --help shows, starting "SPEC is one of".
+extern const char kSensorSpecHelp[];
+
 // Parses the part after "sim:" into `options`; false with a reason otherwise.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);
 

@@ -183,7 +183,12 @@ void SimulatedSensor::Produce() {
 }
 
 SimulatedBackend::SimulatedBackend(const SimOptions& options)
-    : options_(options), scene_(std::make_shared<SimulatedScene>()), worldStart_(Clock::now()) {}
+    : options_(options),
+      scene_(std::make_shared<SimulatedScene>()),
+      // The host's monotonic clock started the world: the simulated cameras
+      // of every program on this machine (a recorder and its stations) take
+      // their frames at the same moments, as cameras on one sync signal do.
+      worldStart_(Clock::time_point()) {}
 
 HRESULT SimulatedBackend::NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) {
   if (sensor == nullptr) return E_INVALIDARG;

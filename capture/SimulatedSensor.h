@@ -1,9 +1,10 @@
 // Simulated depth sensors: each stands at its camera's default pose (or
 // where the options put it) and renders the synthetic scene on a thread of
 // its own into a two-frame queue that drops the oldest frame when nobody
-// fetches. At a fixed frame rate, the sensors of one backend look at one
-// world: they take their frames at the same moments of the world's clock
-// (as cameras on a sync cable do), whenever each was opened, and show the
+// fetches. At a fixed frame rate, the sensors look at one world: they take
+// their frames at the same moments of the world's clock (the host's
+// monotonic clock, so the sensors of other programs on the machine do too,
+// as cameras on a sync cable do), whenever each was opened, and show the
 // scene as it stands at that moment; each stamps its frames on its own
 // millisecond clock. Free-running, a sensor makes a frame whenever one was
 // taken, and its clock and the scene advance one nominal frame period per

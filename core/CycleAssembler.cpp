@@ -59,6 +59,16 @@ double CycleAssembler::HalfPeriod(const CameraAcquisition::State& state) const {
   return period / 2;
 }
 
+CycleAssembler::Window CycleAssembler::WindowOf(const States& states, bool lockstep, const Moment& moment) const {
+  const double half = lockstep ? 0.5 : HalfPeriod(states[moment.slot]);
+  Window window{moment.key - half, moment.key + half};
+  // Where the previous cycle's share of time ended, if that was later (the
+  // moments came less than a period apart) or not much earlier (a moment a
+  // little late): so no frame falls between two cycles' shares.
+  if (haveMoment_) window.after = std::max(PreviousMoment() + half, moment.key - 3 * half);
+  return window;
+}
+
 double CycleAssembler::BudgetMs(const CameraAcquisition::State& pacing) const {
   constexpr int kHeadroomFrames = 3;
   const double held = (pacing.capacity - kHeadroomFrames) * 2 * HalfPeriod(pacing);
@@ -143,7 +153,7 @@ bool CycleAssembler::Decide(const States& states, const std::array<bool, kCamera
   chosen->fill(0);
   cycle->results.fill(GrabResult::NotRun);
   if (PacingOnly()) return true;
-  const double half = lockstep ? 0.5 : HalfPeriod(states[moment.slot]);
+  const Window window = WindowOf(states, lockstep, moment);
   const double deadline =
       lockstep ? waitStartMs + Ms(timing_.frameWait) : moment.key + BudgetMs(states[moment.slot]);
   bool ready = true;
@@ -159,12 +169,13 @@ bool CycleAssembler::Decide(const States& states, const std::array<bool, kCamera
     double nearest = std::numeric_limits<double>::infinity();
     bool ahead = false;
     for (int i = 0; i < state.count; ++i) {
-      const double distance = std::abs(state.frames[i].key - moment.key);
-      if (distance <= half && distance < nearest) {
+      const double key = state.frames[i].key;
+      const double distance = std::abs(key - moment.key);
+      if (key > window.after && key <= window.until && distance < nearest) {
         nearest = distance;
         (*chosen)[slot] = state.frames[i].serial;
       }
-      ahead = ahead || state.frames[i].key > moment.key + half;
+      ahead = ahead || key > window.until;
     }
     if ((*chosen)[slot] != 0) {
       result = GrabResult::Delivered;
@@ -185,7 +196,7 @@ bool CycleAssembler::Decide(const States& states, const std::array<bool, kCamera
 void CycleAssembler::Fill(const States& states, const std::array<bool, kCameraCount>& participants,
                           bool lockstep, const Moment& moment,
                           const std::array<std::uint64_t, kCameraCount>& chosen, AssembledCycle* cycle) {
-  const double half = lockstep ? 0.5 : HalfPeriod(states[moment.slot]);
+  const Window window = WindowOf(states, lockstep, moment);
   const bool pacingOnly = PacingOnly();
   double low = std::numeric_limits<double>::infinity(), high = -low;
   cycle->pacingSlot = moment.slot;
@@ -204,10 +215,10 @@ void CycleAssembler::Fill(const States& states, const std::array<bool, kCameraCo
       cycle->results[slot] = GrabResult::NoFrame;  // it overflowed meanwhile
     }
     // Frames older than the cycle go (and those that only paced it); newer ones stay.
-    const double keepAfter = pacingOnly ? moment.key + half : moment.key - half;
+    const double keepAfter = pacingOnly ? window.until : window.after;
     std::uint64_t keepFrom = state.count > 0 ? state.frames[state.count - 1].serial + 1 : 0;
     for (int i = 0; i < state.count; ++i) {
-      if (pacingOnly ? state.frames[i].key > keepAfter : state.frames[i].key >= keepAfter) {
+      if (state.frames[i].key > keepAfter) {
         keepFrom = state.frames[i].serial;
         break;
       }

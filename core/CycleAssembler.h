@@ -4,7 +4,9 @@
 // Each cycle has a moment: the next frame of the pacing camera, the first of
 // the loop's cameras that is not lost. Every other camera contributes its
 // buffered frame nearest that moment if one lies within half the pacing
-// camera's frame period, and otherwise has no frame in that cycle (no frame
+// camera's frame period (the lower edge moved to where the previous cycle's
+// share of time ended, when the moments jitter, so that no frame falls
+// between two cycles), and otherwise has no frame in that cycle (no frame
 // is made up, none is used twice). Frames older than the cycle are
 // discarded and counted by their acquisition. So a camera that dropped a
 // frame, stalled or came in a burst is back in step at the next cycle.
@@ -98,6 +100,10 @@ class CycleAssembler {
     std::uint64_t serial = 0;
     double key = 0;
   };
+  // The share of time whose frames belong to a cycle: after `after`, until `until`.
+  struct Window {
+    double after, until;
+  };
 
   // The cameras whose frames count: the loop's, or, with none of them,
   // every present one (pacing only).
@@ -105,6 +111,10 @@ class CycleAssembler {
   bool PacingOnly() const;
   bool Lockstep(const std::array<bool, kCameraCount>& participants) const;
   double HalfPeriod(const CameraAcquisition::State& state) const;
+  // Half a period either side of the moment; the lower edge where the
+  // previous cycle's share ended, so that shares of cycles whose moments
+  // jitter leave no gap between them.
+  Window WindowOf(const States& states, bool lockstep, const Moment& moment) const;
   // The latency budget, but no longer than the time the pacing camera's
   // buffer holds less a few frames, so that none of its frames is dropped
   // while others are waited for.

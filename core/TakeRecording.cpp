@@ -1,11 +1,8 @@
 #include "core/TakeRecording.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "capture/ClockMapping.h"
-#include "record/TakePaths.h"
 
 namespace kestrova {
 
@@ -20,11 +17,8 @@ bool TakeRecording::Open(const std::string& dir, const std::array<bool, kCameraC
   dir_ = dir;
   latency_.Clear();
   writer_.SetKeepDepth(keepDepth);
-  if (!writer_.Open(dir, cameras, writeSnapshot, error)) return false;
-  // An older take's clock would pass for this one's until the first cycle writes its own.
-  std::string path, ignored;
-  if (ComposeTakePath(dir, kTakeClockFile, &path, &ignored)) ::unlink(path.c_str());
-  return true;
+  // An older take's clock file goes with its other files.
+  return writer_.Open(dir, cameras, writeSnapshot, error);
 }
 
 void TakeRecording::OnCameraFrame(const CameraFrame& frame) {

@@ -19,7 +19,6 @@ namespace kestrova {
 class TakeRecording : public FrameConsumer {
  public:
   // Opens the take's files (see TakeWriter::Open); no frame is held yet.
-  // A clock file of an older take in `dir` goes.
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
             bool keepDepth, const TakeWriter::SnapshotWriter& writeSnapshot, std::string* error);
   // Writes each camera's last clock knot and closes every file.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -12,7 +13,10 @@
 #include "record/TakeLayout.h"
 #include "settings/ParamsFile.h"
 #include "record/DepthFrameFile.h"
+#include "record/DepthScan.h"
 #include "record/ExistingTake.h"
+#include "record/StagedFolder.h"
+#include "record/TakeClock.h"
 #include "record/TakePaths.h"
 #include "record/TakeWriter.h"
 
@@ -56,21 +60,36 @@ bool ReadParamsText(const std::string& path, std::string* text, std::string* err
   return true;
 }
 
+// The cameras' clock does not depend on the settings: a take's CLOCK.txt
+// goes into the new take as it is (a damaged one stops the run).
+bool CopyClockFile(const std::string& take, const std::string& out, std::string* error) {
+  TakeClock clock;
+  ReadFault fault;
+  if (!clock.Read(take, &fault)) {
+    if (fault.any) *error = fault.Text() + "; nothing was written";
+    return !fault.any;  // none: an older take
+  }
+  std::string from, to;
+  if (!ComposeTakePath(take, kTakeClockFile, &from, error) || !ComposeTakePath(out, kTakeClockFile, &to, error))
+    return false;
+  std::error_code failure;
+  if (std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, failure)) return true;
+  *error = "cannot copy " + from + " to " + to + ": " + failure.message();
+  return false;
+}
 
 }  // namespace
 
 bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std::string* error,
                    const ReprocessProgress& progress) {
   struct stat takeInfo, outInfo;
-  if (!StatDirectory(options.take, "the take", &takeInfo, error) ||
-      !StatDirectory(options.out, "the output directory", &outInfo, error))
-    return false;
-  if (takeInfo.st_dev == outInfo.st_dev && takeInfo.st_ino == outInfo.st_ino) {
+  if (!StatDirectory(options.take, "the take", &takeInfo, error)) return false;
+  const bool outExists = ::stat(options.out.c_str(), &outInfo) == 0;
+  if (outExists && takeInfo.st_dev == outInfo.st_dev && takeInfo.st_ino == outInfo.st_ino) {
     *error = options.out + " is the take itself; give another directory to write the new take into";
     return false;
   }
-
-  if (!options.replace) {
+  if (outExists && !options.replace) {
     const std::string existing = DescribeExistingTake(options.out);
     if (!existing.empty()) {
       *error = options.out + " already holds " + existing + "; give --replace to write over it";
@@ -89,20 +108,29 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   for (int slot = 0; slot < kCameraCount; ++slot) cameras[slot] = DefaultCameraSetting(slot);
   ParseParams(paramsText, settings, cameras);
 
+  // Every depth file is checked against its lines before anything is
+  // written: a fault other than a cut-short tail refuses the run.
   std::array<bool, kCameraCount> chosen{};
+  std::array<long long, kCameraCount> frames{};
   std::array<std::string, kCameraCount> depthPaths, depthNames;
   bool anyDepth = false;
   std::size_t total = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     depthNames[slot] = CameraFileName(CameraFile::Depth, slot);
     if (!ComposeTakePath(options.take, depthNames[slot], &depthPaths[slot], error)) return false;
-    struct stat info;
-    if (::stat(depthPaths[slot].c_str(), &info) != 0) continue;
+    const DepthPairing pairing = PairDepthFrames(options.take, slot);
+    if (!pairing.present) continue;
     anyDepth = true;
     // As in a live take, a camera switched off in the settings is not recorded.
     if (settings.cameraEnabled[slot] == 0) continue;
+    if (!pairing.OnlyCutShort()) {
+      *error = pairing.faults.front().Text() + "; nothing was processed (kestrova-take verify lists every fault)";
+      return false;
+    }
     chosen[slot] = true;
-    total += static_cast<std::size_t>(CountDepthFrames(depthPaths[slot], depthNames[slot]));
+    frames[slot] = pairing.frames;
+    total += static_cast<std::size_t>(pairing.frames);
+    if (!pairing.faults.empty()) result->stops.push_back(pairing.faults.front());
   }
   if (!anyDepth) {
     *error = options.take + " holds no depth frames (DEPTHn.dat): only a take recorded with "
@@ -116,11 +144,13 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
     return false;
   }
 
+  StagedFolder staged;
+  if (!staged.Begin(options.out, error)) return false;
   TakeWriter writer;
   auto writeSnapshot = [&paramsText](const std::string& path, std::string* why) {
     return WriteFileAtomically(path, paramsText, why);
   };
-  if (!writer.Open(options.out, chosen, writeSnapshot, error)) return false;
+  if (!writer.Open(staged.Path(), chosen, writeSnapshot, error)) return false;
 
   PipelineClouds clouds;
   DepthFrameRecord record;
@@ -139,7 +169,12 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
                std::to_string(reader.Header().height) + " pixels; the pipeline takes 320x240";
       return false;
     }
-    while (reader.Next(&record, &fault)) {
+    for (long long n = 0; n < frames[slot]; ++n) {
+      if (!reader.Next(&record, &fault)) {  // damaged pixels, found only by decoding them
+        *error = (fault.any ? fault.Text() : depthNames[slot] + ": changed while it was read") +
+                 "; nothing was written";
+        return false;
+      }
       RunDepthPipeline(record.pixels.data(), static_cast<int>(record.pixels.size()), settings,
                        cameras[slot], clouds);
       if (!writer.Append(slot, record.frame, record.stamp, clouds.out)) {
@@ -148,10 +183,23 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
       }
       ++result->frames;
       if (progress) progress(++done, total);
+      if (options.stop && options.stop()) {
+        result->stopped = true;
+        *error = "stopped; nothing was written";
+        return false;
+      }
     }
-    if (fault.any) result->stops.push_back(fault);
   }
-  return writer.Close(error);
+  if (!writer.Close(error)) return false;
+  if (!CopyClockFile(options.take, staged.Path(), error)) return false;
+  // Into a folder that holds a take, the older take goes first: its
+  // settings, then every camera file of it.
+  std::vector<std::string> older;
+  if (staged.TargetExisted()) {
+    older = OlderTakeFiles(options.out, {}, false);
+    older.insert(older.begin(), kTakeSettingsFile);
+  }
+  return staged.Commit(older, kTakeSettingsFile, error);
 }
 
 }  // namespace kestrova

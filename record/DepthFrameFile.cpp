@@ -2,6 +2,7 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrova {
@@ -138,6 +139,7 @@ bool DepthFrameReader::Open(const std::string& path, const std::string& fileName
   name_ = fileName;
   offset_ = 0;
   index_ = -1;
+  previousFrame_ = -1;
   return bytes_.Open(path, fileName, fault) && ReadHeader(fault);
 }
 
@@ -145,11 +147,18 @@ bool DepthFrameReader::Adopt(int fd, const std::string& fileName, ReadFault* fau
   name_ = fileName;
   offset_ = 0;
   index_ = -1;
+  previousFrame_ = -1;
   return bytes_.Adopt(fd, fileName, fault) && ReadHeader(fault);
 }
 
 bool DepthFrameReader::Fail(ReadFault* fault, const std::string& reason) {
   *fault = {true, name_, offset_, index_, reason};
+  return false;
+}
+
+bool DepthFrameReader::CutShort(ReadFault* fault, const std::string& reason) {
+  Fail(fault, reason);
+  fault->cutShort = true;
   return false;
 }
 
@@ -187,22 +196,32 @@ bool DepthFrameReader::ReadRecordHeader(DepthFrameRecord* record, ReadFault* fau
   if (offset_ == bytes_.Size()) return false;  // the end, exactly at a record boundary
   const std::uint64_t left = bytes_.Size() - offset_;
   if (left < kDepthRecordHeaderBytes)
-    return Fail(fault, "record cut short: " + std::to_string(left) +
-                           " bytes after the last whole record");
+    return CutShort(fault, "record cut short: " + std::to_string(left) + " bytes after the last whole record");
   unsigned char bytes[kDepthRecordHeaderBytes];
   if (bytes_.Read(bytes, sizeof bytes) != sizeof bytes) return Rewind(fault, "read error");
+  if (std::all_of(bytes, bytes + sizeof bytes, [](unsigned char b) { return b == 0; })) {
+    Rewind(fault, "zero bytes where a record should begin: the file's tail is zero-filled, as a crash can leave it");
+    fault->cutShort = true;
+    return false;
+  }
   record->frame = GetLittleEndian<std::int32_t>(bytes);
   record->stamp = GetLittleEndian<std::int64_t>(bytes + 4);
   record->compressedBytes = GetLittleEndian<std::uint32_t>(bytes + 12);
   if (record->frame < 0)
     return Rewind(fault, "negative frame number " + std::to_string(record->frame));
+  if (record->frame <= previousFrame_)
+    return Rewind(fault, "frame number " + std::to_string(record->frame) + " does not rise after " +
+                             std::to_string(previousFrame_));
+  if (record->compressedBytes == 0) return Rewind(fault, "an empty record: no compressed pixels");
   if (record->compressedBytes > DepthPixelDecoder::MaxCompressedBytes(FrameBytes(header_) / 2))
     return Rewind(fault, "compressed size " + std::to_string(record->compressedBytes) +
                              " is more than a frame can take");
-  if (record->compressedBytes > left - kDepthRecordHeaderBytes)
-    return Rewind(fault, "record cut short: its pixels need " +
-                             std::to_string(record->compressedBytes) + " bytes, " +
-                             std::to_string(left - kDepthRecordHeaderBytes) + " remain");
+  if (record->compressedBytes > left - kDepthRecordHeaderBytes) {
+    Rewind(fault, "record cut short: its pixels need " + std::to_string(record->compressedBytes) +
+                      " bytes, " + std::to_string(left - kDepthRecordHeaderBytes) + " remain");
+    fault->cutShort = true;
+    return false;
+  }
   return true;
 }
 
@@ -224,35 +243,30 @@ bool DepthFrameReader::Next(DepthFrameRecord* record, ReadFault* fault) {
     case DepthPixelDecoder::Result::Damaged:
       return Rewind(fault, "the compressed pixels are damaged: " + reason);
   }
-  offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
-  ++index_;
+  Advance(*record);
   return true;
+}
+
+void DepthFrameReader::Advance(const DepthFrameRecord& record) {
+  offset_ += kDepthRecordHeaderBytes + record.compressedBytes;
+  previousFrame_ = record.frame;
+  ++index_;
 }
 
 bool DepthFrameReader::Skip(DepthFrameRecord* record, ReadFault* fault) {
   if (!ReadRecordHeader(record, fault)) return false;
   if (!bytes_.Skip(record->compressedBytes)) return Rewind(fault, "read error");
-  offset_ += kDepthRecordHeaderBytes + record->compressedBytes;
-  ++index_;
+  Advance(*record);
   return true;
 }
 
-bool DepthFrameReader::Seek(std::uint64_t offset, long long recordIndex) {
+bool DepthFrameReader::Seek(std::uint64_t offset, long long recordIndex, std::int32_t previousFrame) {
   if (!bytes_.IsOpen() || offset > bytes_.Size() || offset < kDepthFileHeaderBytes) return false;
   if (!bytes_.SeekTo(offset)) return false;
   offset_ = offset;
   index_ = recordIndex;
+  previousFrame_ = previousFrame;
   return true;
-}
-
-long long CountDepthFrames(const std::string& path, const std::string& fileName) {
-  DepthFrameReader reader;
-  ReadFault fault;
-  if (!reader.Open(path, fileName, &fault)) return 0;
-  DepthFrameRecord record;
-  long long frames = 0;
-  while (reader.Skip(&record, &fault)) ++frames;
-  return frames;
 }
 
 }  // namespace kestrova

@@ -104,7 +104,10 @@ class DepthPixelDecoder {
 // Reads the records of a DEPTHn.dat one after another, as the other take
 // readers do: regular files only, forward through a buffer. Every file is
 // untrusted: a record's sizes are checked against the header and the bytes
-// left before anything is allocated, so memory stays within one frame.
+// left before anything is allocated, so memory stays within one frame. A
+// record must hold compressed pixels and a frame number above the one
+// before; a record of zero bytes is the zero-filled tail a crash can leave,
+// a fault that ends the file (cut short) like a record cut off.
 class DepthFrameReader {
  public:
   DepthFrameReader();
@@ -124,8 +127,9 @@ class DepthFrameReader {
   bool Next(DepthFrameRecord* record, ReadFault* fault);
   // The next record's frame, stamp and size, its pixels skipped unread.
   bool Skip(DepthFrameRecord* record, ReadFault* fault);
-  // Moves to a record start found before (from Offset()).
-  bool Seek(std::uint64_t offset, long long recordIndex);
+  // Moves to a record start found before (from Offset()); `previousFrame`
+  // is the frame number of the record before it (-1 for the first).
+  bool Seek(std::uint64_t offset, long long recordIndex, std::int32_t previousFrame);
 
   std::uint64_t Offset() const { return offset_; }
   long long RecordIndex() const { return index_; }
@@ -134,20 +138,19 @@ class DepthFrameReader {
   bool ReadHeader(ReadFault* fault);
   bool ReadRecordHeader(DepthFrameRecord* record, ReadFault* fault);
   bool Fail(ReadFault* fault, const std::string& reason);
+  bool CutShort(ReadFault* fault, const std::string& reason);
   bool Rewind(ReadFault* fault, const std::string& reason);
+  void Advance(const DepthFrameRecord& record);
 
   FileBytes bytes_;
   std::string name_;
   std::uint64_t offset_ = 0;  // where the current record starts
   long long index_ = 0;
+  std::int64_t previousFrame_ = -1;
   DepthFileHeader header_;
   std::vector<char> compressed_;
   DepthPixelDecoder decoder_;
 };
-
-// The whole frames of a depth file, counted without decoding them (0 when
-// it cannot be opened), for the progress of work over all of them.
-long long CountDepthFrames(const std::string& path, const std::string& fileName);
 
 // Undoes the row differences of codec 1 in place.
 void UndoRowDeltas(std::uint16_t* values, int width, int height);

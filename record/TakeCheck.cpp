@@ -1,5 +1,7 @@
 #include "record/TakeCheck.h"
 
+#include "record/TakeClock.h"
+
 #include "record/DepthScan.h"
 
 #include <algorithm>
@@ -307,6 +309,10 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
     depth.Finish();
   }
   CheckTakeHasFiles(&report);
+  // The clock file is optional; a damaged one is a fault of the take.
+  TakeClock clock;
+  ReadFault clockFault;
+  if (!clock.Read(dir, &clockFault) && clockFault.any) report.faults.push_back(clockFault);
   return report;
 }
 

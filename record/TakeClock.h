@@ -33,12 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "record/TakeLayout.h"
 #include "record/TakeReader.h"
 #include "settings/Settings.h"
 
 namespace kestrova {
 
-inline constexpr char kTakeClockFile[] = "CLOCK.txt";
 inline constexpr char kTakeClockHeader[] = "# Kestrova clock 1: camera frame stamp_ms host_ms\r\n";
 // Every knot of a camera: its first frame, then one every this many cycles, and its last.
 constexpr int kClockKnotCycles = 30;

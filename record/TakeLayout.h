@@ -1,5 +1,6 @@
 // The names of a take's files, in one place: the settings snapshot
-// "RECPARAM.txt" and, per camera n = 1..4, "PCLn.dat" (points), "TSn.txt"
+// "RECPARAM.txt", the cameras' clock mapping "CLOCK.txt" (see
+// TakeClock.h) and, per camera n = 1..4, "PCLn.dat" (points), "TSn.txt"
 // (time stamps) and, when depth frames are kept, "DEPTHn.dat". The writer,
 // the readers, the checks and the tools all name files through here.
 #pragma once
@@ -10,6 +11,7 @@
 namespace kestrova {
 
 inline constexpr char kTakeSettingsFile[] = "RECPARAM.txt";
+inline constexpr char kTakeClockFile[] = "CLOCK.txt";
 
 // The files a take has per camera, in the order the writer opens them.
 enum class CameraFile { Points, TimeStamps, Depth };

@@ -54,11 +54,39 @@ FileBytes::~FileBytes() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool FileBytes::Open(const std::string& path, const std::string& fileName, ReadFault* fault) {
+int OpenRegularFile(const std::string& path, std::string* reason) {
   // Non-blocking, so a FIFO in a file's place is refused instead of waiting for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    *fault = OpenFault(fileName, std::string("cannot open: ") + std::strerror(errno));
+    *reason = std::string("cannot open: ") + std::strerror(errno);
+    return -1;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    *reason = "not a regular file";
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+std::FILE* OpenRegularStream(const std::string& path, std::string* reason) {
+  const int fd = OpenRegularFile(path, reason);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fdopen(fd, "rb");
+  if (stream == nullptr) {
+    *reason = std::strerror(errno);
+    ::close(fd);
+  }
+  return stream;
+}
+
+bool FileBytes::Open(const std::string& path, const std::string& fileName, ReadFault* fault) {
+  std::string reason;
+  const int fd = OpenRegularFile(path, &reason);
+  if (fd < 0) {
+    *fault = OpenFault(fileName, reason);
     return false;
   }
   return Adopt(fd, fileName, fault);
@@ -181,7 +209,9 @@ bool TimeStampReader::Next(TimeStampLine* line, ReadFault* fault) {
     if (c < 0) {
       if (bytes_.Failed()) return fail("read error");
       if (length == 0) return false;  // the end, exactly after a line
-      return fail("the last line is cut short (no line end)");
+      fail("the last line is cut short (no line end)");
+      fault->cutShort = true;
+      return false;
     }
     if (length == sizeof text) {
       return fail("a line longer than " + std::to_string(sizeof text) +
@@ -238,8 +268,11 @@ bool PointStreamReader::ReadCount(std::uint32_t* count, ReadFault* fault) {
   const std::uint64_t size = bytes_.Size();
   if (start >= size) return false;  // the end, exactly at a record boundary
   const std::uint64_t left = size - start;
-  if (left < 4)
-    return Fail(fault, start, "record cut short: " + std::to_string(left) + " bytes after the last whole record");
+  if (left < 4) {
+    Fail(fault, start, "record cut short: " + std::to_string(left) + " bytes after the last whole record");
+    fault->cutShort = true;
+    return false;
+  }
   unsigned char bytes[4];
   if (bytes_.Read(bytes, 4) != 4) return Fail(fault, start, "read error");
   const std::int32_t n = static_cast<std::int32_t>(LittleEndian32(bytes));
@@ -250,9 +283,10 @@ bool PointStreamReader::ReadCount(std::uint32_t* count, ReadFault* fault) {
   }
   const std::uint64_t need = 12ULL * static_cast<std::uint64_t>(n);
   if (need > left - 4) {
-    return Fail(fault, start, "record cut short: its " + std::to_string(n) + " points need " +
-                                  std::to_string(need) + " bytes, " + std::to_string(left - 4) +
-                                  " remain");
+    Fail(fault, start, "record cut short: its " + std::to_string(n) + " points need " +
+                           std::to_string(need) + " bytes, " + std::to_string(left - 4) + " remain");
+    fault->cutShort = true;
+    return false;
   }
   *count = static_cast<std::uint32_t>(n);
   return true;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,19 @@ struct ReadFault {
   std::uint64_t offset = 0;  // byte offset where the faulty line or record starts
   long long item = -1;       // line or record number, from 0
   std::string reason;
+  // The file's whole lines or records end here and nothing sound follows:
+  // its tail was cut short or zero-filled, as a crash leaves a file.
+  bool cutShort = false;
   // "PCL2.dat: record 57 at byte 688212: <reason>"
   std::string Text() const;
 };
+
+// Opens `path` for reading if it is a regular file, without blocking on a
+// FIFO or a device in its place: the descriptor (blocking, close-on-exec),
+// or -1 with the reason ("not a regular file", or the system's).
+int OpenRegularFile(const std::string& path, std::string* reason);
+// The same as a stdio stream for binary reading, or nullptr with the reason.
+std::FILE* OpenRegularStream(const std::string& path, std::string* reason);
 
 // One line of TSn.txt: the take's frame number and the sensor's time stamp.
 struct TimeStampLine {

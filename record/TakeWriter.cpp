@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "record/ExistingTake.h"
 #include "record/TakeLayout.h"
 #include "settings/CLocale.h"
 #include "settings/ParamsFile.h"
@@ -64,15 +65,14 @@ void Abandon(std::vector<PendingFile>& files) {
 
 }  // namespace
 
-void TakeWriter::RemoveStaleDepthFiles(const std::string& dir,
-                                       const std::array<bool, kCameraCount>& cameras) const {
-  // Depth frames of an older take would pass for this take's own and be
-  // processed again against the wrong clouds.
-  for (int slot = 0; slot < kCameraCount; ++slot) {
-    if (keepDepth_ && cameras[slot]) continue;
+void TakeWriter::RemoveOlderTakeFiles(const std::string& dir,
+                                      const std::array<bool, kCameraCount>& cameras) const {
+  // Files of an older take that this one does not write would pass for its
+  // own: depth frames processed again against the wrong clouds, point
+  // streams of cameras this take did not record.
+  for (const std::string& name : OlderTakeFiles(dir, cameras, keepDepth_)) {
     std::string path, ignored;
-    if (ComposeTakePath(dir, CameraFileName(CameraFile::Depth, slot), &path, &ignored))
-      ::unlink(path.c_str());
+    if (ComposeTakePath(dir, name, &path, &ignored)) ::unlink(path.c_str());
   }
 }
 
@@ -158,7 +158,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
     return false;
   }
   RemoveAbandonedTemporaries(snapshotPath);
-  RemoveStaleDepthFiles(dir, cameras);
+  RemoveOlderTakeFiles(dir, cameras);
   // From here on the take has started: the older take's files are replaced.
   size_t next = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {

@@ -53,8 +53,9 @@ class TakeWriter {
   // Starts a take in `dir` for the cameras marked in `cameras`: opens every
   // camera file (an older take is not touched yet), writes the settings
   // snapshot "RECPARAM.txt" through `writeSnapshot`, removes the snapshot's
-  // temporaries that a take killed while starting left behind, then empties
-  // the camera files. On failure nothing stays open, no file this call created is
+  // temporaries that a take killed while starting left behind and every
+  // file of an older take that this take does not write, then empties the
+  // camera files. On failure nothing stays open, no file this call created is
   // left, and `error` names the path and the reason.
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
             const SnapshotWriter& writeSnapshot, std::string* error);
@@ -103,8 +104,7 @@ class TakeWriter {
   // The depth record of one cycle into its stream's cycle bytes.
   bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
                    const DepthPixels* depth);
-  void RemoveStaleDepthFiles(const std::string& dir,
-                             const std::array<bool, kCameraCount>& cameras) const;
+  void RemoveOlderTakeFiles(const std::string& dir, const std::array<bool, kCameraCount>& cameras) const;
 
   bool keepDepth_ = false;
   std::array<CameraFiles, kCameraCount> files_;

@@ -95,21 +95,29 @@ TEST(DepthFrameFile, FramesReadBackExactlyWithTheirNumbersAndStamps) {
 }
 
 TEST(DepthFrameFile, ACutTailKeepsEveryWholeFrame) {
-  TempDir dir;
   const auto pixels = NoisyFrame(320, 240, 3);
   const std::string whole = DepthFileHeaderBytes(320, 240) + Record(0, 1, pixels, 320, 240);
   const std::string second = Record(1, 34, pixels, 320, 240);
-  const std::string path = WriteFile(dir, whole + second.substr(0, second.size() - 10));
-  DepthFrameReader reader;
-  ReadFault fault;
-  ASSERT_TRUE(reader.Open(path, "DEPTH1.dat", &fault));
-  DepthFrameRecord record;
-  ASSERT_TRUE(reader.Next(&record, &fault));
-  EXPECT_FALSE(reader.Next(&record, &fault));
-  ASSERT_TRUE(fault.any);
-  EXPECT_EQ(fault.offset, whole.size());
-  EXPECT_EQ(fault.item, 1);
-  EXPECT_NE(fault.reason.find("record cut short"), std::string::npos) << fault.reason;
+  // A crash cuts a file inside a record, or leaves its tail zero-filled.
+  const struct {
+    std::string tail, reason;
+  } cases[] = {{second.substr(0, second.size() - 10), "record cut short"},
+               {std::string(4096, '\0'), "zero bytes where a record should begin"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = WriteFile(dir, whole + c.tail);
+    DepthFrameReader reader;
+    ReadFault fault;
+    ASSERT_TRUE(reader.Open(path, "DEPTH1.dat", &fault));
+    DepthFrameRecord record;
+    ASSERT_TRUE(reader.Next(&record, &fault));
+    EXPECT_FALSE(reader.Next(&record, &fault));
+    ASSERT_TRUE(fault.any);
+    EXPECT_TRUE(fault.cutShort) << fault.reason;
+    EXPECT_EQ(fault.offset, whole.size());
+    EXPECT_EQ(fault.item, 1);
+    EXPECT_NE(fault.reason.find(c.reason), std::string::npos) << fault.reason;
+  }
 }
 
 // Faults of a hostile or damaged file, each with the offset of its record.
@@ -138,11 +146,22 @@ TEST(DepthFrameFile, HostileFilesGiveFaults) {
 
   // A size no frame of 4 x 2 pixels can take, at record 1 (byte 16 + its length).
   std::string huge = good;
+  huge[0] = 1;
   huge[12] = huge[13] = huge[14] = huge[15] = '\xFF';
   const std::string hugeFault = FaultOf(header + good + huge);
   EXPECT_NE(hugeFault.find("record 1 at byte " + std::to_string(16 + good.size())), std::string::npos)
       << hugeFault;
   EXPECT_NE(hugeFault.find("more than a frame can take"), std::string::npos);
+
+  // Frame numbers rise, and a record holds pixels.
+  EXPECT_NE(FaultOf(header + good + good).find("record 1 at byte " + std::to_string(16 + good.size()) +
+                                                ": frame number 0 does not rise after 0"),
+            std::string::npos);
+  std::string empty = Record(1, 2, NoisyFrame(4, 2, 4), 4, 2).substr(0, 16);
+  empty[12] = empty[13] = empty[14] = empty[15] = 0;
+  EXPECT_NE(FaultOf(header + good + empty + good).find("record 1 at byte " + std::to_string(16 + good.size()) +
+                                                       ": an empty record"),
+            std::string::npos);
 
   // Pixels of another frame size, and a damaged payload (zstd's checksum).
   const std::string wide = Record(0, 1, NoisyFrame(8, 2, 5), 8, 2);
@@ -177,7 +196,7 @@ TEST(DepthFrameFile, SkipWalksRecordsWithoutDecoding) {
   }
   ASSERT_FALSE(fault.any);
   EXPECT_EQ(offsets.size(), 6u);  // five records and the end
-  ASSERT_TRUE(reader.Seek(offsets[3], 3));
+  ASSERT_TRUE(reader.Seek(offsets[3], 3, 4));
   ASSERT_TRUE(reader.Next(&record, &fault));
   EXPECT_EQ(record.frame, 6);
   EXPECT_EQ(record.stamp, 99);

@@ -3,7 +3,12 @@
 // kestrova-take reprocess, exported as images and replayed as cameras.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
@@ -15,6 +20,7 @@
 namespace kestrova {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::CommandRun;
 using testing::ReadFile;
 using testing::RunTool;
@@ -189,6 +195,163 @@ TEST_F(DepthTools, ReprocessSaysWhatItCannotDo) {
   run = Take("reprocess " + take_->path());
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.output.find("needs --to OUT"), std::string::npos) << run.output;
+}
+
+
+// --- hostile depth files: every tool refuses what verify rejects
+
+// A copy of a take, for changing.
+void CopyTake(const TempDir& from, const TempDir& to) {
+  for (const auto& entry : fs::directory_iterator(from.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "four.txt" && name != "moved.txt") fs::copy_file(entry.path(), to.File(name));
+  }
+}
+
+// Where each record of a depth file starts, and the file's size last.
+std::vector<std::uint64_t> RecordStarts(const std::string& path) {
+  DepthFrameReader reader;
+  ReadFault fault;
+  std::vector<std::uint64_t> starts;
+  if (!reader.Open(path, "DEPTH.dat", &fault)) return starts;
+  DepthFrameRecord record;
+  do starts.push_back(reader.Offset());
+  while (reader.Skip(&record, &fault));
+  return starts;
+}
+
+std::string FileCount(const std::string& dir) {
+  size_t count = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) count += entry.is_regular_file();
+  return std::to_string(count);
+}
+
+TEST_F(DepthTools, EveryToolRefusesDepthFilesThatVerifyRejectsAndNamesWhere) {
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&, const std::vector<std::uint64_t>&)> change;
+    std::string where;  // in verify's and the tools' messages
+    int framesKept;     // of camera 1 when the tools keep the whole frames before a cut tail; -1: refused
+  } cases[] = {
+      {"a duplicated record",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         const std::string bytes = ReadFile(take.File("DEPTH1.dat"));
+         WriteFile(take.File("DEPTH1.dat"), bytes.substr(0, at[6]) + bytes.substr(at[5], at[6] - at[5]) +
+                                                 bytes.substr(at[6]));
+       },
+       "DEPTH1.dat: record 6 at byte ", -1},
+      {"frame numbers shifted by one",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         std::string bytes = ReadFile(take.File("DEPTH1.dat"));
+         for (size_t i = 0; i + 1 < at.size(); ++i) bytes[at[i]] = static_cast<char>(bytes[at[i]] + 1);
+         WriteFile(take.File("DEPTH1.dat"), bytes);
+       },
+       "DEPTH1.dat: record 0 at byte 16: frame 1 stamp ", -1},
+      {"a frame more than the lines",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         std::string bytes = ReadFile(take.File("DEPTH1.dat"));
+         std::string last = bytes.substr(at[39], at[40] - at[39]);
+         last[0] = 40;
+         WriteFile(take.File("DEPTH1.dat"), bytes + last);
+       },
+       "DEPTH1.dat: record 40 at byte ", -1},
+      {"damaged pixels",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         std::string bytes = ReadFile(take.File("DEPTH1.dat"));
+         bytes[at[10] + 16 + 200] ^= 0x5A;
+         WriteFile(take.File("DEPTH1.dat"), bytes);
+       },
+       "DEPTH1.dat: record 10 at byte ", -1},
+      {"cut at a record boundary",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         fs::resize_file(take.File("DEPTH1.dat"), at[37]);
+       },
+       "DEPTH1.dat: record 37 at byte ", 37},
+      {"cut inside a record",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         fs::resize_file(take.File("DEPTH1.dat"), at[40] - 50);
+       },
+       "DEPTH1.dat: record 39 at byte ", 39},
+      {"a zero-filled tail of 64 MB",
+       [](const TempDir& take, const std::vector<std::uint64_t>& at) {
+         fs::resize_file(take.File("DEPTH1.dat"), at[40] + (64u << 20));
+       },
+       "DEPTH1.dat: record 40 at byte ", 40},
+  };
+  const std::vector<std::uint64_t> starts = RecordStarts(take_->File("DEPTH1.dat"));
+  ASSERT_EQ(starts.size(), 41u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir take, out;
+    CopyTake(*take_, take);
+    c.change(take, starts);
+    // Every tool fails and names where; reprocess and export write into
+    // folders that do not exist yet, made only when they keep whole frames.
+    const std::string again = out.File("again"), depth = out.File("depth");
+    const std::string kept = std::to_string(c.framesKept + 120);  // and 40 of each other camera
+    const struct {
+      std::string command, folder, said;
+    } tools[] = {{"verify " + take.path(), "", ""},
+                 {"reprocess " + take.path() + " --to " + again, again, "processed " + kept + " frames"},
+                 {"export " + take.path() + " --depth --to " + depth, depth, "exported " + kept + " depth frames"}};
+    for (const auto& tool : tools) {
+      const CommandRun run = Take(tool.command);
+      EXPECT_EQ(run.status, 1) << tool.command << "\n" << run.output;
+      EXPECT_NE(run.output.find(c.where), std::string::npos) << tool.command << "\n" << run.output;
+      if (tool.folder.empty()) continue;
+      EXPECT_EQ(fs::exists(tool.folder), c.framesKept >= 0) << tool.command << "\n" << run.output;
+      if (c.framesKept >= 0) {
+        EXPECT_NE(run.output.find(tool.said), std::string::npos) << run.output;
+      }
+    }
+    if (c.framesKept < 0) continue;
+    EXPECT_EQ(FileCount(depth), kept);
+    const CommandRun sound = Take("verify " + again);
+    EXPECT_EQ(sound.status, 0) << sound.output;
+    EXPECT_NE(sound.output.find("sound: 4 cameras, " + kept + " records"), std::string::npos) << sound.output;
+  }
+}
+
+// --- an interrupted reprocess leaves no take
+
+TEST_F(DepthTools, AnInterruptedReprocessLeavesNoTakeAndARunAfterItIsNotRefused) {
+  struct Case {
+    int signal;
+    bool outExists;
+  } cases[] = {{SIGTERM, false}, {SIGHUP, true}, {SIGKILL, false}, {SIGKILL, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("signal " + std::to_string(c.signal) + (c.outExists ? ", into an existing folder" : ""));
+    TempDir base;
+    const std::string out = base.File("out");
+    if (c.outExists) fs::create_directory(out);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    testing::Child child(KESTROVA_TAKE, {"reprocess", take_->path(), "--to", out}, fds[1]);
+    close(fds[1]);
+    ASSERT_TRUE(child.Spawned());
+    std::string seen;
+    // The first progress line comes after the first frame.
+    ASSERT_TRUE(testing::ReadUntil(fds[0], "%", &seen)) << seen;
+    child.Signal(c.signal);
+    ASSERT_TRUE(child.Ends());
+    testing::ReadUntil(fds[0], "(the end)", &seen, std::chrono::seconds(2));  // the rest of the output
+    close(fds[0]);
+    EXPECT_NE(child.Status(), 0) << seen;
+    if (c.signal != SIGKILL) {
+      EXPECT_NE(seen.find("stopped by SIG"), std::string::npos) << seen;
+    }
+    if (c.outExists) {
+      for (const auto& entry : fs::directory_iterator(out))
+        EXPECT_EQ(entry.path().filename().string()[0], '.') << entry.path() << " in " << seen;
+    } else {
+      EXPECT_FALSE(fs::exists(out)) << seen;
+    }
+    const CommandRun again = Take("reprocess " + take_->path() + " --to " + out);
+    EXPECT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(Take("verify " + out).status, 0);
+    const auto entries = std::distance(fs::directory_iterator(c.outExists ? out : base.path()), fs::directory_iterator());
+    EXPECT_EQ(entries, c.outExists ? 9 : 1) << "a staging folder was left behind";
+  }
 }
 
 }  // namespace

@@ -5,11 +5,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -18,8 +19,6 @@
 #include "tests/support/Commands.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace kestrova {
 namespace {
@@ -55,48 +54,11 @@ long long Stamp(const std::array<long long, 3>& line) {
   return line[1] * (1LL << 32) + (line[2] & 0xFFFFFFFFLL);
 }
 
-// The tool as a child process; its output goes to `outputFd`.
-class Child {
+// kestrova-record as a child process; its output goes to `outputFd`.
+class Child : public testing::Child {
  public:
-  Child(const std::vector<std::string>& arguments, int outputFd) {
-    std::vector<std::string> args = {KESTROVA_RECORD};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
-    spawned_ = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (spawned_ && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status_, 0);
-    }
-  }
-  bool Spawned() const { return spawned_; }
-  void Signal(int signal) { kill(pid_, signal); }
-  // Waits at most `limit` for the end; false (and the child killed) if it did not end.
-  bool Ends(std::chrono::milliseconds limit = 60s) {
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    while (waitpid(pid_, &status_, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > giveUp) return false;
-      std::this_thread::sleep_for(10ms);
-    }
-    ended_ = true;
-    return true;
-  }
-  // The exit status, or 128 + the signal that killed it.
-  int Status() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_); }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool spawned_ = false;
-  bool ended_ = false;
+  Child(const std::vector<std::string>& arguments, int outputFd)
+      : testing::Child(KESTROVA_RECORD, arguments, outputFd) {}
 };
 
 bool WaitForLines(const std::string& path, size_t lines) {
@@ -150,8 +112,8 @@ TEST(RecordSignals, HangUpAndTermEndTheTakeCleanlyAndAreNamed) {
 
 // --- replays cut short
 
-// Ten frames of a flat wall 1 m away in DIR/replay/cam1; frame `bad` holds
-// `content` instead, or, when that is empty, only its first half.
+// Ten frames of a flat wall 1 m away in DIR/replay/cam1; frame `bad` (none
+// when -1) holds `content` instead, or, when that is empty, only its first half.
 std::string ReplayWithABadFrame(const TempDir& dir, int bad, const std::string& content) {
   const std::string frames = dir.File("replay/cam1");
   std::filesystem::create_directories(frames);
@@ -173,7 +135,9 @@ TEST(BadReplay, AnUnreadableFrameIsAFailureNamingItAndTheFramesBeforeStay) {
   struct Case {
     int bad;
     std::string content;  // empty: the frame cut in half
-  } cases[] = {{5, "P5 garbage"}, {0, ""}};
+  } cases[] = {{5, "P5 garbage"}, {0, ""},
+                // Millimetres need 16 bits: an 8-bit image is not a depth frame.
+                {3, "P5\n320 240\n255\n" + std::string(320 * 240, '\x40')}};
   for (const Case& c : cases) {
     TempDir dir;
     const std::string replay = ReplayWithABadFrame(dir, c.bad, c.content);
@@ -184,6 +148,79 @@ TEST(BadReplay, AnUnreadableFrameIsAFailureNamingItAndTheFramesBeforeStay) {
         << run.output;
     EXPECT_EQ(WholeCamera(dir, 1).size(), static_cast<size_t>(c.bad));
   }
+}
+
+TEST(BadReplay, OnlyRegularFilesAreReplayedAndAnythingElseIsNamed) {
+  // A take of two cameras with depth frames, whose DEPTH1.dat is then replaced.
+  TempDir take;
+  ASSERT_EQ(RunTool("--sensors sim:2 --fps 0 --params " + Params(take, "1 1 0 0") + " --out " +
+                    take.path() + " --frames 5 --keep-depth").status, 0);
+  struct Case {
+    const char* name;
+    std::function<std::string(const TempDir&)> make;  // the replay folder
+    std::string named;
+  } cases[] = {
+      {"a FIFO named like a frame",
+       [](const TempDir& dir) {
+         const std::string replay = ReplayWithABadFrame(dir, -1, "");
+         std::filesystem::remove(replay + "/cam1/frame05.pgm");
+         mkfifo((replay + "/cam1/frame05.pgm").c_str(), 0644);
+         return replay;
+       },
+       "frame05.pgm"},
+      {"a folder named like a frame",
+       [](const TempDir& dir) {
+         const std::string replay = ReplayWithABadFrame(dir, -1, "");
+         std::filesystem::create_directory(replay + "/cam1/frame10.png");
+         return replay;
+       },
+       "frame10.png"},
+      {"a FIFO as DEPTH1.dat",
+       [&take](const TempDir& dir) {
+         std::filesystem::copy_file(take.File("DEPTH2.dat"), dir.File("DEPTH2.dat"));
+         mkfifo(dir.File("DEPTH1.dat").c_str(), 0644);
+         return dir.path();
+       },
+       "DEPTH1.dat"},
+      {"a folder as DEPTH1.dat",
+       [&take](const TempDir& dir) {
+         std::filesystem::copy_file(take.File("DEPTH2.dat"), dir.File("DEPTH2.dat"));
+         std::filesystem::create_directory(dir.File("DEPTH1.dat"));
+         return dir.path();
+       },
+       "DEPTH1.dat"},
+      {"a device as DEPTH1.dat",
+       [&take](const TempDir& dir) {
+         std::filesystem::copy_file(take.File("DEPTH2.dat"), dir.File("DEPTH2.dat"));
+         std::filesystem::create_symlink("/dev/zero", dir.File("DEPTH1.dat"));
+         return dir.path();
+       },
+       "DEPTH1.dat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir, out;
+    const std::string replay = c.make(dir);
+    // Bounded: a replay that waited on the FIFO would be killed here.
+    auto run = RunTool("--sensors replay:" + replay + " --fps 0 --params " + Params(out, "1 1 0 0") +
+                           " --out " + out.path() + " --frames 100",
+                       "timeout -s KILL 60 ");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find(c.named + ": not a regular file"), std::string::npos) << run.output;
+  }
+}
+
+TEST(BadReplay, AReplayEndsByItselfAfterItsLastFrame) {
+  TempDir dir;
+  const std::string replay = ReplayWithABadFrame(dir, -1, "");
+  auto run = RunTool("--sensors replay:" + replay + " --fps 0 --out " + dir.path());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("recorded 10 cycles of camera 1 into " + dir.path() + " (the replayed frames of camera 1 ran out)"),
+            std::string::npos) << run.output;
+  EXPECT_EQ(WholeCamera(dir, 1).size(), 10u);
+  // Sensors that do not end by themselves still need a limit.
+  run = RunTool("--sensors sim:1 --fps 0 --out " + dir.path() + " --replace");
+  EXPECT_EQ(run.status, 2) << run.output;
 }
 
 // --- cameras lost during a take

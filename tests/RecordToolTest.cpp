@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -77,6 +78,9 @@ TEST(RecordTool, ErrorsExitNonZeroWithOneLineReason) {
       {"--out " + dir.path() + " --frames 3 --seconds 2", "either", 2},
       {"--out " + dir.path() + " --frames -4", "--frames", 2},
       {"--sensors kinect --out " + dir.path() + " --frames 3", "kinect", 2},
+      {"--sensors sim:2,bogus=1 --out " + dir.path() + " --frames 3", "unknown simulation option 'bogus=1'", 2},
+      {"--sensors sim:9 --out " + dir.path() + " --frames 3", "sensor count must be 0 to 4", 2},
+      {"--sensors replay: --out " + dir.path() + " --frames 3", "replay:DIR", 2},
       {"--sensors freenect --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
       {"--sensors sim:0 --out " + dir.path() + " --frames 3", "no depth sensor found", 1},
       {"--sensors sim --params " + dir.File("none.txt") + " --out " + dir.path() + " --frames 3", "none.txt", 2},
@@ -110,6 +114,28 @@ TEST(RecordTool, ATakeIsReplacedOnlyWithReplace) {
   CommandRun replaced = RunTool("--sensors sim:1 --fps 0 --frames 3 --replace --out " + dir.path());
   EXPECT_EQ(replaced.status, 0) << replaced.output;
   ExpectWholeTake(dir, 1, 3);
+}
+
+TEST(RecordTool, ReplaceRemovesEveryFileOfTheOlderTakeAndSaysWhich) {
+  TempDir dir;
+  ASSERT_EQ(RunTool("--sensors sim --fps 0 --frames 3 --keep-depth --params " + AllCamerasParams(dir) +
+                    " --out " + dir.path()).status, 0);
+  // Two cameras of the four, without depth frames: nothing of the older take may stay.
+  CommandRun replaced = RunTool("--sensors sim:2 --fps 0 --frames 4 --replace --params " +
+                                AllCamerasParams(dir) + " --out " + dir.path());
+  EXPECT_EQ(replaced.status, 0) << replaced.output;
+  EXPECT_NE(replaced.output.find("replaced the take in " + dir.path() +
+                                 ": removed DEPTH1.dat, DEPTH2.dat, PCL3.dat, TS3.txt, DEPTH3.dat, "
+                                 "PCL4.dat, TS4.txt, DEPTH4.dat\n"),
+            std::string::npos) << replaced.output;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"PCL1.dat", "PCL2.dat", "RECPARAM.txt", "TS1.txt", "TS2.txt",
+                                             "params.txt"}));
+  ExpectWholeTake(dir, 1, 4);
+  ExpectWholeTake(dir, 2, 4);
 }
 
 TEST(RecordTool, CtrlCEndsTheTakeCleanly) {

@@ -9,6 +9,7 @@
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "record/DepthFrameFile.h"
+#include "record/DepthScan.h"
 #include "record/TakeLayout.h"
 #include "settings/Settings.h"
 #include "record/TakePaths.h"
@@ -34,16 +35,27 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
              std::strerror(errno ? errno : ENOTDIR);
     return false;
   }
+  // Every depth file is checked against its lines first: a fault other than
+  // a cut-short tail refuses the export, and the frames are counted by the
+  // lines, not by the file.
   std::string paths[kCameraCount], names[kCameraCount];
+  long long frames[kCameraCount] = {};
   size_t total = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     names[slot] = CameraFileName(CameraFile::Depth, slot);
     if (!ComposeTakePath(options.take, names[slot], &paths[slot], error)) return false;
-    if (::stat(paths[slot].c_str(), &info) != 0) {
+    const DepthPairing pairing = PairDepthFrames(options.take, slot);
+    if (!pairing.present) {
       paths[slot].clear();
       continue;
     }
-    total += static_cast<size_t>(CountDepthFrames(paths[slot], names[slot]));
+    if (!pairing.OnlyCutShort()) {
+      *error = pairing.faults.front().Text() + "; nothing was exported (kestrova-take verify lists every fault)";
+      return false;
+    }
+    frames[slot] = pairing.frames;
+    total += static_cast<size_t>(pairing.frames);
+    if (!pairing.faults.empty()) result->stops.push_back(pairing.faults.front());
   }
   size_t done = 0;
   DepthFrameRecord record;
@@ -60,7 +72,11 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
     const std::string folder = options.out + "/cam" + std::to_string(slot + 1);
     if (!MakeFolder(folder, error)) return false;
     const int width = reader.Header().width, height = reader.Header().height;
-    while (reader.Next(&record, &fault)) {
+    for (long long n = 0; n < frames[slot]; ++n) {
+      if (!reader.Next(&record, &fault)) {  // damaged pixels, found only by decoding them
+        *error = fault.any ? fault.Text() : names[slot] + ": changed while it was read";
+        return false;
+      }
       millimetres.resize(record.pixels.size());
       for (size_t k = 0; k < record.pixels.size(); ++k)
         millimetres[k] = static_cast<std::uint16_t>(record.pixels[k] >> 3);
@@ -74,7 +90,6 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
       ++result->files;
       if (progress) progress(++done, total);
     }
-    if (fault.any) result->stops.push_back(fault);
   }
   if (result->cameras == 0) {
     *error = options.take + " holds no depth frames (DEPTHn.dat): only a take recorded with "

@@ -23,11 +23,13 @@ struct DepthExportOptions {
 struct DepthExportResult {
   int cameras = 0;
   long long files = 0;
-  std::vector<ReadFault> stops;  // depth files cut short: every whole frame was written
+  std::vector<ReadFault> stops;  // depth files cut short (a crash): every whole frame was written
 };
 
-// False with a reason when the take holds no depth frames or a file cannot
-// be written. `progress(done, total)` is called after every frame.
+// False with a reason when the take holds no depth frames, a depth file has
+// a fault other than a cut-short tail (named with its file, record and
+// byte), or a file cannot be written. The frames are numbered by the take,
+// rising in every file, so each is one file. `progress(done, total)` is called after every frame.
 bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* result,
                        std::string* error, const std::function<void(size_t, size_t)>& progress);
 

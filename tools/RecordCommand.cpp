@@ -3,37 +3,39 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "capture/SensorChoice.h"
+
 namespace kestrova {
 
-const char kRecordUsage[] =
+std::string RecordUsage() {
+  return std::string(
     "usage: kestrova-record [--sensors SPEC] [--fps F] [--params FILE] --out DIR [--replace]\n"
     "                       [--keep-depth] (--frames N | --seconds S)\n"
     "\n"
     "Records one take of every enabled camera into DIR, as the Kestrova window\n"
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
     "\n"
-    "  --sensors SPEC  freenect (the default: real Kinect-class cameras), sim,\n"
-    "                  sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F, replay:DIR;\n"
-    "                  simulated faults also unplug=C@F and resume=C@P, and\n"
-    "                  pose=C@X/Y/Z/RX/RY/RZ places camera C elsewhere (see the README);\n"
-    "                  net:STATION/C,...[,domain=N] (cameras of kestrova-station on\n"
-    "                  other machines; - leaves a slot empty), net (the first four\n"
-    "                  remote cameras found)\n"
+    "  --sensors SPEC  the cameras (default: freenect, the real ones); see below\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
     "                  directory when present, else the built-in defaults)\n"
     "  --out DIR       the take directory; it must exist\n"
-    "  --replace       record over a take already in DIR (refused otherwise)\n"
+    "  --replace       record over a take already in DIR (refused otherwise); every\n"
+    "                  file of the older take that the new one does not write is\n"
+    "                  removed, and named\n"
     "  --keep-depth    keep every camera's depth frames too (DEPTHn.dat), so the\n"
     "                  take can be processed again: kestrova-take reprocess\n"
     "  --frames N      record exactly N cycles\n"
-    "  --seconds S     record until S seconds have passed (the take's time limit)\n"
+    "  --seconds S     record until S seconds have passed (the take's time limit);\n"
+    "                  one of the two is needed, except for a replay, which ends\n"
+    "                  after its last frame\n"
     "  --help          this text\n"
-    "\n"
+    "\n") + kSensorSpecHelp + "\n" +
     "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
     "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
     "but a camera was lost during it.\n";
+}
 
 namespace {
 
@@ -69,7 +71,7 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* opt
     } else if (arg == "--keep-depth") {
       options->keepDepth = true;
     } else if (arg == "--sensors") {
-      if (!value(&options->sensors)) return false;
+      if (!value(&options->sensors) || !CheckSensorSpec(options->sensors, error)) return false;
     } else if (arg == "--params") {
       if (!value(&options->paramsFile)) return false;
     } else if (arg == "--out") {
@@ -105,8 +107,12 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* opt
     *error = "--out DIR is required (see --help)";
     return false;
   }
-  if ((options->frames > 0) == (options->seconds > 0)) {
-    *error = "give either --frames N or --seconds S (see --help)";
+  if (options->frames > 0 && options->seconds > 0) {
+    *error = "give either --frames N or --seconds S, not both (see --help)";
+    return false;
+  }
+  if (options->frames == 0 && options->seconds == 0 && !SensorsEndByThemselves(options->sensors)) {
+    *error = "give either --frames N or --seconds S (only a replay ends by itself; see --help)";
     return false;
   }
   return true;

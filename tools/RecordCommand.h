@@ -22,6 +22,6 @@ struct RecordOptions {
 bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* options,
                         std::string* error);
 
-extern const char kRecordUsage[];
+std::string RecordUsage();
 
 }  // namespace kestrova

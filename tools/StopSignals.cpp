@@ -22,4 +22,13 @@ void StopOnSignals() {
 
 int StopSignal() { return stopSignal; }
 
+std::string StopSignalText(int signal) {
+  switch (signal) {
+    case SIGINT: return "Ctrl-C (SIGINT)";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP (terminal closed)";
+  }
+  return "signal " + std::to_string(signal);
+}
+
 }  // namespace kestrova

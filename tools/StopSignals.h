@@ -1,6 +1,8 @@
 // Signals of the command-line programs that run until stopped.
 #pragma once
 
+#include <string>
+
 namespace kestrova {
 
 // A reader of the output that goes away (SIGPIPE) must not end the program:
@@ -15,5 +17,8 @@ void StopOnSignals();
 
 // The signal that asked to stop; 0 while none did.
 int StopSignal();
+
+// "SIGTERM", "SIGHUP (terminal closed)", "Ctrl-C (SIGINT)".
+std::string StopSignalText(int signal);
 
 }  // namespace kestrova

@@ -1,7 +1,5 @@
 #include "tools/TakeReport.h"
 
-#include <csignal>
-
 namespace kestrova {
 
 namespace {
@@ -64,15 +62,6 @@ std::vector<std::string> LostCameraWatch::Summary() const {
 
 std::string TakeEndText(const TakeOutcome& outcome) {
   return outcome.message.empty() ? EndKindText(outcome.end) : outcome.message;
-}
-
-std::string StopSignalText(int signal) {
-  switch (signal) {
-    case SIGINT: return "Ctrl-C (SIGINT)";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP (terminal closed)";
-  }
-  return "signal " + std::to_string(signal);
 }
 
 int TakeExitStatus(const TakeOutcome& outcome, bool cameraLost) {

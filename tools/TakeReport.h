@@ -36,9 +36,6 @@ class LostCameraWatch {
 // when it gave one, else the kind of end.
 std::string TakeEndText(const TakeOutcome& outcome);
 
-// "SIGTERM", "SIGHUP (terminal closed)", "Ctrl-C (SIGINT)".
-std::string StopSignalText(int signal);
-
 // The exit status for a take that ended as `outcome`.
 int TakeExitStatus(const TakeOutcome& outcome, bool cameraLost);
 

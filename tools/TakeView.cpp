@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include <pcl/visualization/pcl_visualizer.h>
 #include <vtkLogger.h>
 #include <vtkRenderWindow.h>
+#include <X11/Xlib.h>
 
 #include "capture/CloudProcessing.h"
 #include "preview/X11Events.h"
@@ -80,7 +82,28 @@ void Draw(PCLVisualizer& viewer, const TakeFrame& frame, const TakeReport& repor
 
 }  // namespace
 
+namespace {
+
+bool CanOpenDisplay(std::string* error) {
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || *name == '\0') {
+    *error = "view needs a display (DISPLAY is not set): run it in a desktop session";
+    return false;
+  }
+  // VTK would abort the program on a display it cannot open.
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    *error = std::string("view needs a display: cannot open the display '") + name + "'";
+    return false;
+  }
+  XCloseDisplay(display);
+  return true;
+}
+
+}  // namespace
+
 bool ViewTake(const ViewOptions& options, std::string* error) {
+  if (!CanOpenDisplay(error)) return false;
   TakeFrames take;
   if (!take.Open(options.dir, error)) return false;
   const TakeReport& report = take.Report();

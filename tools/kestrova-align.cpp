@@ -18,7 +18,7 @@ namespace {
 
 using namespace kestrova;
 
-const char kUsage[] =
+const std::string kUsage = std::string(
     "usage: kestrova-align [--sensors SPEC] [--fps F] [--params FILE] [--reference C]\n"
     "                      [--frames N] --write FILE\n"
     "\n"
@@ -28,9 +28,9 @@ const char kUsage[] =
     "share of overlapping points before and after) and writes FILE: the settings\n"
     "with the found poses, everything else unchanged.\n"
     "\n"
-    "  --sensors SPEC  the cameras, as kestrova-record takes them (default: the real\n"
-    "                  cameras); sim:N,pose=C@X/Y/Z/RX/RY/RZ places simulated camera\n"
-    "                  C elsewhere than its default pose\n"
+    "  --sensors SPEC  the cameras (default: freenect, the real ones); see below;\n"
+    "                  sim:N,pose=C@X/Y/Z/RX/RY/RZ places simulated camera C\n"
+    "                  elsewhere than its default pose, to try the alignment\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as they are taken)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
@@ -40,7 +40,7 @@ const char kUsage[] =
     "  --frames N      cycles of frames gathered, 20 frames apart (default 6)\n"
     "  --write FILE    the settings file to write\n"
     "  --help          this text\n"
-    "\n"
+    "\n") + kSensorSpecHelp + "\n" +
     "Exit status 0 when every camera was aligned, 1 when the alignment could not\n"
     "run (no frames, FILE not written), 2 for a bad option, 3 when a camera was\n"
     "not aligned (too little overlap, or an implausibly large correction): it is\n"
@@ -63,17 +63,19 @@ int main(int argc, char** argv) {
   double fps = 30;
   int reference = -1;
   long frames = kDefaultAlignCycles;
+  std::string error;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage.c_str(), stdout);
       return 0;
     }
     if (i + 1 >= args.size()) return Usage("unknown or incomplete option '" + arg + "'");
     const std::string& value = args[++i];
     char* end = nullptr;
     if (arg == "--sensors") {
+      if (!CheckSensorSpec(value, &error)) return Usage(error);
       sensors = value;
     } else if (arg == "--params") {
       paramsFile = value;
@@ -95,7 +97,6 @@ int main(int argc, char** argv) {
   }
   if (writePath.empty()) return Usage("--write FILE is needed");
 
-  std::string error;
   OperatorSettings settings;
   CameraSettings cameras;
   if (!LoadAlignSettings(paramsFile, &settings, &cameras, &error)) return Fail(error);
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<SensorBackend> backend =
       real ? MakeRealSensorBackend(&error) : MakeSensorBackend(sensors, fps, &error);
   if (!backend && real) return Fail(error + ". " + kTrySimulatedCameras);
-  if (!backend) return KnownSensorSpec(sensors) ? Fail(error) : Usage(error);
+  if (!backend) return Fail(error);  // the text was checked: these sensors are not there
 
   CRecorder engine(std::move(backend));
   if (engine.SensorCount() == 0)

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   if (!ParseRecordOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
     return Fail(2, error);
   if (options.help) {
-    std::fputs(kRecordUsage, stdout);
+    std::fputs(RecordUsage().c_str(), stdout);
     return 0;
   }
 
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
       real ? MakeRealSensorBackend(&error) : MakeSensorBackend(options.sensors, options.fps, &error);
   if (!backend && real) return Fail(1, error + ". " + kTrySimulatedCameras);
   // No sensor of a known kind is a failure of the take; an unknown kind is a bad option.
-  if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
+  if (!backend) return Fail(1, error);  // the text was checked: these sensors are not there
   CRecorder engine(std::move(backend));
   if (engine.SensorCount() == 0)
     return Fail(1, "no depth sensor found (" + (real ? std::string("freenect") : options.sensors) + ")");
@@ -163,8 +163,15 @@ int main(int argc, char** argv) {
   if (recorded.empty()) return Fail(1, kNoSensorForTake);
 
   engine.SetOutputDir(options.outputDir);
+  // What of an older take the new one removes (--replace), said once it started.
+  const std::vector<std::string> older = OlderTakeFiles(options.outputDir, cameras, options.keepDepth);
   StopOnSignals();
   if (!engine.StartRecording(&error)) return Fail(1, error);
+  if (!older.empty()) {
+    std::string names;
+    for (const std::string& name : older) names += (names.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "replaced the take in %s: removed %s\n", options.outputDir.c_str(), names.c_str());
+  }
 
   Progress progress(engine, cameras);
   LostCameraWatch lostCameras(engine, cameras);

@@ -15,15 +15,19 @@
 
 namespace {
 
-const char kUsage[] =
+const std::string kUsage = std::string(
     "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N]\n"
     "Sends this machine's depth cameras to recorders on the network (DDS).\n"
-    "  --sensors SPEC  the local cameras: freenect (default), sim, sim:N or replay:DIR\n"
+    "  --sensors SPEC  the local cameras (default: freenect); see below (net is\n"
+    "                  for recorders)\n"
     "  --name NAME     the station's name, unique on the network (default: the host name)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30)\n"
     "  --domain N      DDS domain, 0 to 230, to keep rigs on one network apart (default 0)\n"
     "Recorders take its cameras with --sensors net:NAME/1,NAME/2,...\n"
-    "Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends it.\n";
+    "Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends it.\n"
+    "\n") + kestrova::kSensorSpecHelp + "\n" +
+    "Exit status 0 when stopped, 1 when the cameras or the network could not be\n"
+    "used, 2 for a bad option.\n";
 
 struct StationOptions {
   std::string sensors = "freenect";
@@ -147,13 +151,14 @@ int main(int argc, char** argv) {
   if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error))
     return Fail(2, error);
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kUsage.c_str(), stdout);
     return 0;
   }
   if (options.name.empty()) options.name = net::HostName();
 
+  if (!CheckSensorSpec(options.sensors, &error)) return Fail(2, error);
   std::unique_ptr<SensorBackend> backend = MakeSensorBackend(options.sensors, options.fps, &error);
-  if (!backend) return Fail(KnownSensorSpec(options.sensors) ? 1 : 2, error);
+  if (!backend) return Fail(1, error);
   StopOnSignals();
 
   net::Station station(options.name);

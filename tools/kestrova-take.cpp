@@ -1,13 +1,17 @@
 // kestrova-take: inspect, verify, export and play back takes.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "record/StagedFolder.h"
 #include "record/TakeCheck.h"
 #include "core/TakeReprocess.h"
 #include "record/TakeTimes.h"
@@ -15,49 +19,91 @@
 #include "tools/DepthExport.h"
 #include "tools/TakeExport.h"
 #include "tools/TakeInfo.h"
+#include "tools/StopSignals.h"
 #include "tools/TakeView.h"
 
 namespace {
 
 using namespace kestrova;
 
-const char kUsage[] =
-    "usage: kestrova-take info DIR [--json]\n"
-    "       kestrova-take verify DIR\n"
-    "       kestrova-take export DIR --to OUT [--format pcd|ply] [--units cm|pcl] [--merge]\n"
-    "                            [--frames A:B]\n"
-    "       kestrova-take export DIR --depth --to OUT [--depth-format png|pgm]\n"
-    "       kestrova-take view DIR [--speed X] [--once] [--screenshot FILE]\n"
-    "       kestrova-take times DIR [--csv FILE]\n"
-    "       kestrova-take reprocess DIR --to OUT [--params FILE] [--replace]\n"
-    "       kestrova-take align DIR --write FILE [--reference C] [--frames N]\n"
-    "\n"
-    "  info     cameras, frames, duration, frame rate, dropped frames and points\n"
-    "           per frame of the take in DIR, with its settings (--json: as JSON)\n"
-    "  verify   checks every file of the take; exit 0 when sound, else 1 with the\n"
-    "           file, the line or record and the byte offset of the first fault\n"
-    "  export   one file per frame and camera into OUT (--merge: one per frame with\n"
-    "           every camera), points in their camera's colour; --units cm (the\n"
-    "           default) divides by the take's calibration, pcl keeps PCL units;\n"
-    "           --frames A:B exports frame numbers A to B (either may be left out);\n"
-    "           --depth exports the depth frames the take kept instead, one 16-bit\n"
-    "           greyscale image of millimetres per frame, OUT/camN/frameNNNNNN.png\n"
-    "           (or .pgm), which --sensors replay:OUT plays\n"
-    "  view     plays the take: space pauses, Right/n and Left/b step, ] and [ change\n"
-    "           the speed, Home starts again; --once ends after the last frame\n"
-    "  times    per frame number the take time (ms since the first cycle, on the\n"
-    "           reference camera's clock) and each camera's time stamp and time\n"
-    "           since its first frame; --csv writes the table to FILE\n"
-    "  reprocess  a new take into OUT (an existing directory, not DIR) made from the\n"
-    "           depth frames DIR kept (kestrova-record --keep-depth): RECPARAM.txt\n"
-    "           from FILE or DIR's own, PCLn.dat and TSn.txt as a live take with\n"
-    "           those settings would have recorded them; a take already in OUT is\n"
-    "           refused unless --replace is given\n"
-    "  align    refines the camera poses of the take's settings (RECPARAM.txt) from\n"
-    "           the depth frames DIR kept, as kestrova-align does live: prints the\n"
-    "           table and writes FILE, the settings with the found poses; exit 0\n"
-    "           when every camera aligned, 1 when it could not run (no depth\n"
-    "           frames), 3 naming a camera that was not aligned\n";
+// Each command: how it is called and what it does.
+struct Command {
+  const char* verb;
+  const char* usage;
+  const char* help;
+};
+
+const Command kCommands[] = {
+    {"info", "info DIR [--json]",
+     "  cameras, frames, duration, frame rate, dropped frames and points per frame\n"
+     "  of the take in DIR, its depth frames and settings, and every fault found\n"
+     "  (--json: as JSON); exit 1 when it reports a fault\n"},
+    {"verify", "verify DIR",
+     "  checks every file of the take; exit 0 when sound, else 1 with each fault's\n"
+     "  file, line or record, and byte offset\n"},
+    {"export",
+     "export DIR --to OUT [--format pcd|ply] [--units cm|pcl] [--merge] [--frames A:B]\n"
+     "       kestrova-take export DIR --depth --to OUT [--depth-format png|pgm]",
+     "  one file per frame and camera into OUT (--merge: one per frame with every\n"
+     "  camera), points in their camera's colour; --units cm (the default) divides\n"
+     "  by the take's calibration, pcl keeps PCL units; --frames A:B exports frame\n"
+     "  numbers A to B (either may be left out); --depth exports the depth frames\n"
+     "  the take kept instead, one 16-bit greyscale image of millimetres per frame,\n"
+     "  OUT/camN/frameNNNNNN.png (or .pgm), which --sensors replay:OUT plays. OUT is\n"
+     "  made when it does not exist (and only when the export wrote its files).\n"
+     "  A take cut short by a crash exports every whole frame, says where it\n"
+     "  stopped and exits 1; depth files with other faults are refused\n"},
+    {"view", "view DIR [--speed X] [--once] [--screenshot FILE]",
+     "  plays the take in a window at its recorded rate (needs a display):\n"
+     "  space pauses, Right/n and Left/b step, ] and [ double and halve the speed,\n"
+     "  Home starts again; --speed X starts at X times the recorded rate (above\n"
+     "  0, at most 64); --once ends after the last frame instead of waiting on it;\n"
+     "  --screenshot FILE writes a PNG of the last frame shown when it ends\n"},
+    {"times", "times DIR [--csv FILE]",
+     "  per frame number the take time (ms since the first cycle, on the\n"
+     "  reference camera's clock) and each camera's time stamp and time since its\n"
+     "  first frame; --csv writes the table to FILE\n"},
+    {"reprocess", "reprocess DIR --to OUT [--params FILE] [--replace]",
+     "  a new take into OUT (not DIR; made when it does not exist) from the depth\n"
+     "  frames DIR kept (kestrova-record --keep-depth): RECPARAM.txt from FILE or\n"
+     "  DIR's own, PCLn.dat and TSn.txt as a live take with those settings would\n"
+     "  have recorded them. A take already in OUT is refused unless --replace is\n"
+     "  given. The new take appears only when complete: a run that fails or is\n"
+     "  stopped (Ctrl-C, SIGTERM, SIGHUP) leaves none. Depth files with a fault\n"
+     "  are refused, except a tail cut short by a crash: every whole frame before\n"
+     "  it is processed, and it exits 1 saying where the frames stopped\n"},
+    {"align", "align DIR --write FILE [--reference C] [--frames N]",
+     "  refines the camera poses of the take's settings (RECPARAM.txt) from the\n"
+     "  depth frames DIR kept, as kestrova-align does live: prints the table and\n"
+     "  writes FILE, the settings with the found poses; exit 0 when every camera\n"
+     "  aligned, 1 when it could not run (no depth frames), 3 naming a camera that\n"
+     "  was not aligned\n"},
+};
+
+const char kExitStatuses[] =
+    "Exit status 0 when the command did its work on a sound take, 1 when it could\n"
+    "not or found a fault (named with its file and byte), 2 for a bad command line.\n";
+
+const Command* FindCommand(const std::string& verb) {
+  for (const Command& command : kCommands)
+    if (verb == command.verb) return &command;
+  return nullptr;
+}
+
+void PrintHelp(const Command* only) {
+  bool first = true;
+  for (const Command& command : kCommands) {
+    if (only && only != &command) continue;
+    std::printf("%s kestrova-take %s\n", first ? "usage:" : "      ", command.usage);
+    first = false;
+  }
+  std::printf("\n");
+  for (const Command& command : kCommands) {
+    if (only && only != &command) continue;
+    std::printf("%s%s%s", only ? "" : command.verb, only ? "" : "\n", command.help);
+  }
+  std::printf("\n%s", kExitStatuses);
+}
 
 int Usage(const std::string& reason) {
   std::fprintf(stderr, "kestrova-take: %s (see --help)\n", reason.c_str());
@@ -76,7 +122,7 @@ int Info(const std::string& dir, bool json) {
   if (NoTake(report, dir)) return 1;
   const TakeCycles cycles = ExamineCycles(dir);
   std::fputs((json ? TakeInfoJson(report, cycles) : TakeInfoText(report, cycles)).c_str(), stdout);
-  return 0;
+  return report.Sound() ? 0 : 1;
 }
 
 int Verify(const std::string& dir) {
@@ -127,6 +173,19 @@ int DepthWorkDone(bool done, const std::string& error, const char* verb, const c
   return stops.empty() ? 0 : 1;
 }
 
+// Runs `write` into OUT. A folder that does not exist yet is made only for
+// a run that wrote its files: they are written beside it and the folder is
+// renamed into place at the end (an export cut short by a crash's tail
+// still wrote every whole frame). `write` returns false when it failed.
+bool IntoFolder(const std::string& out, const std::function<bool(const std::string& folder)>& write,
+                std::string* error) {
+  struct stat info;
+  if (::stat(out.c_str(), &info) == 0) return write(out);
+  StagedFolder staged;
+  if (!staged.Begin(out, error)) return false;
+  return write(staged.Path()) && staged.Commit({}, "", error);
+}
+
 int ExportDepth(const std::string& dir, const std::vector<std::string>& args) {
   DepthExportOptions options;
   options.take = dir;
@@ -146,7 +205,11 @@ int ExportDepth(const std::string& dir, const std::vector<std::string>& args) {
   if (options.out.empty()) return Usage("export needs --to OUT");
   DepthExportResult result;
   std::string error;
-  const bool done = ExportDepthFrames(options, &result, &error, ShowProgress);
+  const bool done = IntoFolder(options.out, [&](const std::string& folder) {
+    DepthExportOptions into = options;
+    into.out = folder;
+    return ExportDepthFrames(into, &result, &error, ShowProgress);
+  }, &error);
   return DepthWorkDone(done, error, "exported", "depth frames", result.files, result.cameras,
                        options.out, result.stops);
 }
@@ -180,7 +243,12 @@ int Export(const std::string& dir, const std::vector<std::string>& args) {
   }
   if (options.out.empty()) return Usage("export needs --to OUT");
   ExportResult result;
-  if (!ExportTake(options, &result, &error, ShowProgress)) {
+  const bool done = IntoFolder(options.out, [&](const std::string& folder) {
+    ExportOptions into = options;
+    into.out = folder;
+    return ExportTake(into, &result, &error, ShowProgress);
+  }, &error);
+  if (!done) {
     std::fprintf(stderr, "kestrova-take: %s\n", error.c_str());
     return 1;
   }
@@ -210,9 +278,17 @@ int Reprocess(const std::string& dir, const std::vector<std::string>& args) {
     }
   }
   if (options.out.empty()) return Usage("reprocess needs --to OUT");
+  // A stop asked for by a signal ends the run between two frames; the new
+  // take, not yet complete, is not written.
+  StopOnSignals();
+  options.stop = [] { return StopSignal() != 0; };
   ReprocessResult result;
   std::string error;
   const bool done = ReprocessTake(options, &result, &error, ShowProgress);
+  if (result.stopped) {
+    std::fprintf(stderr, "\nkestrova-take: stopped by %s; nothing was written\n", StopSignalText(StopSignal()).c_str());
+    return 1;
+  }
   return DepthWorkDone(done, error, "processed", "frames", result.frames, result.cameras, options.out,
                        result.stops);
 }
@@ -352,9 +428,22 @@ int Times(const std::string& dir, const std::vector<std::string>& options) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage("no verb");
+  if (args.empty()) return Usage("no command");
+  const bool help = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+                      return arg == "--help" || arg == "-h";
+                    }) != args.end();
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    std::fputs(kUsage, stdout);
+    PrintHelp(nullptr);
+    return 0;
+  }
+  const Command* command = FindCommand(args[0]);
+  if (command == nullptr) {
+    std::string verbs;
+    for (const Command& known : kCommands) verbs += (verbs.empty() ? "" : ", ") + std::string(known.verb);
+    return Usage("unknown command '" + args[0] + "' (the commands: " + verbs + ")");
+  }
+  if (help) {
+    PrintHelp(command);
     return 0;
   }
   if (args.size() < 2 || args[1].rfind("--", 0) == 0) return Usage(args[0] + " needs a take directory");
@@ -372,6 +461,5 @@ int main(int argc, char** argv) {
   if (verb == "view") return View(dir, rest);
   if (verb == "times") return Times(dir, rest);
   if (verb == "reprocess") return Reprocess(dir, rest);
-  if (verb == "align") return Align(dir, rest);
-  return Usage("unknown verb '" + verb + "'");
+  return Align(dir, rest);
 }

@@ -7,12 +7,14 @@
 
 Every take file is treated as untrusted input: a cut record, a huge point
 count or a file that is not regular raises TakeFormatError naming the file
-and the byte offset; nothing is read whole into memory.
+and the byte offset, with the text ``kestrova-take verify`` prints; nothing
+is read whole into memory, and indexes are bounded by the take's
+time-stamp lines, not by the size of a file.
 """
 
-from .files import TakeFormatError
+from .files import TakeFormatError, TakeWarning
 from .settings import CameraSetting, Settings, parse_settings
 from .take import Frame, Take, open_take
 
-__all__ = ["open_take", "Take", "Frame", "TakeFormatError", "Settings", "CameraSetting",
-           "parse_settings"]
+__all__ = ["open_take", "Take", "Frame", "TakeFormatError", "TakeWarning", "Settings",
+           "CameraSetting", "parse_settings"]

@@ -177,27 +177,73 @@ def parse_settings(data: bytes) -> Settings:
     return s
 
 
-def looks_like_settings(data: bytes) -> bool:
-    """True when the text has the file's ten labelled lines.
+_NUMBERS_AFTER_LABEL = [None, None, 1, 4, 6, 1, 10, 10, 10, 10]
 
-    The recorder itself reads any text by position; a take's RECPARAM.txt
-    that fails this check was not written by it (garbage, cut short, empty).
-    """
-    lines = split_lines(data)
-    if len(lines) < LINE_COUNT:
-        return False
-    labels = [b"TIME:", None, b"CAL:", b"CAM:", b"ROI:", b"RESOLUTION:",
-              b"CAM1:", b"CAM2:", b"CAM3:", b"CAM4:"]
-    counts = [None, None, 1, 4, 6, 1, 10, 10, 10, 10]
-    for line, label, count in zip(lines, labels, counts):
-        if label is None:
+
+def numbers_after_label(line: bytes) -> int:
+    """The count of numbers after the line's first word, or -1 when anything
+    else follows it (or no word is there), as the take checker counts them."""
+    line = line.split(b"\0", 1)[0]  # the checker reads the line as a C string
+    at = 0
+    while at < len(line) and line[at] in b" \t":
+        at += 1
+    if at == len(line) or line[at:at + 1] == b"\r":
+        return -1
+    while at < len(line) and line[at] not in b" \t\r":
+        at += 1
+    count = 0
+    while True:
+        while at < len(line) and line[at] in b" \t\r":
+            at += 1
+        if at == len(line):
+            return count
+        match = _FLOAT.match(line, at)
+        if match is None:
+            return -1
+        at = match.end()
+        count += 1
+
+
+def settings_lines(file) -> List[tuple]:
+    """The first ten lines of an open settings file with their byte offsets,
+    each cut at 1023 characters (the rest of a longer line is read past),
+    and the offset where reading stopped."""
+    lines, line, start, offset = [], bytearray(), 0, 0
+    while len(lines) < LINE_COUNT:
+        chunk = file.read(65536)
+        if not chunk:
+            break
+        at = 0
+        while at < len(chunk) and len(lines) < LINE_COUNT:
+            newline = chunk.find(b"\n", at)
+            stop = len(chunk) if newline < 0 else newline
+            room = LINE_LIMIT - len(line)
+            if room > 0:
+                line += chunk[at:min(stop, at + room)]
+            if newline < 0:
+                offset += len(chunk) - at
+                at = len(chunk)
+            else:
+                offset += newline + 1 - at
+                at = newline + 1
+                lines.append((bytes(line), start))
+                line, start = bytearray(), offset
+    if line and len(lines) < LINE_COUNT:
+        lines.append((bytes(line), start))
+    return lines, offset
+
+
+def settings_fault(lines: List[tuple], end: int):
+    """Why the lines are not a take's settings snapshot, as (offset, reason),
+    or None: each value line must be a label and its count of numbers."""
+    if not lines:
+        return 0, "empty: the take's settings are unknown"
+    for i in range(2, LINE_COUNT):
+        present = i < len(lines)
+        count = _NUMBERS_AFTER_LABEL[i]
+        if present and numbers_after_label(lines[i][0]) == count:
             continue
-        words = line.split()
-        if not words or words[0] != label:
-            return False
-        if count is not None:
-            values = _LineValues(line)
-            for _ in range(count):
-                if values._take(_FLOAT) is None:
-                    return False
-    return True
+        return (lines[i][1] if present else end,
+                f"line {i + 1} is not a label and {count} number{'' if count == 1 else 's'}: "
+                "the take's settings are unknown")
+    return None

@@ -2,6 +2,8 @@
 
 import math
 import os
+import sys
+import warnings
 from dataclasses import dataclass
 from typing import Dict, Iterator, List, Optional
 
@@ -9,13 +11,12 @@ import numpy as np
 
 from .clock import map_frames, read_clock
 from .depth import DepthStream
-from .files import (PointStream, TakeFormatError, list_camera_files, open_regular,
-                    read_time_stamps)
-from .settings import Settings, looks_like_settings, parse_settings
+from .files import PointStream, TakeFormatError, TakeWarning, open_regular, read_time_stamps
+from .settings import Settings, parse_settings, settings_fault, settings_lines
 from .times import time_table, time_table_columns
 
 SETTINGS_FILE = "RECPARAM.txt"
-MAX_SETTINGS_BYTES = 16 * 1024  # ten lines of at most 1023 characters, and then some
+_PACKAGE = os.path.dirname(os.path.abspath(__file__))
 
 
 @dataclass
@@ -45,19 +46,28 @@ class Take:
     Points are in PCL units unless asked for in centimetres (a coordinate
     divided by the take's calibration). Frames are addressed by the take's
     frame number, the first column of ``TSn.txt``.
+
+    Opening reads every file once and checks what ``kestrova-take verify``
+    checks, with the same texts: each camera's lines and records, paired;
+    finite coordinates; its depth frames paired with its lines by frame
+    number and time stamp and, with `check_pixels`, each decompressed once.
     """
 
-    def __init__(self, path: str, strict: bool = True):
+    def __init__(self, path: str, strict: bool = True, check_pixels: bool = True):
         self.path = os.fspath(path)
         if not os.path.isdir(self.path):
             raise FileNotFoundError(f"{self.path}: not a directory")
+        self._strict = strict
         #: Faults found while opening; with strict=True the first one is raised.
         self.faults: List[TakeFormatError] = []
-        self.settings: Settings = self._read_settings(strict)
+        self.settings, has_settings = self._read_settings()
         self._cameras: Dict[int, CameraFrames] = {}
-        for number in self._take_cameras():
-            self._open_camera(number, strict)
-        self._clock = self._read_clock(strict)
+        numbers = self._take_cameras(has_settings)
+        for number in numbers:
+            self._open_camera(number, check_pixels)
+        if has_settings and not numbers:
+            self._check_something_was_recorded()
+        self._clock = self._read_clock()
 
     # --- the take as a whole
 
@@ -79,7 +89,9 @@ class Take:
 
     def pose_matrix(self, camera: int, units: str = "pcl") -> np.ndarray:
         """The 4 x 4 transform from camera coordinates into the common frame:
-        T(x, y, z) . Rz(rz) . Ry(ry) . Rx(rx), the translation in `units`."""
+        T(x, y, z) . Rz(rz) . Ry(ry) . Rx(rx). The translation is in `units`:
+        "pcl" (the default) gives PCL units, those of :meth:`points`, so the
+        matrix applies to camera coordinates in PCL units; "cm" gives cm."""
         c = self.settings.cameras[camera - 1]
         scale = self._scale(units, inverse=True)
         rx, ry, rz = (math.radians(a) for a in (c.rx, c.ry, c.rz))
@@ -212,74 +224,114 @@ class Take:
 
     # --- opening
 
-    def _fault(self, fault: TakeFormatError, strict: bool):
-        if strict:
+    def _fault(self, fault: TakeFormatError):
+        if self._strict:
             raise fault
         self.faults.append(fault)
+        # Shown where the user's code opened the take.
+        level, frame = 2, sys._getframe(1)
+        while frame is not None and os.path.dirname(os.path.abspath(frame.f_code.co_filename)) == _PACKAGE:
+            frame, level = frame.f_back, level + 1
+        warnings.warn(str(fault), TakeWarning, stacklevel=level)
 
-    def _read_settings(self, strict: bool) -> Settings:
+    def _read_settings(self):
+        """The take's settings and whether RECPARAM.txt held them."""
         path = os.path.join(self.path, SETTINGS_FILE)
-        with open_regular(path, SETTINGS_FILE) as file:
-            data = file.read(MAX_SETTINGS_BYTES + 1)
-        if len(data) > MAX_SETTINGS_BYTES or not looks_like_settings(data):
-            self._fault(TakeFormatError(SETTINGS_FILE, 0, "not a settings file of ten labelled lines"),
-                        strict)
-        return parse_settings(data)
+        if not os.path.lexists(path):
+            self._fault(TakeFormatError(SETTINGS_FILE, 0, "missing"))
+            return Settings(), False
+        try:
+            with open_regular(path, SETTINGS_FILE) as file:
+                lines, end = settings_lines(file)
+        except TakeFormatError as fault:
+            self._fault(fault)
+            return Settings(), False
+        problem = settings_fault(lines, end)
+        if problem is not None:
+            self._fault(TakeFormatError(SETTINGS_FILE, *problem))
+            return Settings(), False
+        return parse_settings(b"\n".join(line for line, _ in lines) + b"\n"), True
 
-    def _read_clock(self, strict: bool):
+    def _read_clock(self):
         try:
             return read_clock(self.path)
         except TakeFormatError as fault:
-            self._fault(fault, strict)
+            self._fault(fault)
             return None
 
-    def _take_cameras(self) -> List[int]:
-        # Files of cameras the settings do not enable belong to an older take.
-        enabled = [n for n in range(1, 5) if self.settings.camera_enabled[n - 1] != 0]
-        have = set(list_camera_files(self.path, "PCL", ".dat")) & set(
-            list_camera_files(self.path, "TS", ".txt"))
-        return [n for n in enabled if n in have]
+    def _take_cameras(self, has_settings: bool) -> List[int]:
+        """The cameras the settings enable (every one when they are unknown)
+        that left files. Files of cameras the settings do not enable belong
+        to an older take; an enabled camera without files had no sensor."""
+        numbers = []
+        for n in range(1, 5):
+            files = [os.path.lexists(os.path.join(self.path, f"{kind}{n}{end}"))
+                     for kind, end in (("PCL", ".dat"), ("TS", ".txt"))]
+            in_take = self.settings.camera_enabled[n - 1] != 0 if has_settings else True
+            if in_take and any(files):
+                numbers.append(n)
+        return numbers
 
-    def _open_camera(self, number: int, strict: bool):
+    def _check_something_was_recorded(self):
+        enabled = [str(n) for n in range(1, 5) if self.settings.camera_enabled[n - 1] != 0]
+        if enabled:
+            self._fault(TakeFormatError(SETTINGS_FILE, 0, f"enables camera {', '.join(enabled)}, but no "
+                                        "camera of the take has files: nothing was recorded"))
+
+    def _open_camera(self, number: int, check_pixels: bool):
         ts_name, pcl_name = f"TS{number}.txt", f"PCL{number}.dat"
-        frames, stamps, _, fault = read_time_stamps(os.path.join(self.path, ts_name), ts_name)
+        faults_before = len(self.faults)
+        missing = False
+        for name in (ts_name, pcl_name):
+            if not os.path.lexists(os.path.join(self.path, name)):
+                self._fault(TakeFormatError(name, 0, "missing"))
+                missing = True
+        if missing:
+            return  # a camera needs both to be read
+        try:
+            frames, stamps, line_offsets, fault = read_time_stamps(os.path.join(self.path, ts_name), ts_name)
+            stream = PointStream(os.path.join(self.path, pcl_name), pcl_name)
+        except TakeFormatError as fault:
+            self._fault(fault)
+            return
         if fault is not None:
-            self._fault(fault, strict)
-        stream = PointStream(os.path.join(self.path, pcl_name), pcl_name)
-        fault = stream.index(len(frames))
+            self._fault(fault)
+        # Bounded by the lines: one record past them is enough to tell.
+        fault = stream.index(len(frames) + 1)
         if fault is not None:
-            self._fault(fault, strict)
-        if stream.end < stream.size and fault is None:
-            self._fault(TakeFormatError(pcl_name, stream.end,
-                                        f"more records than {ts_name} has lines",
-                                        len(stream.offsets)), strict)
-        paired = len(stream.offsets)
-        if paired < len(frames):
-            self._fault(TakeFormatError(ts_name, 0, f"{len(frames)} lines but {paired} whole records "
-                                        f"in {pcl_name}"), strict)
+            self._fault(fault)
+        fault = stream.first_not_finite()
+        if fault is not None:
+            self._fault(fault)
+        lines, records = len(frames), len(stream.offsets)
+        if len(self.faults) == faults_before and lines != records:
+            counts = f"{pcl_name} has {records} whole records, {ts_name} {lines} lines"
+            if lines > records:
+                self._fault(TakeFormatError(ts_name, int(line_offsets[records]),
+                                            f"no record for this line ({counts})", records, kind="line"))
+            else:
+                self._fault(TakeFormatError(pcl_name, int(stream.offsets[lines]),
+                                            f"no line for this record ({counts})", lines))
+        paired = min(lines, records)
         frames, stamps = frames[:paired], stamps[:paired]
-        if paired > 1 and np.any(np.diff(frames) <= 0):
-            bad = int(np.argmax(np.diff(frames) <= 0)) + 1
-            self._fault(TakeFormatError(ts_name, 0, "frame numbers do not rise", bad, kind="line"),
-                        strict)
-            frames, stamps, paired = frames[:bad], stamps[:bad], bad
         stream.offsets, stream.counts = stream.offsets[:paired], stream.counts[:paired]
         position = {int(f): i for i, f in enumerate(frames)}
         self._cameras[number] = CameraFrames(number, frames, stamps, stream, position,
-                                             self._open_depth(number, strict))
+                                             self._open_depth(number, frames, stamps, check_pixels))
 
-    def _open_depth(self, number: int, strict: bool) -> Optional[DepthStream]:
+    def _open_depth(self, number: int, frames: np.ndarray, stamps: np.ndarray,
+                    check_pixels: bool) -> Optional[DepthStream]:
         name = f"DEPTH{number}.dat"
         path = os.path.join(self.path, name)
         if not os.path.lexists(path):
             return None
         try:
-            depth = DepthStream(path, name)
+            depth = DepthStream(path, name, frames, stamps, f"TS{number}.txt", check_pixels)
         except TakeFormatError as fault:
-            self._fault(fault, strict)
+            self._fault(fault)
             return None
         if depth.fault is not None:
-            self._fault(depth.fault, strict)
+            self._fault(depth.fault)
         return depth
 
     def _camera(self, camera: int) -> CameraFrames:
@@ -295,12 +347,18 @@ class Take:
         raise ValueError(f'units must be "pcl" or "cm", not {units!r}')
 
 
-def open_take(path, strict: bool = True) -> Take:
+def open_take(path, strict: bool = True, check_pixels: bool = True) -> Take:
     """Opens the take in directory `path`.
 
-    With `strict` (the default) the first fault in a file raises
-    TakeFormatError naming the file and byte offset; with strict=False a
-    take cut short (a crash) keeps every whole frame and lists the faults in
-    ``take.faults``.
+    With `strict` (the default) the first fault raises TakeFormatError
+    naming the file, the line or record and the byte offset: a take opens
+    exactly when ``kestrova-take verify`` calls it sound. With strict=False
+    every fault is a TakeWarning and listed in ``take.faults``, and each
+    camera keeps its whole frames before its first fault (a take cut short
+    by a crash keeps every whole frame).
+
+    `check_pixels` (the default) decompresses every kept depth frame once
+    while opening, as verify does (about 0.1 ms a frame); without it a
+    damaged frame raises TakeFormatError only when it is read.
     """
-    return Take(path, strict)
+    return Take(path, strict, check_pixels)

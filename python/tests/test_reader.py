@@ -2,7 +2,9 @@
 
 import json
 import os
+import shutil
 import struct
+import warnings
 
 import numpy as np
 import pytest
@@ -233,7 +235,7 @@ def test_a_record_cut_short_names_the_file_and_offset(tmp_path):
     assert "PCL1.dat: record 1 at byte 16: record cut short" in str(fault.value)
     kept = kestrova.open_take(path, strict=False)  # a crash keeps every whole frame
     np.testing.assert_array_equal(kept.frame_numbers(1), [0])
-    assert len(kept.faults) == 2
+    assert len(kept.faults) == 1  # as verify: the cut, not the lines it leaves unpaired
 
 
 def test_a_huge_point_count_is_refused_without_allocating(tmp_path):
@@ -263,7 +265,7 @@ def test_files_that_are_not_regular_are_refused(tmp_path):
 def test_garbage_time_stamps_and_settings_raise(tmp_path):
     path = make_take(tmp_path, {1: [(0, 0, 0, [])]})
     (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n" + b"7" * 10_000_000)
-    with pytest.raises(kestrova.TakeFormatError, match="TS1.txt: line 1 at byte 8: line too long"):
+    with pytest.raises(kestrova.TakeFormatError, match="TS1.txt: line 1 at byte 8: a line longer than 64 bytes"):
         kestrova.open_take(path)
     (tmp_path / "TS1.txt").write_bytes(b"0 0 0 \r\n1 2 \r\n")
     with pytest.raises(kestrova.TakeFormatError, match="not a line of three whole numbers"):
@@ -357,7 +359,7 @@ def test_depth_frames_read_back_exactly(tmp_path):
 
 
 def test_damaged_depth_frames_raise_with_their_offset(tmp_path):
-    path = make_take(tmp_path, {1: [(0, 0, 1000, [])]})
+    path = make_take(tmp_path, {1: [(0, 0, 1000, []), (1, 0, 1033, []), (2, 0, 1066, [])]})
     with open(DEPTH_SEED, "rb") as seed:
         data = seed.read()
     (tmp_path / "DEPTH1.dat").write_bytes(data[:-7])
@@ -374,3 +376,153 @@ def test_damaged_depth_frames_raise_with_their_offset(tmp_path):
                                           + (2**31).to_bytes(4, "little"))
     with pytest.raises(kestrova.TakeFormatError, match="more than a frame can take"):
         kestrova.open_take(path)
+
+
+# --- strict opening agrees with `kestrova-take verify`
+
+
+def _records(path):
+    """Where each record of a DEPTHn.dat starts, and the file's size last."""
+    data = path.read_bytes()
+    at, starts = 16, []
+    while at < len(data):
+        starts.append(at)
+        at += 16 + int.from_bytes(data[at + 12:at + 16], "little")
+    return data, starts + [len(data)]
+
+
+def _shift_frames(take):
+    data, at = _records(take / "DEPTH1.dat")
+    data = bytearray(data)
+    for start in at[:-1]:
+        data[start] += 1
+    (take / "DEPTH1.dat").write_bytes(bytes(data))
+
+
+def _duplicate_record(take):
+    data, at = _records(take / "DEPTH2.dat")
+    (take / "DEPTH2.dat").write_bytes(data[:at[6]] + data[at[5]:at[6]] + data[at[6]:])
+
+
+def _one_frame_more(take):
+    data, at = _records(take / "DEPTH1.dat")
+    extra = bytearray(data[at[-2]:])
+    extra[0] = 20
+    (take / "DEPTH1.dat").write_bytes(data + bytes(extra))
+
+
+def _damage_pixels(take):
+    data, at = _records(take / "DEPTH3.dat")
+    data = bytearray(data)
+    data[at[7] + 16 + 100] ^= 0x5A
+    (take / "DEPTH3.dat").write_bytes(bytes(data))
+
+
+def _zero_tail(take, megabytes=64):
+    with open(take / "DEPTH1.dat", "r+b") as depth:
+        depth.truncate(os.path.getsize(take / "DEPTH1.dat") + (megabytes << 20))
+
+
+def _cut_at_record(take):
+    _, at = _records(take / "DEPTH4.dat")
+    os.truncate(take / "DEPTH4.dat", at[15])
+
+
+def _not_finite(take):
+    data = bytearray((take / "PCL3.dat").read_bytes())
+    data[4:8] = struct.pack("<f", float("nan"))
+    (take / "PCL3.dat").write_bytes(bytes(data))
+
+
+def _enable_only(cameras):
+    def change(take):
+        settings = (take / "RECPARAM.txt").read_bytes()
+        flags = " ".join("1" if n in cameras else "0" for n in range(1, 5)).encode()
+        (take / "RECPARAM.txt").write_bytes(settings.replace(b"CAM: 1 1 1 1", b"CAM: " + flags))
+    return change
+
+
+def _remove(*names):
+    def change(take):
+        for name in names:
+            os.remove(take / name)
+    return change
+
+
+HOSTILE_TAKES = {
+    "sound": lambda take: None,
+    "depth frame numbers shifted by one": _shift_frames,
+    "a duplicated depth record": _duplicate_record,
+    "a depth frame more than the lines": _one_frame_more,
+    "damaged depth pixels": _damage_pixels,
+    "a zero-filled depth tail": _zero_tail,
+    "depth frames cut at a record boundary": _cut_at_record,
+    "a coordinate that is not a number": _not_finite,
+    "TS1.txt missing": _remove("TS1.txt"),
+    "PCL2.dat missing": _remove("PCL2.dat"),
+    "RECPARAM.txt missing": _remove("RECPARAM.txt"),
+    "files of an older take beside it": _enable_only([1, 2]),
+    "settings whose labels are other words": lambda take: (take / "RECPARAM.txt").write_bytes(
+        (take / "RECPARAM.txt").read_bytes().replace(b"CAL:", b"SCALE:").replace(b"ROI:", b"BOX")),
+    "an enabled camera that had no sensor": _remove("TS4.txt", "PCL4.dat", "DEPTH4.dat"),
+}
+
+
+@pytest.mark.parametrize("name", sorted(HOSTILE_TAKES))
+def test_strict_opening_agrees_with_verify(recorded_take, tmp_path, name):
+    take = tmp_path / "take"
+    shutil.copytree(recorded_take, take)
+    HOSTILE_TAKES[name](take)
+    verify = run([tool("kestrova-take"), "verify", str(take)])
+    assert verify.returncode in (0, 1), verify.stderr
+    sound = verify.returncode == 0
+    try:
+        kestrova.open_take(take).close()
+        opened = True
+    except kestrova.TakeFormatError as fault:
+        opened = False
+        # verify names the fault that is raised.
+        assert str(fault) in verify.stdout, (str(fault), verify.stdout)
+    assert opened == sound, verify.stdout
+    with warnings.catch_warnings(record=True) as warned:
+        warnings.simplefilter("always")
+        kept = kestrova.open_take(take, strict=False)
+    assert (not kept.faults) == sound, (kept.faults, verify.stdout)
+    assert len([w for w in warned if issubclass(w.category, kestrova.TakeWarning)]) == len(kept.faults)
+
+
+def test_depth_frames_pair_with_their_lines_by_frame_number(recorded_take, tmp_path):
+    take = tmp_path / "take"
+    shutil.copytree(recorded_take, take)
+    _shift_frames(take)
+    with pytest.raises(kestrova.TakeFormatError, match=r"DEPTH1.dat: record 0 at byte 16: frame 1 stamp \d+, "
+                       r"but line 0 of TS1.txt has frame 0"):
+        kestrova.open_take(take)
+    with pytest.warns(kestrova.TakeWarning):
+        kept = kestrova.open_take(take, strict=False)
+    # No depth frame passes for another frame's: camera 1 keeps none.
+    assert len(kept.depth_frame_numbers(1)) == 0
+    with pytest.raises(KeyError):
+        kept.depth(1, 5)
+    np.testing.assert_array_equal(kept.depth_frame_numbers(2), np.arange(20))
+
+
+def test_the_depth_index_is_bounded_by_the_lines_not_the_file(recorded_take, tmp_path):
+    take = tmp_path / "take"
+    shutil.copytree(recorded_take, take)
+    _zero_tail(take, megabytes=1024)  # sparse: 1 GB of zeros after the last frame
+    with pytest.warns(kestrova.TakeWarning, match=r"DEPTH1.dat: record 20 at byte \d+: zero bytes"):
+        kept = kestrova.open_take(take, strict=False)
+    np.testing.assert_array_equal(kept.depth_frame_numbers(1), np.arange(20))
+    assert kept.depth(1, 19).shape == (240, 320)
+
+
+def test_a_missing_file_of_an_enabled_camera_is_an_error_or_a_warning(recorded_take, tmp_path):
+    take = tmp_path / "take"
+    shutil.copytree(recorded_take, take)
+    os.remove(take / "TS3.txt")
+    with pytest.raises(kestrova.TakeFormatError, match="TS3.txt: byte 0: missing"):
+        kestrova.open_take(take)
+    with pytest.warns(kestrova.TakeWarning, match="TS3.txt: byte 0: missing"):
+        kept = kestrova.open_take(take, strict=False)
+    assert kept.cameras == [1, 2, 4]
