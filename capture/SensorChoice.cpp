@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "capture/ReplaySensor.h"
-#include "capture/net/NetSensor.h"
+#include "capture/net/NetBackend.h"
 #ifdef KESTROVA_WITH_FREENECT
 #include "capture/FreenectSensor.h"
 #endif
@@ -82,7 +82,7 @@ class NoSensorBackend : public SensorBackend {
 
 bool KnownSensorSpec(const std::string& spec) {
   return spec == "sim" || spec == "freenect" || spec.rfind("sim:", 0) == 0 ||
-         spec.rfind("replay:", 0) == 0 || spec == "net" || spec.rfind("net:", 0) == 0;
+         spec.rfind("replay:", 0) == 0 || net::IsNetSpec(spec);
 }
 
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
@@ -164,7 +164,7 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     return backend;
   }
   if (spec == "freenect") return FreenectBackend(error);
-  if (spec == "net" || spec.rfind("net:", 0) == 0) {
+  if (net::IsNetSpec(spec)) {
     net::NetSpec netSpec;
     if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;
     return net::MakeNetBackend(netSpec, error);
