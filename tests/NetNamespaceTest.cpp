@@ -1,6 +1,7 @@
 // A station and a recorder on two "machines": two network namespaces
 // joined by a veth pair, made and removed by the test itself (as root).
-// DDS runs on the veth link only, between the two addresses of the pair;
+// DDS runs on the veth link only, between the two addresses of the pair,
+// configured as the README tells users to for networks without multicast;
 // nothing leaves the namespaces. Skipped where namespaces cannot be made.
 #include <gtest/gtest.h>
 
@@ -80,23 +81,23 @@ class NamespacePair {
   // A program in a namespace, its DDS bound to that side of the link and
   // looking for the other side's address only.
   std::vector<std::string> StationProgram(std::vector<std::string> args) const {
-    return Wrap(station_, stationLink_, recorderAddress_, std::move(args));
+    return Wrap(station_, stationLink_, std::move(args));
   }
   std::vector<std::string> RecorderProgram(std::vector<std::string> args) const {
-    return Wrap(recorder_, recorderLink_, stationAddress_, std::move(args));
+    return Wrap(recorder_, recorderLink_, std::move(args));
   }
 
   void CutLink() const { testing::RunCommand(InStation("ip link set " + stationLink_ + " down")); }
 
  private:
-  static std::vector<std::string> Wrap(const std::string& ns, const std::string& link,
-                                       const std::string& peer, std::vector<std::string> args) {
-    std::vector<std::string> wrapped = {
-        "/usr/sbin/ip", "netns", "exec", ns, "/usr/bin/env",
-        "CYCLONEDDS_URI=<CycloneDDS><Domain><General><Interfaces><NetworkInterface name=\"" + link +
-            "\"/></Interfaces><AllowMulticast>false</AllowMulticast></General><Discovery>"
-            "<ParticipantIndex>auto</ParticipantIndex><Peers><Peer address=\"" + peer +
-            "\"/></Peers></Discovery></Domain></CycloneDDS>"};
+  // The README's configuration for networks without multicast, as a user
+  // pastes it on each machine: this side's interface, both machines listed.
+  std::vector<std::string> Wrap(const std::string& ns, const std::string& link,
+                                std::vector<std::string> args) const {
+    const std::string config = testing::ReadmeUnicastConfig(link, stationAddress_, recorderAddress_);
+    EXPECT_FALSE(config.empty()) << "no configuration without multicast in the README";
+    std::vector<std::string> wrapped = {"/usr/sbin/ip", "netns", "exec", ns, "/usr/bin/env",
+                                        "CYCLONEDDS_URI=" + config};
     wrapped.insert(wrapped.end(), args.begin(), args.end());
     return wrapped;
   }
