@@ -172,10 +172,10 @@ dds_entity_t NetDomain::CreateFrameWriter() const {
   return dds_create_writer(participant_, frameTopic_, qos.qos, nullptr);
 }
 
-dds_entity_t NetDomain::CreateFrameReader() const {
+dds_entity_t NetDomain::CreateFrameReader(const dds_listener_t* listener) const {
   Qos qos;
   SetFrameQos(qos.qos);
-  return dds_create_reader(participant_, frameTopic_, qos.qos, nullptr);
+  return dds_create_reader(participant_, frameTopic_, qos.qos, listener);
 }
 
 dds_entity_t NetDomain::CreateAnnouncementWriter() const {

@@ -53,7 +53,8 @@ class NetDomain {
 
   // Negative (a DDS error) on failure.
   dds_entity_t CreateFrameWriter() const;
-  dds_entity_t CreateFrameReader() const;
+  // `listener` may be null; it is copied.
+  dds_entity_t CreateFrameReader(const dds_listener_t* listener = nullptr) const;
   dds_entity_t CreateAnnouncementWriter() const;
   // `listener` may be null; it is copied.
   dds_entity_t CreateAnnouncementReader(const dds_listener_t* listener) const;

@@ -29,12 +29,19 @@ std::string CameraText(int slot, const std::string& station, int camera) {
 
 }  // namespace
 
-NetReceiver::~NetReceiver() { Stop(); }
+NetReceiver::~NetReceiver() {
+  Stop();
+  // No more listener calls into this object while its members go.
+  if (frameReader_ > 0) dds_delete(frameReader_);
+}
 
 bool NetReceiver::Start(int domain, const std::string& securityDir, std::string* error) {
   if (!domain_.Open(domain, securityDir, error)) return false;
   if (!directory_.Open(domain_, error)) return false;
-  frameReader_ = domain_.CreateFrameReader();
+  dds_listener_t* listener = dds_create_listener(this);
+  dds_lset_liveliness_changed(listener, &NetReceiver::FrameWriterLiveliness);
+  frameReader_ = domain_.CreateFrameReader(listener);
+  dds_delete_listener(listener);
   if (frameReader_ < 0) {
     *error = domain_.RefusalText(frameReader_, "read depth frames");
     return false;
@@ -61,14 +68,23 @@ void NetReceiver::Stop() {
   thread_.join();
 }
 
+void NetReceiver::FrameWriterLiveliness(dds_entity_t, const dds_liveliness_changed_status_t status,
+                                        void* self) {
+  auto* receiver = static_cast<NetReceiver*>(self);
+  std::lock_guard<std::mutex> lock(receiver->livelinessMutex_);
+  receiver->livelinessChanges_.emplace_back(status.last_publication_handle,
+                                            status.alive_count_change > 0);
+}
+
 void NetReceiver::Run() {
   bool stopping = false;
   while (!stopping) {
     // The timeout also picks up changes of liveliness, which wake nothing.
     dds_waitset_wait(waitset_, nullptr, 0, DDS_MSECS(100));
     dds_read_guardcondition(stopCondition_, &stopping);
-    if (directory_.Update()) {
-      ReviewBindings();
+    const bool stationsChanged = directory_.Update();
+    if (ApplyFrameWriterLiveliness() || stationsChanged) ReviewBindings();
+    if (stationsChanged) {
       {
         std::lock_guard<std::mutex> lock(stationsMutex_);
         ++stationChanges_;
@@ -147,6 +163,32 @@ void NetReceiver::Unsubscribe(FrameSink* sink) {
     if (binding.sink == sink) binding.sink = nullptr;
 }
 
+bool NetReceiver::ApplyFrameWriterLiveliness() {
+  std::vector<std::pair<dds_instance_handle_t, bool>> changes;
+  {
+    std::lock_guard<std::mutex> lock(livelinessMutex_);
+    changes.swap(livelinessChanges_);
+  }
+  std::lock_guard<std::mutex> lock(bindingsMutex_);
+  for (const auto& [publication, alive] : changes) {
+    ParticipantId participant;
+    if (!Writer(publication, &participant)) continue;  // gone before it was known: nobody's source
+    for (auto& [key, binding] : bindings_) {
+      if (!binding.sink || binding.run.participant != participant || binding.runGone == !alive) continue;
+      binding.runGone = !alive;
+      const std::string camera = CameraText(binding.slot, key.first, key.second);
+      if (!alive) {
+        binding.sink->StationGone();
+        Notice(camera + ": station " + key.first + " (" + RunText(binding.run) + ") is gone");
+      } else {
+        if (!binding.cameraGone) binding.sink->StationBack();
+        Notice(camera + ": station " + key.first + " (" + RunText(binding.run) + ") is back");
+      }
+    }
+  }
+  return !changes.empty();
+}
+
 void NetReceiver::ReviewBindings() {
   const std::vector<StationInfo> runs = directory_.Runs();
   std::lock_guard<std::mutex> lock(bindingsMutex_);
@@ -169,23 +211,8 @@ void NetReceiver::ReviewBindings() {
 
 void NetReceiver::ReviewBinding(const CameraKey& key, Binding& binding,
                                 const std::vector<StationInfo>& runs) {
-  const std::string camera = CameraText(binding.slot, key.first, key.second);
-  const StationInfo* bound = nullptr;
-  for (const StationInfo& run : runs)
-    if (run.participant == binding.run.participant) bound = &run;
-  const bool alive = bound && bound->alive;
-  if (!binding.runGone && !alive) {
-    binding.runGone = true;
-    binding.sink->StationGone();
-    Notice(camera + ": station " + key.first + " (" + RunText(binding.run) + ") is gone");
-  }
-  if (binding.runGone && alive) {
-    binding.runGone = false;
-    if (!binding.cameraGone) binding.sink->StationBack();
-    Notice(camera + ": station " + key.first + " (" + RunText(binding.run) + ") is back");
-    return;
-  }
   if (!binding.runGone) return;
+  const std::string camera = CameraText(binding.slot, key.first, key.second);
   // Its run is gone: a later run of the station takes its place.
   for (const StationInfo& run : runs) {
     if (!run.alive || run.name != key.first || run.participant == binding.run.participant ||

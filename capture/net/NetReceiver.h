@@ -6,10 +6,12 @@
 // One source per camera: each sink is bound to the station run chosen for
 // it, and gets the frames that run's own participant wrote, nothing else.
 // Frames under its station's name and camera number from any other writer
-// are dropped, counted and reported. When the bound run is gone and a new
-// run of that station announces the camera, the camera is bound to the new
-// run (a resumed camera) and the operator is told its identity; another
-// run of the name appearing while the bound one lives is ignored and reported.
+// are dropped, counted and reported. A sink's run is gone while the run's
+// frame writer is not alive (DDS liveliness: ended, killed or cut off), and
+// back when it is alive again. When the bound run is gone and a new run of
+// that station announces the camera, the camera is bound to the new run (a
+// resumed camera) and the operator is told its identity; another run of the
+// name appearing while the bound one lives is ignored and reported.
 #pragma once
 
 #include <atomic>
@@ -100,7 +102,10 @@ class NetReceiver {
     std::set<ParticipantId> refusedRuns;
   };
 
+  static void FrameWriterLiveliness(dds_entity_t reader, const dds_liveliness_changed_status_t status,
+                                    void* self);
   void Run();
+  bool ApplyFrameWriterLiveliness();
   void ReviewBindings();
   void ReviewBinding(const CameraKey& key, Binding& binding, const std::vector<StationInfo>& runs);
   void TakeFrames();
@@ -118,6 +123,10 @@ class NetReceiver {
   mutable std::mutex stationsMutex_;
   mutable std::condition_variable stationsChanged_;
   std::uint64_t stationChanges_ = 0;
+
+  // Written by DDS's listener thread: frame writers that became alive or not.
+  std::mutex livelinessMutex_;
+  std::vector<std::pair<dds_instance_handle_t, bool>> livelinessChanges_;
 
   mutable std::mutex bindingsMutex_;  // held while a sink is called
   std::map<CameraKey, Binding> bindings_;
