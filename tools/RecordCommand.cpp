@@ -16,9 +16,10 @@ const char kRecordUsage[] =
     "                  sim:N, sim:N,absent=C,stall=C@F,failfetch=C@F, replay:DIR;\n"
     "                  simulated faults also unplug=C@F and resume=C@P, and\n"
     "                  pose=C@X/Y/Z/RX/RY/RZ places camera C elsewhere (see the README);\n"
-    "                  net:STATION/C,...[,domain=N] (cameras of kestrova-station on\n"
-    "                  other machines; - leaves a slot empty), net (the first four\n"
-    "                  remote cameras found)\n"
+    "                  net:STATION/C,...[,domain=N][,security=DIR] (cameras of\n"
+    "                  kestrova-station on other machines; - leaves a slot empty;\n"
+    "                  security=DIR: DDS Security with this machine's files from\n"
+    "                  scripts/rig-security.sh), net (the first four remote cameras found)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
@@ -33,7 +34,7 @@ const char kRecordUsage[] =
     "\n"
     "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
     "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
-    "but a camera was lost during it.\n";
+    "but a camera was lost during it (every loss is named with the frames missing).\n";
 
 namespace {
 
