@@ -2,26 +2,14 @@
 
 #include <chrono>
 
+#include "capture/net/DdsReading.h"
+
 namespace kestrova::net {
 
 namespace {
 
 constexpr int kTakeBatch = 16;
 constexpr size_t kWritersRemembered = 256;  // frame writers whose participant is kept
-
-// Samples taken on loan, handed back when it goes out of scope.
-struct LoanedSamples {
-  explicit LoanedSamples(dds_entity_t reader) : reader(reader) {
-    count = dds_take(reader, samples, infos, kTakeBatch, kTakeBatch);
-  }
-  ~LoanedSamples() {
-    if (count > 0) dds_return_loan(reader, samples, count);
-  }
-  dds_entity_t reader;
-  void* samples[kTakeBatch] = {};
-  dds_sample_info_t infos[kTakeBatch];
-  int count = 0;
-};
 
 std::string CameraText(int slot, const std::string& station, int camera) {
   return "camera " + std::to_string(slot + 1) + " (" + station + "/" + std::to_string(camera) + ")";
@@ -38,8 +26,7 @@ NetReceiver::~NetReceiver() {
 bool NetReceiver::Start(int domain, const std::string& securityDir, std::string* error) {
   if (!domain_.Open(domain, securityDir, error)) return false;
   if (!directory_.Open(domain_, error)) return false;
-  dds_listener_t* listener = dds_create_listener(this);
-  dds_lset_liveliness_changed(listener, &NetReceiver::FrameWriterLiveliness);
+  dds_listener_t* listener = livelinessChanges_.CreateListener();
   frameReader_ = domain_.CreateFrameReader(listener);
   dds_delete_listener(listener);
   if (frameReader_ < 0) {
@@ -66,14 +53,6 @@ void NetReceiver::Stop() {
   if (!thread_.joinable()) return;
   dds_set_guardcondition(stopCondition_, true);
   thread_.join();
-}
-
-void NetReceiver::FrameWriterLiveliness(dds_entity_t, const dds_liveliness_changed_status_t status,
-                                        void* self) {
-  auto* receiver = static_cast<NetReceiver*>(self);
-  std::lock_guard<std::mutex> lock(receiver->livelinessMutex_);
-  receiver->livelinessChanges_.emplace_back(status.last_publication_handle,
-                                            status.alive_count_change > 0);
 }
 
 void NetReceiver::Run() {
@@ -164,11 +143,7 @@ void NetReceiver::Unsubscribe(FrameSink* sink) {
 }
 
 bool NetReceiver::ApplyFrameWriterLiveliness() {
-  std::vector<std::pair<dds_instance_handle_t, bool>> changes;
-  {
-    std::lock_guard<std::mutex> lock(livelinessMutex_);
-    changes.swap(livelinessChanges_);
-  }
+  const std::vector<LivelinessChanges::Change> changes = livelinessChanges_.Take();
   std::lock_guard<std::mutex> lock(bindingsMutex_);
   for (const auto& [publication, alive] : changes) {
     ParticipantId participant;
@@ -253,7 +228,7 @@ bool NetReceiver::Writer(dds_instance_handle_t publication, ParticipantId* parti
 
 void NetReceiver::TakeFrames() {
   for (;;) {
-    LoanedSamples taken(frameReader_);
+    LoanedSamples<kTakeBatch> taken(frameReader_);
     if (taken.count <= 0) return;
     std::lock_guard<std::mutex> lock(bindingsMutex_);
     for (int i = 0; i < taken.count; ++i) {

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/net/DdsReading.h"
 #include "capture/net/FrameSample.h"
 #include "capture/net/NetDomain.h"
 #include "capture/net/StationDirectory.h"
@@ -102,8 +103,6 @@ class NetReceiver {
     std::set<ParticipantId> refusedRuns;
   };
 
-  static void FrameWriterLiveliness(dds_entity_t reader, const dds_liveliness_changed_status_t status,
-                                    void* self);
   void Run();
   bool ApplyFrameWriterLiveliness();
   void ReviewBindings();
@@ -124,10 +123,7 @@ class NetReceiver {
   mutable std::condition_variable stationsChanged_;
   std::uint64_t stationChanges_ = 0;
 
-  // Written by DDS's listener thread: frame writers that became alive or not.
-  std::mutex livelinessMutex_;
-  std::vector<std::pair<dds_instance_handle_t, bool>> livelinessChanges_;
-
+  LivelinessChanges livelinessChanges_;  // of the frame writers
   mutable std::mutex bindingsMutex_;  // held while a sink is called
   std::map<CameraKey, Binding> bindings_;
   std::set<ParticipantId> reportedNewcomers_;

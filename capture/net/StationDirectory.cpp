@@ -5,27 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/net/DdsReading.h"
 #include "capture/net/FrameSample.h"
 
 namespace kestrova::net {
 
 namespace {
-
-constexpr int kTakeBatch = 8;
-
-// Samples taken on loan, handed back when it goes out of scope.
-struct Loan {
-  explicit Loan(dds_entity_t reader) : reader(reader) {
-    count = dds_take(reader, samples, infos, kTakeBatch, kTakeBatch);
-  }
-  ~Loan() {
-    if (count > 0) dds_return_loan(reader, samples, count);
-  }
-  dds_entity_t reader;
-  void* samples[kTakeBatch] = {};
-  dds_sample_info_t infos[kTakeBatch];
-  int count = 0;
-};
 
 std::vector<RemoteCamera> Cameras(const kestrova_net_CameraInfo* cameras, std::uint32_t count) {
   std::vector<RemoteCamera> list;
@@ -67,8 +52,7 @@ StationDirectory::~StationDirectory() {
 }
 
 bool StationDirectory::Open(NetDomain& domain, std::string* error) {
-  dds_listener_t* listener = dds_create_listener(this);
-  dds_lset_liveliness_changed(listener, &StationDirectory::LivelinessChanged);
+  dds_listener_t* listener = livelinessChanges_.CreateListener();
   reader_ = domain.CreateAnnouncementReader(listener);
   dds_delete_listener(listener);
   if (reader_ < 0) {
@@ -76,14 +60,6 @@ bool StationDirectory::Open(NetDomain& domain, std::string* error) {
     return false;
   }
   return true;
-}
-
-void StationDirectory::LivelinessChanged(dds_entity_t, const dds_liveliness_changed_status_t status,
-                                         void* self) {
-  auto* directory = static_cast<StationDirectory*>(self);
-  std::lock_guard<std::mutex> lock(directory->livelinessMutex_);
-  directory->livelinessChanges_.emplace_back(status.last_publication_handle,
-                                             status.alive_count_change > 0);
 }
 
 bool StationDirectory::Update() {
@@ -95,7 +71,7 @@ bool StationDirectory::Update() {
 bool StationDirectory::TakeAnnouncements() {
   bool changed = false;
   for (;;) {
-    Loan taken(reader_);
+    LoanedSamples<8> taken(reader_);
     if (taken.count <= 0) return changed;
     for (int i = 0; i < taken.count; ++i) {
       if (!taken.infos[i].valid_data) continue;  // liveliness tells when a run ends
@@ -130,11 +106,7 @@ bool StationDirectory::Add(dds_instance_handle_t publication, StationInfo info) 
 }
 
 bool StationDirectory::ApplyLiveliness() {
-  std::vector<std::pair<dds_instance_handle_t, bool>> changes;
-  {
-    std::lock_guard<std::mutex> lock(livelinessMutex_);
-    changes.swap(livelinessChanges_);
-  }
+  const std::vector<LivelinessChanges::Change> changes = livelinessChanges_.Take();
   if (changes.empty()) return false;
   std::lock_guard<std::mutex> lock(runsMutex_);
   bool changed = false;

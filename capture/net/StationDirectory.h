@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/net/DdsReading.h"
 #include "capture/net/NetDomain.h"
 
 namespace kestrova::net {
@@ -76,17 +77,12 @@ class StationDirectory {
   bool Pending() const;
 
  private:
-  static void LivelinessChanged(dds_entity_t reader, const dds_liveliness_changed_status_t status,
-                                void* self);
   bool TakeAnnouncements();
   bool Add(dds_instance_handle_t publication, StationInfo info);
   bool ApplyLiveliness();
 
+  LivelinessChanges livelinessChanges_;  // of the announcement writers
   dds_entity_t reader_ = 0;
-
-  // Written by DDS's listener thread, read by Update.
-  std::mutex livelinessMutex_;
-  std::vector<std::pair<dds_instance_handle_t, bool>> livelinessChanges_;
 
   mutable std::mutex runsMutex_;
   std::map<dds_instance_handle_t, bool> writerAlive_;
