@@ -289,8 +289,9 @@ TEST(StationTool, TheReadmesSetUpWithoutMulticastConnectsAsWritten) {
 // --- hostile cases
 
 // Another program publishes frames under the station's name, run and camera
-// number, at twice its rate, and disposes of the camera's instance: none of
-// it reaches the take, and the recorder says so.
+// number, at twice its rate, and disposes of the camera's instance; a second
+// run of the name announces itself during the take. None of it reaches the
+// take, and the recorder says so.
 TEST(HostileNetwork, SpoofedFramesNeverEnterTheTake) {
   TempDir dir;
   auto station = StartStation(dir, "left", "sim:1");
@@ -299,15 +300,18 @@ TEST(HostileNetwork, SpoofedFramesNeverEnterTheTake) {
   EXPECT_EQ(RunText(impostor.Run()), RunOf(*station));
   impostor.StartFrames("left", 1, 60);
   BackgroundProgram recorder({KESTROVA_RECORD, "--sensors", "net:left/1,domain=" + Domain(), "--frames",
-                              "90", "--params", AllCamerasParams(dir), "--out", dir.path()},
+                              "120", "--params", AllCamerasParams(dir), "--out", dir.path()},
                              dir.File("record.log"));
   ASSERT_TRUE(recorder.WaitForOutput("cycles/s", 20s)) << recorder.Output();
   impostor.Dispose("left", 1);
+  // And another run of the name announces itself during the take.
+  testing::Impostor newcomer(TestDomain());
+  newcomer.Announce("left", 0xbad);
   ASSERT_EQ(recorder.Wait(30s), 0) << recorder.Output();
   EXPECT_GT(impostor.FramesWritten(), 60u);
 
   const auto lines = ReadTimeStampLines(dir.File("TS1.txt"));
-  ASSERT_EQ(lines.size(), 90u);
+  ASSERT_EQ(lines.size(), 120u);
   ExpectOneCamerasFrames(lines, "camera 1");
   const std::string output = recorder.Output();
   EXPECT_NE(output.find("camera 1 (left/1): frames from a source other than station left (" +
@@ -316,6 +320,10 @@ TEST(HostileNetwork, SpoofedFramesNeverEnterTheTake) {
       << output;
   EXPECT_TRUE(std::regex_search(output, std::regex("camera 1 \\(left/1\\): [1-9][0-9]* frames from other "
                                                    "sources than its station were ignored")))
+      << output;
+  EXPECT_NE(output.find("a second station named 'left' appeared (run 0000000000000bad on host impostor); "
+                        "its frames are ignored while the take's " + RunOf(*station)),
+            std::string::npos)
       << output;
   EXPECT_EQ(output.find("lost"), std::string::npos) << output;
   EndStation(*station);
