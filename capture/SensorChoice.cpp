@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "capture/ReplaySensor.h"
-#include "capture/net/NetSensor.h"
+#include "capture/net/NetBackend.h"
 #ifdef KESTROVA_WITH_FREENECT
 #include "capture/FreenectSensor.h"
 #endif
@@ -94,7 +94,7 @@ class NoSensorBackend : public SensorBackend {
 
 bool KnownSensorSpec(const std::string& spec) {
   return spec == "sim" || spec == "freenect" || spec.rfind("sim:", 0) == 0 ||
-         spec.rfind("replay:", 0) == 0 || spec == "net" || spec.rfind("net:", 0) == 0;
+         spec.rfind("replay:", 0) == 0 || net::IsNetSpec(spec);
 }
 
 const char kSensorSpecHelp[] =
@@ -121,9 +121,11 @@ const char kSensorSpecHelp[] =
     "  replay:DIR               depth frames played from a take's DEPTHn.dat in DIR,\n"
     "                           or from DIR/cam1 to DIR/cam4 (16-bit PNG or PGM\n"
     "                           files); a replay ends after its last frame\n"
-    "  net:STATION/C,...[,domain=N]\n"
+    "  net:STATION/C,...[,domain=N][,security=DIR]\n"
     "                           cameras of kestrova-station on other machines,\n"
-    "                           slot by slot (- leaves a slot empty), on DDS domain N\n"
+    "                           slot by slot (- leaves a slot empty), on DDS domain N,\n"
+    "                           with DDS Security from this machine's files in DIR\n"
+    "                           (scripts/rig-security.sh); net,... is the same\n"
     "  net                      the first four remote cameras found\n";
 
 bool CheckSensorSpec(const std::string& spec, std::string* error) {
@@ -235,7 +237,7 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     return backend;
   }
   if (spec == "freenect") return FreenectBackend(error);
-  if (spec == "net" || spec.rfind("net:", 0) == 0) {
+  if (net::IsNetSpec(spec)) {
     net::NetSpec netSpec;
     if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;
     return net::MakeNetBackend(netSpec, error);

@@ -2,6 +2,12 @@
 
 namespace kestrova {
 
+std::vector<LossSpan> CameraLoss::All() const {
+  std::vector<LossSpan> all = earlier;
+  if (Lost()) all.push_back({lostAt, backAt, deviceGone});
+  return all;
+}
+
 void LostCameras::Start(const std::array<bool, kCameraCount>& cameras) {
   std::lock_guard<std::mutex> lock(mutex_);
   cameras_ = cameras;
@@ -24,7 +30,9 @@ bool LostCameras::Report(int slot, GrabResult result, int frame) {
   ++misses_[slot];
   if (loss.LostNow()) return false;
   if (result != GrabResult::DeviceGone && misses_[slot] < kMissesOfALostCamera) return false;
-  // Lost again after coming back: the latest loss is where its files stop.
+  // Lost again after coming back: the earlier loss is kept, and the latest
+  // is where its files stop.
+  if (loss.Lost()) loss.earlier.push_back({loss.lostAt, loss.backAt, loss.deviceGone});
   loss.lostAt = firstMissed;
   loss.backAt = -1;
   loss.deviceGone = result == GrabResult::DeviceGone;
@@ -35,8 +43,10 @@ void LostCameras::LoseAll(int frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras_[slot] || losses_[slot].LostNow()) continue;
-    losses_[slot].lostAt = frame - misses_[slot];
-    losses_[slot].backAt = -1;
+    CameraLoss& loss = losses_[slot];
+    if (loss.Lost()) loss.earlier.push_back({loss.lostAt, loss.backAt, loss.deviceGone});
+    loss.lostAt = frame - misses_[slot];
+    loss.backAt = -1;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <mutex>
+#include <vector>
 
 #include "settings/Settings.h"
 
@@ -15,14 +16,23 @@ namespace kestrova {
 // What one grab of a camera gave.
 enum class GrabResult { NotRun, Delivered, NoFrame, DeviceGone };
 
-// A camera's latest loss during a take: the frame from which its files have
-// no record, and the frame at which it delivered again (-1: it did not).
+// A camera's losses during a take. The latest: the frame from which its
+// files have no record, and the frame at which it delivered again (-1: it
+// did not). Those before it, each ended by the camera coming back, in order.
+struct LossSpan {
+  int lostAt = -1;
+  int backAt = -1;
+  bool deviceGone = false;
+};
 struct CameraLoss {
   int lostAt = -1;
   int backAt = -1;
   bool deviceGone = false;  // unplugged or dead, rather than silent
+  std::vector<LossSpan> earlier;
   bool Lost() const { return lostAt >= 0; }
   bool LostNow() const { return lostAt >= 0 && backAt < 0; }
+  // Every loss, the earlier ones and the latest, in order.
+  std::vector<LossSpan> All() const;
 };
 
 class LostCameras {

@@ -7,7 +7,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev libpng-dev
   qtbase5-dev libx11-dev
-  cyclonedds-dev cyclonedds-tools iproute2
+  cyclonedds-dev cyclonedds-tools libddsc0debian openssl iproute2
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev pcl-tools
   xvfb xauth locales fonts-ipafont-gothic

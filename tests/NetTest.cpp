@@ -11,6 +11,7 @@
 
 #include "capture/SensorChoice.h"
 #include "capture/net/FrameSample.h"
+#include "capture/net/NetBackend.h"
 #include "capture/net/NetSensor.h"
 #include "capture/net/Station.h"
 #include "capture/Event.h"
@@ -31,6 +32,8 @@ std::vector<std::uint16_t> Ramp(std::uint16_t start) {
   return pixels;
 }
 
+constexpr std::uint64_t kFakeRun = 0x0123456789ABCDEFull;
+
 // A good sample of camera 1 of station "fake", its pixels kept by `encoder`.
 kestrova_net_DepthFrameSample GoodSample(FrameSampleEncoder& encoder,
                                          const std::vector<std::uint16_t>& pixels,
@@ -40,7 +43,7 @@ kestrova_net_DepthFrameSample GoodSample(FrameSampleEncoder& encoder,
   frame.liTimeStamp.QuadPart = stamp;
   kestrova_net_DepthFrameSample sample{};
   std::string error;
-  EXPECT_TRUE(encoder.Fill("fake", 1, "SER1", frame, pixels.data(), &sample, &error)) << error;
+  EXPECT_TRUE(encoder.Fill("fake", kFakeRun, 1, "SER1", frame, pixels.data(), &sample, &error)) << error;
   return sample;
 }
 
@@ -52,6 +55,7 @@ TEST(FrameSample, CarriesTheFrameExactly) {
   kestrova_net_DepthFrameSample sample = GoodSample(encoder, pixels, 4000000000u, 0x123456789ALL);
   EXPECT_STREQ(sample.station, "fake");
   EXPECT_STREQ(sample.serial, "SER1");
+  EXPECT_EQ(sample.run, kFakeRun);
   EXPECT_EQ(sample.camera, 1);
   EXPECT_EQ(sample.frame_number, 4000000000u);
   EXPECT_EQ(sample.time_stamp, 0x123456789ALL);
@@ -119,9 +123,17 @@ TEST(NetSpec, ListsSlotsDomainAndEmptySlots) {
   EXPECT_TRUE(spec.automatic);
   EXPECT_EQ(spec.domain, 0);
 
-  ASSERT_TRUE(ParseNetSpec(":domain=7", &spec, &error)) << error;
-  EXPECT_TRUE(spec.automatic);
-  EXPECT_EQ(spec.domain, 7);
+  // After "net", ':' and ',' alike: "net:domain=7" and "net,domain=7".
+  for (const char* text : {":domain=7", ",domain=7"}) {
+    ASSERT_TRUE(ParseNetSpec(text, &spec, &error)) << error;
+    EXPECT_TRUE(spec.automatic) << text;
+    EXPECT_EQ(spec.domain, 7) << text;
+    EXPECT_EQ(spec.securityDir, "") << text;
+  }
+
+  ASSERT_TRUE(ParseNetSpec(",a/1,security=/etc/rig/this machine", &spec, &error)) << error;
+  EXPECT_EQ(spec.securityDir, "/etc/rig/this machine");
+  EXPECT_EQ(spec.slots.size(), 1u);
 
   ASSERT_TRUE(ParseNetSpec(":left/2,-,right.lab/1,domain=230", &spec, &error)) << error;
   EXPECT_FALSE(spec.automatic);
@@ -134,7 +146,8 @@ TEST(NetSpec, ListsSlotsDomainAndEmptySlots) {
 
 TEST(NetSpec, RefusesWhatIsNotACameraList) {
   for (const char* text : {":left", ":left/0", ":left/5", ":/1", ":a b/1", ":domain=231",
-                           ":domain=x", ":a/1,a/2,a/3,a/4,b/1", "x", ":a/1x"}) {
+                           ":domain=x", ":a/1,a/2,a/3,a/4,b/1", "x", ":a/1x", ":security=",
+                           ";a/1"}) {
     NetSpec spec;
     std::string error;
     EXPECT_FALSE(ParseNetSpec(text, &spec, &error)) << text;
@@ -154,7 +167,7 @@ std::unique_ptr<Station> StartStation(const std::string& name, const std::string
   auto backend = MakeSensorBackend(sensors, 30, &error);
   EXPECT_NE(backend, nullptr) << error;
   auto station = std::make_unique<Station>(name);
-  EXPECT_TRUE(station->Start(std::move(backend), testing::TestDomain(), &error)) << error;
+  EXPECT_TRUE(station->Start(std::move(backend), testing::TestDomain(), "", &error)) << error;
   return station;
 }
 
@@ -234,27 +247,69 @@ TEST(NetDiscovery, AMissingStationIsNamedWithinSeconds) {
       << error;
 }
 
+// An announcement of station `name` from a participant of its own, as a
+// station of another build or a hostile program would make it.
+class Announcer {
+ public:
+  Announcer(const std::string& name, std::uint64_t run, int frameType) {
+    std::string error;
+    EXPECT_TRUE(domain_.Open(testing::TestDomain(), "", &error)) << error;
+    writer_ = domain_.CreateAnnouncementWriter();
+    EXPECT_GT(writer_, 0);
+    kestrova_net_CameraInfo camera{};
+    camera.camera = 1;
+    std::strcpy(camera.serial, "SER1");
+    kestrova_net_StationAnnouncement announcement{};
+    SetSampleText(name, announcement.station);
+    std::strcpy(announcement.host, "elsewhere");
+    std::strcpy(announcement.version, "9.9");
+    announcement.run = run;
+    announcement.frame_type = static_cast<std::uint16_t>(frameType);
+    announcement.cameras._buffer = &camera;
+    announcement.cameras._length = announcement.cameras._maximum = 1;
+    EXPECT_EQ(dds_write(writer_, &announcement), 0);
+  }
+  NetDomain& Domain() { return domain_; }
+
+ private:
+  NetDomain domain_;
+  dds_entity_t writer_ = 0;
+};
+
 TEST(NetDiscovery, ANameClaimedTwiceIsRefused) {
   auto first = StartStation("twin", "sim:1");
-  // A second station of that name refuses to start.
+  // A second station of that name refuses to start, naming both runs.
   std::string error;
   Station second("twin");
-  EXPECT_FALSE(second.Start(MakeSensorBackend("sim:1", 30, &error), testing::TestDomain(), &error));
+  EXPECT_FALSE(second.Start(MakeSensorBackend("sim:1", 30, &error), testing::TestDomain(), "", &error));
   EXPECT_NE(error.find("a station named 'twin' is already running"), std::string::npos) << error;
+  char runs[2][24];
+  std::snprintf(runs[0], sizeof runs[0], "run %016llx", static_cast<unsigned long long>(first->Run()));
+  std::snprintf(runs[1], sizeof runs[1], "run %016llx", static_cast<unsigned long long>(second.Run()));
+  EXPECT_NE(error.find(runs[0]), std::string::npos) << error;
+  EXPECT_NE(error.find(runs[1]), std::string::npos) << error;
 
   // One that announces itself regardless makes a recorder refuse the name.
-  NetDomain impostor;
-  ASSERT_TRUE(impostor.Open(testing::TestDomain(), &error)) << error;
-  dds_entity_t writer = impostor.CreateAnnouncementWriter();
-  ASSERT_GT(writer, 0);
-  kestrova_net_StationAnnouncement announcement{};
-  std::strcpy(announcement.station, "twin");
-  std::strcpy(announcement.host, "elsewhere");
-  announcement.run = 42;
-  ASSERT_EQ(dds_write(writer, &announcement), 0);
+  Announcer impostor("twin", 42, FrameTypeVersion());
   EXPECT_EQ(MakeSensorBackend(NetSpecText("twin/1"), 0, &error), nullptr);
   EXPECT_NE(error.find("two stations are named 'twin'"), std::string::npos) << error;
-  EXPECT_NE(error.find("elsewhere"), std::string::npos) << error;
+  EXPECT_NE(error.find("run 000000000000002a on host elsewhere"), std::string::npos) << error;
+  EXPECT_NE(error.find(runs[0]), std::string::npos) << error;
+}
+
+TEST(NetDiscovery, AStationOfAnotherFrameTypeIsNamedAndRefused) {
+  Announcer newer("newer", 7, FrameTypeVersion() + 1);
+  std::string error;
+  for (const std::string& items : {std::string("newer/1"), std::string()}) {
+    EXPECT_EQ(MakeSensorBackend(NetSpecText(items), 0, &error), nullptr) << items;
+    EXPECT_NE(error.find("station 'newer' (run 0000000000000007 on host elsewhere) is kestrova 9.9, "
+                         "frame type " + std::to_string(FrameTypeVersion() + 1)),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find("reads frame type " + std::to_string(FrameTypeVersion()) + " only"),
+              std::string::npos)
+        << error;
+  }
 }
 
 // A camera of a stand-in station that the test writes samples for.
@@ -263,14 +318,16 @@ class FakeStationTest : public ::testing::Test {
   void SetUp() override {
     std::string error;
     receiver_ = std::make_shared<NetReceiver>();
-    ASSERT_TRUE(receiver_->Start(testing::TestDomain(), &error)) << error;
-    sensor_ = std::make_unique<NetSensor>(0, receiver_, "fake", 1, "SER1");
+    ASSERT_TRUE(receiver_->Start(testing::TestDomain(), "", &error)) << error;
+    station_ = std::make_unique<Announcer>("fake", kFakeRun, FrameTypeVersion());
+    ASSERT_TRUE(receiver_->WaitForStations([](const auto& stations) { return !stations.empty(); },
+                                           10000));
+    sensor_ = std::make_unique<NetSensor>(0, receiver_, receiver_->Stations()[0], 1, "SER1");
     ASSERT_EQ(sensor_->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH, NUI_IMAGE_RESOLUTION_320x240, 0, 2,
                                           nullptr, &stream_),
               S_OK);
     sensor_->NuiSetFrameEndEvent(&frameEnd_, 0);
-    ASSERT_TRUE(station_.Open(testing::TestDomain(), &error)) << error;
-    writer_ = station_.CreateFrameWriter();
+    writer_ = station_->Domain().CreateFrameWriter();
     ASSERT_GT(writer_, 0);
     // The reader must be matched before anything is written (volatile).
     const auto until = Clock::now() + 10s;
@@ -293,7 +350,7 @@ class FakeStationTest : public ::testing::Test {
   std::unique_ptr<NetSensor> sensor_;
   NuiStreamHandle stream_ = kNoStream;
   ManualResetEvent frameEnd_;
-  NetDomain station_;
+  std::unique_ptr<Announcer> station_;
   dds_entity_t writer_ = 0;
   FrameSampleEncoder encoder_;
 };
@@ -323,7 +380,7 @@ TEST_F(FakeStationTest, AGoneStationIsALostCameraAfterItsLastFrame) {
   kestrova_net_DepthFrameSample last = GoodSample(encoder_, pixels, 1, 33);
   ASSERT_EQ(dds_write(writer_, &last), 0);
   ASSERT_TRUE(frameEnd_.Wait(10s));
-  station_.Close();  // the station leaves: its writer goes with it
+  station_->Domain().Close();  // the station leaves: its writers go with it
 
   // The frame that came before is still delivered, then the camera is lost.
   NuiImageFrame frame{};

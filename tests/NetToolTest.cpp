@@ -1,6 +1,8 @@
 // kestrova-station and kestrova-record as users run them, over DDS on the
 // loopback: a take from two stations, the same replayed frames recorded
-// through a station and locally, a station ended by Ctrl-C or killed.
+// through a station and locally, a station ended by Ctrl-C or killed; and
+// the hostile cases: frames spoofed under a station's name, two stations
+// of one name at the same moment, a station restarted mid-take.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,12 +11,15 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "capture/DepthPgm.h"
 #include "capture/SensorChoice.h"
 #include "capture/Event.h"
 #include "tests/support/Commands.h"
+#include "tests/support/Impostor.h"
 #include "tests/support/NetTesting.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
@@ -37,17 +42,57 @@ const auto* const loopback =
 
 std::string Domain() { return std::to_string(TestDomain()); }
 
-std::unique_ptr<BackgroundProgram> StartStation(const TempDir& dir, const std::string& name,
-                                                const std::string& sensors,
-                                                const std::string& fps = "30") {
+std::int64_t Stamp(const std::array<long long, 3>& line) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(line[1]) << 32) |
+                                   static_cast<std::uint32_t>(line[2]));
+}
+
+std::unique_ptr<BackgroundProgram> LaunchStation(const TempDir& dir, const std::string& name,
+                                                 const std::string& sensors, const std::string& log,
+                                                 const std::string& fps = "30") {
   auto station = std::make_unique<BackgroundProgram>(
       std::vector<std::string>{KESTROVA_STATION, "--sensors", sensors, "--name", name, "--fps", fps,
                                "--domain", Domain()},
-      dir.File(name + ".log"));
+      dir.File(log));
   EXPECT_TRUE(station->Started());
-  // It announces its cameras once it has made sure its name is free.
+  return station;
+}
+
+std::unique_ptr<BackgroundProgram> StartStation(const TempDir& dir, const std::string& name,
+                                                const std::string& sensors,
+                                                const std::string& fps = "30") {
+  auto station = LaunchStation(dir, name, sensors, name + ".log", fps);
+  // It lists its cameras once it has made sure its name is free.
   EXPECT_TRUE(station->WaitForOutput("station " + name + ": camera", 20s)) << station->Output();
   return station;
+}
+
+// "run 0123456789abcdef", as a station names its run and recorders name it.
+std::string RunOf(const BackgroundProgram& station) {
+  const std::string output = station.Output();
+  const size_t at = output.find(": run ");
+  return at == std::string::npos ? "(no run)" : output.substr(at + 2, 20);
+}
+
+std::string RunText(std::uint64_t run) {
+  char text[24];
+  std::snprintf(text, sizeof text, "run %016llx", static_cast<unsigned long long>(run));
+  return text;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A simulated camera at 30 frames a second: every time stamp one frame
+// period (33 or 34 ms) after the one before.
+void ExpectOneCamerasFrames(const std::vector<std::array<long long, 3>>& lines, const std::string& what) {
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::int64_t step = Stamp(lines[i]) - Stamp(lines[i - 1]);
+    EXPECT_TRUE(step == 33 || step == 34) << what << ", frame " << lines[i][0] << ": " << step << " ms";
+  }
 }
 
 void EndStation(BackgroundProgram& station) {
@@ -67,11 +112,6 @@ std::string AllCamerasParams(const TempDir& dir) {
 
 testing::CommandRun Record(const std::string& arguments) {
   return testing::RunCommand("'" KESTROVA_RECORD "' " + arguments);
-}
-
-std::int64_t Stamp(const std::array<long long, 3>& line) {
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(line[1]) << 32) |
-                                   static_cast<std::uint32_t>(line[2]));
 }
 
 TEST(StationTool, HelpAndBadOptions) {
@@ -217,10 +257,200 @@ TEST(StationTool, AStationKilledMidTakeIsALostCameraOfTheTake) {
                              dir.File("record.log"));
   ASSERT_TRUE(recorder.WaitForOutput("cycles/s", 20s)) << recorder.Output();
   doomed->Signal(SIGKILL);
-  EXPECT_EQ(recorder.Wait(40s), 3) << recorder.Output();
+  EXPECT_TRUE(recorder.WaitForOutput("camera 2 lost at frame", 20s)) << recorder.Output();
+  recorder.Signal(SIGINT);
+  EXPECT_EQ(recorder.Wait(20s), 3) << recorder.Output();
   EXPECT_NE(recorder.Output().find("recorded, but camera 2 was lost at frame"), std::string::npos)
       << recorder.Output();
   EndStation(*kept);
+}
+
+// The README's set-up for networks without multicast, pasted as it stands
+// (with the loopback for its interface and addresses), connects a station
+// and a recorder.
+TEST(StationTool, TheReadmesSetUpWithoutMulticastConnectsAsWritten) {
+  const std::string config = testing::ReadmeUnicastConfig("lo", "127.0.0.1", "127.0.0.1");
+  ASSERT_FALSE(config.empty()) << "no configuration without multicast in the README";
+  TempDir dir;
+  const std::string uri = "CYCLONEDDS_URI=" + config;
+  BackgroundProgram station({"/usr/bin/env", uri, KESTROVA_STATION, "--sensors", "sim:1", "--name",
+                             "pasted", "--domain", Domain()},
+                            dir.File("station.log"));
+  ASSERT_TRUE(station.WaitForOutput("station pasted: camera 1", 20s)) << station.Output();
+  BackgroundProgram recorder({"/usr/bin/env", uri, KESTROVA_RECORD, "--sensors",
+                              "net,pasted/1,domain=" + Domain(), "--frames", "30", "--params",
+                              AllCamerasParams(dir), "--out", dir.path()},
+                             dir.File("record.log"));
+  ASSERT_EQ(recorder.Wait(30s), 0) << recorder.Output();
+  EXPECT_EQ(ReadTimeStampLines(dir.File("TS1.txt")).size(), 30u);
+  EndStation(station);
+}
+
+// --- hostile cases
+
+// Another program publishes frames under the station's name, run and camera
+// number, at twice its rate, and disposes of the camera's instance; a second
+// run of the name announces itself during the take. None of it reaches the
+// take, and the recorder says so.
+TEST(HostileNetwork, SpoofedFramesNeverEnterTheTake) {
+  TempDir dir;
+  auto station = StartStation(dir, "left", "sim:1");
+  testing::Impostor impostor(TestDomain());
+  ASSERT_TRUE(impostor.CopyRunOf("left", 10000));
+  EXPECT_EQ(RunText(impostor.Run()), RunOf(*station));
+  impostor.StartFrames("left", 1, 60);
+  BackgroundProgram recorder({KESTROVA_RECORD, "--sensors", "net:left/1,domain=" + Domain(), "--frames",
+                              "120", "--params", AllCamerasParams(dir), "--out", dir.path()},
+                             dir.File("record.log"));
+  ASSERT_TRUE(recorder.WaitForOutput("cycles/s", 20s)) << recorder.Output();
+  impostor.Dispose("left", 1);
+  // And another run of the name announces itself during the take.
+  testing::Impostor newcomer(TestDomain());
+  newcomer.Announce("left", 0xbad);
+  ASSERT_EQ(recorder.Wait(30s), 0) << recorder.Output();
+  EXPECT_GT(impostor.FramesWritten(), 60u);
+
+  const auto lines = ReadTimeStampLines(dir.File("TS1.txt"));
+  ASSERT_EQ(lines.size(), 120u);
+  ExpectOneCamerasFrames(lines, "camera 1");
+  const std::string output = recorder.Output();
+  EXPECT_NE(output.find("camera 1 (left/1): frames from a source other than station left (" +
+                        RunOf(*station) + " on host "),
+            std::string::npos)
+      << output;
+  EXPECT_TRUE(std::regex_search(output, std::regex("camera 1 \\(left/1\\): [1-9][0-9]* frames from other "
+                                                   "sources than its station were ignored")))
+      << output;
+  EXPECT_NE(output.find("a second station named 'left' appeared (run 0000000000000bad on host impostor); "
+                        "its frames are ignored while the take's " + RunOf(*station)),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(output.find("lost"), std::string::npos) << output;
+  EndStation(*station);
+}
+
+// Two stations of one name started at the same moment: at most one keeps
+// the name, the other refuses naming both runs; a take of the name then
+// gets one camera's frames at its own rate.
+TEST(HostileNetwork, TwoStationsOfOneNameStartedTogetherNeverBothRun) {
+  TempDir dir;
+  auto first = LaunchStation(dir, "twin", "sim:1", "first.log");
+  auto second = LaunchStation(dir, "twin", "sim:1", "second.log");
+  // Each has either started sending or refused once its name check is over.
+  for (BackgroundProgram* station : {first.get(), second.get()}) {
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (station->Output().find("station twin: camera") == std::string::npos &&
+           station->Output().find("kestrova-station: ") == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(20ms);
+  }
+  std::vector<BackgroundProgram*> running;
+  for (BackgroundProgram* station : {first.get(), second.get()}) {
+    if (station->Wait(500ms) == -1) {
+      running.push_back(station);
+      continue;
+    }
+    EXPECT_EQ(station->Wait(0s), 1) << station->Output();
+    EXPECT_NE(station->Output().find("a station named 'twin' is already running"), std::string::npos)
+        << station->Output();
+    EXPECT_EQ(Count(station->Output(), "run "), 2u) << station->Output();
+  }
+  ASSERT_LE(running.size(), 1u) << first->Output() << second->Output();
+
+  auto run = Record("--sensors net:twin/1,domain=" + Domain() + " --frames 45 --params " +
+                    AllCamerasParams(dir) + " --out " + dir.path());
+  if (running.empty()) {
+    EXPECT_EQ(run.status, 1) << run.output;
+    return;
+  }
+  ASSERT_EQ(run.status, 0) << run.output;
+  ExpectOneCamerasFrames(ReadTimeStampLines(dir.File("TS1.txt")), "camera 1");
+  EndStation(*running[0]);
+}
+
+// A second run of a name that does not check (an older build, a station
+// beyond a network split, a hostile program) while a station runs: the
+// recorder refuses the name before the take, naming both runs.
+TEST(HostileNetwork, ARecorderRefusesANameAnnouncedByTwoRuns) {
+  TempDir dir;
+  auto station = StartStation(dir, "twin2", "sim:1");
+  testing::Impostor impostor(TestDomain());
+  impostor.Announce("twin2", 0x5eed);
+  impostor.StartFrames("twin2", 1, 30);
+  auto run = Record("--sensors net:twin2/1,domain=" + Domain() + " --frames 30 --params " +
+                    AllCamerasParams(dir) + " --out " + dir.path());
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("two stations are named 'twin2'"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(RunOf(*station)), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("run 0000000000005eed on host impostor"), std::string::npos) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("TS1.txt")));
+  EndStation(*station);
+}
+
+// A station that goes away mid-take and starts again under its name is
+// taken back as a resumed camera, each new run named; it is not lost again
+// while it delivers, and the end names every loss with the frames missing.
+TEST(HostileNetwork, AStationRestartedMidTakeIsResumedAndEveryLossIsTold) {
+  TempDir dir;
+  auto kept = StartStation(dir, "kept", "sim:1");
+  std::vector<std::unique_ptr<BackgroundProgram>> runs;
+  runs.push_back(StartStation(dir, "phoenix", "sim:1"));
+  BackgroundProgram recorder({KESTROVA_RECORD, "--sensors", "net:kept/1,phoenix/1,domain=" + Domain(),
+                              "--seconds", "120", "--params", AllCamerasParams(dir), "--out", dir.path()},
+                             dir.File("record.log"));
+  ASSERT_TRUE(recorder.WaitForOutput("cycles/s", 20s)) << recorder.Output();
+  // Killed without a goodbye, then ended by SIGTERM: each time started again.
+  for (int signal : {SIGKILL, SIGTERM}) {
+    const size_t lostBefore = Count(recorder.Output(), "camera 2 lost at frame");
+    runs.back()->Signal(signal);
+    runs.back()->Wait(10s);
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (Count(recorder.Output(), "camera 2 lost at frame") == lostBefore &&
+           std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(Count(recorder.Output(), "camera 2 lost at frame"), lostBefore + 1) << recorder.Output();
+    runs.push_back(LaunchStation(dir, "phoenix", "sim:1", "phoenix" + std::to_string(runs.size()) + ".log"));
+    ASSERT_TRUE(runs.back()->WaitForOutput("station phoenix: camera", 20s)) << runs.back()->Output();
+    ASSERT_TRUE(recorder.WaitForOutput("restarted as " + RunOf(*runs.back()), 20s)) << recorder.Output();
+    const size_t backBefore = Count(recorder.Output(), "camera 2 back at frame");
+    const auto back = std::chrono::steady_clock::now() + 20s;
+    while (Count(recorder.Output(), "camera 2 back at frame") == backBefore &&
+           std::chrono::steady_clock::now() < back)
+      std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(1500ms);  // delivering: not lost again
+  }
+  recorder.Signal(SIGINT);
+  ASSERT_EQ(recorder.Wait(20s), 3) << recorder.Output();
+  const std::string output = recorder.Output();
+  EXPECT_EQ(Count(output, "camera 2 lost at frame"), 2u) << output;
+  EXPECT_EQ(Count(output, "camera 2 back at frame"), 2u) << output;
+  EXPECT_EQ(Count(output, "camera 1 lost"), 0u) << output;
+
+  // The end names both losses, and its files miss exactly those frames.
+  std::smatch match;
+  std::set<long long> missing;
+  auto from = output.cbegin();
+  const std::regex loss("recorded, but camera 2 was lost at frame ([0-9]+) \\(back at frame ([0-9]+): "
+                        "frames ([0-9]+) to ([0-9]+) missing\\)");
+  int losses = 0;
+  while (std::regex_search(from, output.cend(), match, loss)) {
+    const long long lostAt = std::stoll(match[1]), backAt = std::stoll(match[2]);
+    EXPECT_EQ(std::stoll(match[3]), lostAt);
+    EXPECT_EQ(std::stoll(match[4]), backAt - 1);
+    for (long long f = lostAt; f < backAt; ++f) missing.insert(f);
+    ++losses;
+    from = match.suffix().first;
+  }
+  EXPECT_EQ(losses, 2) << output;
+  const auto all = ReadTimeStampLines(dir.File("TS1.txt"));
+  const auto resumed = ReadTimeStampLines(dir.File("TS2.txt"));
+  ASSERT_FALSE(all.empty());
+  std::set<long long> recorded;
+  for (const auto& line : resumed) recorded.insert(line[0]);
+  for (const auto& line : all)
+    EXPECT_NE(recorded.count(line[0]) == 1, missing.count(line[0]) == 1) << "frame " << line[0];
+  EndStation(*kept);
+  EndStation(*runs.back());
 }
 
 }  // namespace

@@ -34,8 +34,7 @@ std::string RecordUsage() {
     "\n") + kSensorSpecHelp + "\n" +
     "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
     "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
-    "but a camera was lost during it.\n";
-}
+    "but a camera was lost during it (every loss is named with the frames missing).\n";
 
 namespace {
 

@@ -32,17 +32,19 @@ std::vector<std::string> LostCameraWatch::Changes() {
   std::vector<std::string> lines;
   for (int i = 0; i < kCameraCount; ++i) {
     if (!cameras_[i]) continue;
-    const CameraLoss now = engine_.Loss(i);
-    const CameraLoss before = seen_[i];
-    seen_[i] = now;
-    if (now.LostNow() && (!before.LostNow() || before.lostAt != now.lostAt)) {
-      lines.push_back(CameraText(i) + " lost at frame " + std::to_string(now.lostAt) + " (" +
-                      (now.deviceGone ? "device not connected" : "no frames from it") +
-                      "); the take goes on without it");
-    } else if (before.LostNow() && !now.LostNow() && now.backAt >= 0) {
-      lines.push_back(CameraText(i) + " back at frame " + std::to_string(now.backAt) +
-                      "; recorded again from there on");
+    // Every loss and every return, each told once, also those that came and
+    // went between two calls.
+    std::vector<std::string> events;
+    for (const LossSpan& span : engine_.Loss(i).All()) {
+      events.push_back(CameraText(i) + " lost at frame " + std::to_string(span.lostAt) + " (" +
+                       (span.deviceGone ? "device not connected" : "no frames from it") +
+                       "); the take goes on without it");
+      if (span.backAt >= 0)
+        events.push_back(CameraText(i) + " back at frame " + std::to_string(span.backAt) +
+                         "; recorded again from there on");
     }
+    for (size_t e = told_[i]; e < events.size(); ++e) lines.push_back(events[e]);
+    told_[i] = events.size();
   }
   return lines;
 }
@@ -50,12 +52,15 @@ std::vector<std::string> LostCameraWatch::Changes() {
 std::vector<std::string> LostCameraWatch::Summary() const {
   std::vector<std::string> lines;
   for (int i = 0; i < kCameraCount; ++i) {
-    const CameraLoss loss = engine_.Loss(i);
-    if (!cameras_[i] || !loss.Lost()) continue;
-    std::string line = "recorded, but " + CameraText(i) + " was lost at frame " +
-                       std::to_string(loss.lostAt);
-    if (loss.backAt >= 0) line += " (back at frame " + std::to_string(loss.backAt) + ")";
-    lines.push_back(line);
+    if (!cameras_[i]) continue;
+    for (const LossSpan& span : engine_.Loss(i).All()) {
+      const std::string from = std::to_string(span.lostAt);
+      lines.push_back("recorded, but " + CameraText(i) + " was lost at frame " + from +
+                      (span.backAt >= 0 ? " (back at frame " + std::to_string(span.backAt) +
+                                              ": frames " + from + " to " +
+                                              std::to_string(span.backAt - 1) + " missing)"
+                                        : " (frames " + from + " to the end missing)"));
+    }
   }
   return lines;
 }

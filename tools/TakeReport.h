@@ -20,16 +20,16 @@ constexpr int kExitCameraLost = 3;  // recorded, but a camera was lost during th
 class LostCameraWatch {
  public:
   LostCameraWatch(const CRecorder& engine, const std::array<bool, kCameraCount>& cameras);
-  // One line for every camera lost or taken back since the last call.
+  // One line for every loss and every return since the last call.
   std::vector<std::string> Changes();
-  // After the take: "recorded, but camera N was lost at frame F" for every
-  // camera lost during it.
+  // After the take: "recorded, but camera N was lost at frame F", with the
+  // frames its files miss, for every loss of every camera during it.
   std::vector<std::string> Summary() const;
 
  private:
   const CRecorder& engine_;
   bool cameras_[kCameraCount];
-  CameraLoss seen_[kCameraCount];
+  size_t told_[kCameraCount] = {};  // the camera's losses and returns told so far
 };
 
 // How a take ended, for the line that ends the run: the engine's own reason

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "capture/SensorChoice.h"
+#include "capture/net/NetBackend.h"
 #include "core/Recorder.h"
 #include "record/ExistingTake.h"
 #include "record/TakeCameras.h"
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
   if (!backend && real) return Fail(1, error + ". " + kTrySimulatedCameras);
   // No sensor of a known kind is a failure of the take; an unknown kind is a bad option.
   if (!backend) return Fail(1, error);  // the text was checked: these sensors are not there
+  // Remote cameras report their sources: others ignored, stations resumed.
+  const std::shared_ptr<net::NetReceiver> network = net::ReceiverOf(*backend);
   CRecorder engine(std::move(backend));
   if (engine.SensorCount() == 0)
     return Fail(1, "no depth sensor found (" + (real ? std::string("freenect") : options.sensors) + ")");
@@ -182,6 +185,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (StopSignal() && !stoppedBy && engine.StopRecording()) stoppedBy = StopSignal();
     for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
+    if (network)
+      for (const std::string& notice : network->TakeNotices()) progress.Notice(notice);
     auto now = std::chrono::steady_clock::now();
     if (now >= nextReport) {
       progress.Show(std::chrono::duration<double>(now - start).count());
@@ -193,6 +198,10 @@ int main(int argc, char** argv) {
 
   TakeOutcome outcome = engine.LastTake();
   for (const std::string& change : lostCameras.Changes()) progress.Notice(change);
+  if (network) {
+    for (const std::string& notice : network->TakeNotices()) progress.Notice(notice);
+    for (const std::string& line : network->Summary()) progress.Notice(line);
+  }
   const std::string why =
       stoppedBy && outcome.end == TakeEnd::Stopped ? "stopped by " + StopSignalText(stoppedBy)
                                                    : TakeEndText(outcome);

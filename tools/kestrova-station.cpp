@@ -10,20 +10,26 @@
 #include <vector>
 
 #include "capture/SensorChoice.h"
+#include "capture/net/NetBackend.h"
 #include "capture/net/Station.h"
+#include "settings/Version.h"
 #include "tools/StopSignals.h"
 
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N]\n"
+    "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N] [--security DIR]
+"
     "Sends this machine's depth cameras to recorders on the network (DDS).\n"
     "  --sensors SPEC  the local cameras (default: freenect); see below (net is\n"
     "                  for recorders)\n"
     "  --name NAME     the station's name, unique on the network (default: the host name)\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30)\n"
     "  --domain N      DDS domain, 0 to 230, to keep rigs on one network apart (default 0)\n"
-    "Recorders take its cameras with --sensors net:NAME/1,NAME/2,...\n"
+    "  --security DIR  DDS Security with this machine's files from scripts/rig-security.sh:\n"
+    "                  only the rig's recorders then read the frames, encrypted\n"
+    "Recorders take its cameras with --sensors net:NAME/1,NAME/2,... (and\n"
+    "domain=N, security=DIR as the station has them).\n"
     "Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends it.\n"
     "\n") + kestrova::kSensorSpecHelp + "\n" +
     "Exit status 0 when stopped, 1 when the cameras or the network could not be\n"
@@ -34,6 +40,7 @@ struct StationOptions {
   std::string name;
   double fps = 30;
   int domain = kestrova::net::kDefaultDomain;
+  std::string securityDir;
   bool help = false;
 };
 
@@ -52,7 +59,8 @@ bool ParseOptions(const std::vector<std::string>& args, StationOptions* options,
       options->help = true;
       continue;
     }
-    if (arg != "--sensors" && arg != "--name" && arg != "--fps" && arg != "--domain") {
+    if (arg != "--sensors" && arg != "--name" && arg != "--fps" && arg != "--domain" &&
+        arg != "--security") {
       *error = "unknown option '" + arg + "' (see --help)";
       return false;
     }
@@ -66,6 +74,8 @@ bool ParseOptions(const std::vector<std::string>& args, StationOptions* options,
       options->sensors = value;
     } else if (arg == "--name") {
       options->name = value;
+    } else if (arg == "--security") {
+      options->securityDir = value;
     } else if (arg == "--fps") {
       if (!ParseNumber(value, 0, 1000, &number)) {
         *error = "--fps takes a number from 0 to 1000: '" + value + "'";
@@ -80,7 +90,7 @@ bool ParseOptions(const std::vector<std::string>& args, StationOptions* options,
       options->domain = static_cast<int>(number);
     }
   }
-  if (options->sensors == "net" || options->sensors.rfind("net:", 0) == 0) {
+  if (kestrova::net::IsNetSpec(options->sensors)) {
     *error = "a station sends its own cameras: --sensors net is for recorders";
     return false;
   }
@@ -162,7 +172,14 @@ int main(int argc, char** argv) {
   StopOnSignals();
 
   net::Station station(options.name);
-  if (!station.Start(std::move(backend), options.domain, &error)) return Fail(1, error);
+  if (!station.Start(std::move(backend), options.domain, options.securityDir, &error))
+    return Fail(1, error);
+  char run[24];
+  std::snprintf(run, sizeof run, "%016llx", static_cast<unsigned long long>(station.Run()));
+  std::fprintf(stderr, "station %s: run %s, kestrova %s, frame type %d%s\n", station.Name().c_str(),
+               run, ProgramVersion().c_str(), net::FrameTypeVersion(),
+               options.securityDir.empty() ? ", no DDS Security"
+                                           : (", DDS Security with " + options.securityDir).c_str());
   for (const auto& camera : station.Cameras())
     std::fprintf(stderr, "station %s: camera %d, sensor %s, on DDS domain %d\n",
                  station.Name().c_str(), camera.camera, camera.serial.c_str(), options.domain);

@@ -16,12 +16,14 @@ bool Terminated(const char (&field)[N]) {
 static_assert(kestrova_net_MAX_COMPRESSED_BYTES >= 154200,
               "a sample must hold zstd's worst case for one 320 x 240 frame");
 
-bool FrameSampleEncoder::Fill(const std::string& station, int camera, const std::string& serial,
+bool FrameSampleEncoder::Fill(const std::string& station, std::uint64_t run, int camera,
+                              const std::string& serial,
                               const NuiImageFrame& frame, const std::uint16_t* pixels,
                               kestrova_net_DepthFrameSample* sample, std::string* error) {
   if (!encoder_.CompressPixels(pixels, kDepthWidth, kDepthHeight, &compressed_, error)) return false;
   SetSampleText(station, sample->station);
   SetSampleText(serial, sample->serial);
+  sample->run = run;
   sample->camera = static_cast<std::uint16_t>(camera);
   sample->frame_number = frame.dwFrameNumber;
   sample->time_stamp = frame.liTimeStamp.QuadPart;

@@ -19,10 +19,10 @@ constexpr std::uint16_t kSampleCodec = kDepthCodecRowDeltaZstd;
 
 class FrameSampleEncoder {
  public:
-  // Fills `sample` with one 320 x 240 frame of camera `camera` (1 to 4).
-  // The sample's strings are copied; its pixels point into this encoder,
-  // valid until the next call.
-  bool Fill(const std::string& station, int camera, const std::string& serial,
+  // Fills `sample` with one 320 x 240 frame of camera `camera` (1 to 4) of
+  // station run `run`. The sample's strings are copied; its pixels point
+  // into this encoder, valid until the next call.
+  bool Fill(const std::string& station, std::uint64_t run, int camera, const std::string& serial,
             const NuiImageFrame& frame, const std::uint16_t* pixels,
             kestrova_net_DepthFrameSample* sample, std::string* error);
 

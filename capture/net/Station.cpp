@@ -2,15 +2,24 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
 
-#include "capture/net/NetSensor.h"
+#include "capture/net/FrameSample.h"
+#include "capture/net/NetBackend.h"
+#include "settings/Version.h"
 
 namespace kestrova::net {
 
 namespace {
 
 constexpr std::uint32_t kFetchWaitMs = 100;  // so that a stop is noticed within this
+
+std::uint64_t RandomRun() {
+  std::random_device random;
+  return (static_cast<std::uint64_t>(random()) << 32) | random();
+}
 
 }  // namespace
 
@@ -20,27 +29,34 @@ std::string HostName() {
   return name;
 }
 
-Station::Station(std::string name) : name_(std::move(name)) {}
+Station::Station(std::string name) : name_(std::move(name)), run_(RandomRun()) {}
 
 Station::~Station() { Stop(); }
 
-bool Station::Start(std::unique_ptr<SensorBackend> backend, int domain, std::string* error) {
+bool Station::Start(std::unique_ptr<SensorBackend> backend, int domain,
+                    const std::string& securityDir, std::string* error) {
   if (!ValidStationName(name_)) {
     *error = "station name '" + name_ +
              "' must be 1 to 64 characters without spaces, '/' or ','; choose one with --name";
     return false;
   }
   backend_ = std::move(backend);
-  if (!OpenCameras(*backend_, error) || !CheckNameIsFree(domain, error)) return false;
-  if (!domain_.Open(domain, error)) return false;
-  frameWriter_ = domain_.CreateFrameWriter();
+  if (!OpenCameras(*backend_, error)) return false;
+  if (!domain_.Open(domain, securityDir, error)) return false;
   announcementWriter_ = domain_.CreateAnnouncementWriter();
-  if (frameWriter_ < 0 || announcementWriter_ < 0) {
-    *error = "cannot create the DDS writers: " +
-             DdsError(frameWriter_ < 0 ? frameWriter_ : announcementWriter_);
+  if (announcementWriter_ < 0) {
+    *error = domain_.RefusalText(announcementWriter_, "announce a station");
     return false;
   }
-  if (!Announce(error)) return false;
+  frameWriter_ = domain_.CreateFrameWriter();
+  if (frameWriter_ < 0) {
+    *error = domain_.RefusalText(frameWriter_, "publish depth frames");
+    return false;
+  }
+  if (!Announce(error) || !CheckNameIsFree(error)) {
+    domain_.Close();  // recorders see this run gone at once
+    return false;
+  }
   for (int slot = 0; slot < 4; ++slot)
     if (cameras4_[slot].sensor) cameras4_[slot].thread = std::thread(&Station::Send, this, slot);
   return true;
@@ -68,30 +84,13 @@ bool Station::OpenCameras(SensorBackend& backend, std::string* error) {
   return true;
 }
 
-bool Station::CheckNameIsFree(int domain, std::string* error) {
-  NetReceiver listener;
-  if (!listener.Start(domain, error)) return false;
-  const std::string& name = name_;
-  auto taken = [&name](const std::vector<StationInfo>& stations) {
-    for (const auto& station : stations)
-      if (station.name == name) return true;
-    return false;
-  };
-  if (!listener.WaitForStations(taken, kNameCheckMs)) return true;
-  std::string host;
-  for (const auto& station : listener.Stations())
-    if (station.name == name_) host = station.host;
-  *error = "a station named '" + name_ + "' is already running on DDS domain " +
-           std::to_string(domain) + " (on " + host + "); give this one another name with --name";
-  return false;
-}
-
 bool Station::Announce(std::string* error) {
   kestrova_net_StationAnnouncement announcement{};
   SetSampleText(name_, announcement.station);
   SetSampleText(HostName(), announcement.host);
-  std::random_device random;
-  announcement.run = (static_cast<std::uint64_t>(random()) << 32) | random();
+  announcement.run = run_;
+  SetSampleText(ProgramVersion(), announcement.version);
+  announcement.frame_type = static_cast<std::uint16_t>(FrameTypeVersion());
   kestrova_net_CameraInfo infos[4] = {};
   for (size_t i = 0; i < cameras_.size() && i < 4; ++i) {
     infos[i].camera = static_cast<std::uint16_t>(cameras_[i].camera);
@@ -107,6 +106,41 @@ bool Station::Announce(std::string* error) {
     return false;
   }
   return true;
+}
+
+// Announced first, then listening: of two runs that start at the same
+// moment, each that hears the other gives the name up, so at most one keeps it.
+bool Station::CheckNameIsFree(std::string* error) {
+  StationDirectory directory;
+  if (!directory.Open(domain_, error)) return false;
+  dds_guid_t own;
+  if (dds_get_guid(domain_.Participant(), &own) != DDS_RETCODE_OK) {
+    *error = "cannot learn this station's DDS identity";
+    return false;
+  }
+  ParticipantId self;
+  std::copy(std::begin(own.v), std::end(own.v), self.begin());
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  for (;;) {
+    directory.Update();
+    for (const StationInfo& other : directory.Alive()) {
+      if (other.name != name_ || other.participant == self) continue;
+      StationInfo me;
+      me.run = run_;
+      me.host = HostName();
+      *error = "a station named '" + name_ + "' is already running on DDS domain " +
+               std::to_string(domain_.Domain()) + " (" + RunText(other) + "; this one is " +
+               RunText(me) + "); give this one another name with --name";
+      return false;
+    }
+    const auto waited = Clock::now() - start;
+    // A station found but not yet heard from may be of this name.
+    if (waited >= std::chrono::milliseconds(kNameCheckMs) &&
+        (!directory.Pending() || waited >= std::chrono::milliseconds(kNameCheckLimitMs)))
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 void Station::Send(int slot) {
@@ -126,6 +160,7 @@ void Station::Send(int slot) {
       // The camera is gone here: recorders must see it gone too.
       camera.lost = true;
       SetSampleText(name_, sample.station);
+      sample.run = run_;
       sample.camera = static_cast<std::uint16_t>(slot + 1);
       dds_unregister_instance(frameWriter_, &sample);
       return;
@@ -145,7 +180,7 @@ void Station::Send(int slot) {
     frame.pFrameTexture->LockRect(0, &rect, nullptr, 0);
     std::string error;
     if (rect.size == kDepthPixels * 2 &&
-        encoder.Fill(name_, slot + 1, camera.serial, frame,
+        encoder.Fill(name_, run_, slot + 1, camera.serial, frame,
                      reinterpret_cast<const std::uint16_t*>(rect.pBits), &sample, &error)) {
       if (dds_write(frameWriter_, &sample) >= 0) {
         ++camera.sent;

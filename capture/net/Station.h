@@ -1,6 +1,9 @@
 // The station's side: a machine's local depth cameras published on the
 // depth-frame network. One thread per camera fetches its frames, compresses
-// them and writes them; the station's announcement lists the cameras.
+// them and writes them; the station's announcement lists the cameras, the
+// run's random number, the program's version and the frame type. A run
+// announces itself first and then listens for another run of its name, so
+// that of two runs started at the same moment at most one keeps the name.
 #pragma once
 
 #include <array>
@@ -13,11 +16,12 @@
 
 #include "capture/NuiSensor.h"
 #include "capture/net/NetDomain.h"
-#include "capture/net/NetReceiver.h"
+#include "capture/net/StationDirectory.h"
 
 namespace kestrova::net {
 
 constexpr int kNameCheckMs = 1500;  // how long a new station listens for one of its name
+constexpr int kNameCheckLimitMs = 3000;  // and at most, while a station found has not announced
 
 struct StationFigures {
   std::array<bool, 4> present{};
@@ -37,13 +41,17 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  // Opens the backend's sensors, refuses a name another running station
-  // has, then announces the cameras and starts sending; false with the reason.
-  bool Start(std::unique_ptr<SensorBackend> backend, int domain, std::string* error);
+  // Opens the backend's sensors, joins `domain` (under DDS Security with the
+  // files in `securityDir` unless it is empty), announces the cameras,
+  // refuses a name another running station has, then starts sending; false
+  // with the reason.
+  bool Start(std::unique_ptr<SensorBackend> backend, int domain, const std::string& securityDir,
+             std::string* error);
   // Stops sending and leaves the network; recorders see the cameras gone.
   void Stop();
 
   const std::string& Name() const { return name_; }
+  std::uint64_t Run() const { return run_; }
   std::vector<RemoteCamera> Cameras() const { return cameras_; }
   StationFigures Figures() const;
 
@@ -60,12 +68,13 @@ class Station {
   };
 
   bool OpenCameras(SensorBackend& backend, std::string* error);
-  bool CheckNameIsFree(int domain, std::string* error);
   bool Announce(std::string* error);
+  bool CheckNameIsFree(std::string* error);
   void Send(int slot);
   bool AnyRecorder() const;
 
   const std::string name_;
+  const std::uint64_t run_;
   std::unique_ptr<SensorBackend> backend_;
   std::array<Camera, 4> cameras4_;
   std::vector<RemoteCamera> cameras_;

@@ -27,6 +27,28 @@ void UseLoopbackDds() {
          1);
 }
 
+std::string ReadmeUnicastConfig(const std::string& interface, const std::string& first,
+                                const std::string& second) {
+  const std::string readme = ReadFile(KESTROVA_SOURCE_DIR "/README.md");
+  const std::string start = "CYCLONEDDS_URI='";
+  for (size_t at = readme.find(start); at != std::string::npos; at = readme.find(start, at + 1)) {
+    const size_t begin = at + start.size();
+    const size_t end = readme.find('\'', begin);
+    if (end == std::string::npos) break;
+    std::string config = readme.substr(begin, end - begin);
+    if (config.find("<AllowMulticast>false</AllowMulticast>") == std::string::npos) continue;
+    for (const auto& [example, actual] : {std::make_pair(std::string("\"eth1\""), '"' + interface + '"'),
+                                          std::make_pair(std::string("\"192.168.50.2\""), '"' + first + '"'),
+                                          std::make_pair(std::string("\"192.168.50.3\""), '"' + second + '"')}) {
+      const size_t found = config.find(example);
+      if (found == std::string::npos) return "";
+      config.replace(found, example.size(), actual);
+    }
+    return config;
+  }
+  return "";
+}
+
 int TestDomain() { return 1 + static_cast<int>(getpid() % 200); }
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& args,

@@ -21,6 +21,13 @@ class LoopbackDdsEnvironment : public ::testing::Environment {
   void SetUp() override { UseLoopbackDds(); }
 };
 
+// The README's configuration for networks without multicast, as a user
+// pastes it, bound to `interface` and listing `first` and `second` in place
+// of its example's interface and two addresses; "" when the README has no
+// such configuration.
+std::string ReadmeUnicastConfig(const std::string& interface, const std::string& first,
+                                const std::string& second);
+
 // A DDS domain derived from the process id, so parallel runs never meet.
 int TestDomain();
 
