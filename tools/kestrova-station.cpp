@@ -18,8 +18,7 @@
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N] [--security DIR]
-"
+    "usage: kestrova-station [--sensors SPEC] [--name NAME] [--fps F] [--domain N] [--security DIR]\n"
     "Sends this machine's depth cameras to recorders on the network (DDS).\n"
     "  --sensors SPEC  the local cameras (default: freenect); see below (net is\n"
     "                  for recorders)\n"
