@@ -15,7 +15,8 @@ std::string RecordUsage() {
     "Records one take of every enabled camera into DIR, as the Kestrova window\n"
     "would: RECPARAM.txt, and PCLn.dat and TSn.txt per camera. No preview.\n"
     "\n"
-    "  --sensors SPEC  the cameras (default: freenect, the real ones); see below\n"
+    "  --sensors SPEC  the cameras (default: freenect, the real ones); see below;\n"
+    "                  remote cameras take domain=N and security=DIR items\n"
     "  --fps F         frame rate of simulated or replayed cameras (default 30;\n"
     "                  0 = as fast as the recorder takes them)\n"
     "  --params FILE   settings file (default: KVA_Params.txt in the working\n"
@@ -35,6 +36,7 @@ std::string RecordUsage() {
     "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
     "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
     "but a camera was lost during it (every loss is named with the frames missing).\n";
+}
 
 namespace {
 
