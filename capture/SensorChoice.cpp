@@ -129,7 +129,7 @@ const char kSensorSpecHelp[] =
     "  net                      the first four remote cameras found\n";
 
 bool CheckSensorSpec(const std::string& spec, std::string* error) {
-  if (spec == "sim" || spec == "freenect" || spec == "net") return true;
+  if (spec == "sim" || spec == "freenect") return true;
   if (spec.rfind("sim:", 0) == 0) {
     SimOptions options;
     return ParseSimOptions(spec.substr(4), &options, error);
@@ -139,7 +139,7 @@ bool CheckSensorSpec(const std::string& spec, std::string* error) {
     *error = "replay:DIR needs the folder to play";
     return false;
   }
-  if (spec.rfind("net:", 0) == 0) {
+  if (net::IsNetSpec(spec)) {
     net::NetSpec netSpec;
     return net::ParseNetSpec(spec.substr(3), &netSpec, error);
   }

@@ -131,7 +131,29 @@ CycleAssembler::Moment CycleAssembler::FindMoment(const States& states,
     return earliest([](int) { return true; });
   }
 
-  const int index = NextFrameAfterMoment(pacing, states[pacing]);
+  int index = NextFrameAfterMoment(pacing, states[pacing]);
+  if (!haveMoment_ && index >= 0) {
+    // A loop starts at the first moment every camera that delivers has, so
+    // that cameras switched on a frame apart do not miss its first cycles;
+    // one that has given nothing within the frame wait is not waited for.
+    double start = -std::numeric_limits<double>::infinity();
+    bool waiting = false;
+    for (int slot = 0; slot < kCameraCount; ++slot) {
+      if (!participants[slot] || (lost_[slot] && !allLost)) continue;
+      if (states[slot].count == 0)
+        waiting = true;
+      else
+        start = std::max(start, states[slot].frames[0].key);
+    }
+    const double giveUp = waitStartMs + Ms(timing_.frameWait);
+    if (waiting && nowMs < giveUp) {
+      *wakeMs = std::min(*wakeMs, giveUp);
+      return Moment();
+    }
+    while (index < states[pacing].count && states[pacing].frames[index].key < start - HalfPeriod(states[pacing]))
+      ++index;
+    if (index == states[pacing].count) index = -1;
+  }
   if (index >= 0) {
     const BufferedFrame& frame = states[pacing].frames[index];
     return {true, pacing, frame.serial, frame.key};

@@ -29,8 +29,11 @@
 // moment is the lowest next frame number of the cameras, so every frame
 // of such a take is played. Their waits are bounded by the frame wait.
 //
-// With none of the loop's cameras present, the other sensors' frames pace
-// it (and are dropped); with no sensor at all, a timer at the nominal rate.
+// A loop starts at the first moment every camera has a frame of (waiting
+// at most the frame wait for a camera's first frame), so cameras switched
+// on a frame apart all give the loop's first cycle. With none of the loop's
+// cameras present, the other sensors' frames pace it (and are dropped);
+// with no sensor at all, a timer at the nominal rate.
 //
 // Thread contract: one loop thread calls everything here; the
 // acquisitions fill their buffers on their own threads meanwhile.

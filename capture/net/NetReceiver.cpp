@@ -260,6 +260,11 @@ void NetReceiver::TakeFrames() {
         }
         continue;
       }
+      if (binding.cameraGone) {
+        // The run sends this camera again (after a link was cut and mended).
+        binding.cameraGone = false;
+        if (!binding.runGone) binding.sink->StationBack();
+      }
       if (binding.sink->Deliver(sample) != SampleFault::None) ++dropped_;
     }
   }
