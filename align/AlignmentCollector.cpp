@@ -8,10 +8,12 @@ AlignmentCollector::AlignmentCollector(const CameraSettings& cameras,
 
 void AlignmentCollector::OnCameraFrame(const CameraFrame& frame) {
   const int slot = frame.camera;
-  if (!gatherThisCycle_ || !wanted_[slot] || frame.pixels == nullptr) return;
+  if (!gatherThisCycle_ || !wanted_[slot] || frame.depth == nullptr) return;
   GatheredCycle& cycle = gathered_.back();
-  const std::uint16_t* values = frame.pixels->values;
-  cycle.pixels[slot].assign(values, values + frame.pixels->width * frame.pixels->height);
+  const DepthFrameFormat& format = frame.depth->format;
+  const std::uint16_t* values = frame.depth->pixels;
+  cycle.pixels[slot].assign(values, values + format.BufferPixels());
+  cycle.formats[slot] = format;
   cycle.stamps.present[slot] = true;
   delivered_[slot] = true;
 }

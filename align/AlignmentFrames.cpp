@@ -10,6 +10,7 @@
 #include "record/DepthFrameFile.h"
 #include "record/TakeClock.h"
 #include "record/TakeLayout.h"
+#include "record/TakeLens.h"
 
 namespace kestrova {
 
@@ -19,16 +20,18 @@ std::string CameraName(int slot) { return "camera " + std::to_string(slot + 1); 
 
 }  // namespace
 
-void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSetting& camera,
-                   pcl::PointCloud<pcl::PointXYZ>& cloud) {
+void AddDepthFrame(const DepthFrameView& frame, const CameraSetting& camera, pcl::PointCloud<pcl::PointXYZ>& cloud) {
   const int limit = DepthLimit(camera.maxDepth);
-  const int count = std::clamp(pixelCount, 0, kDepthPixels);
-  for (int k = 0; k < count; ++k) {
-    const int d = pixels[k] >> 3;
-    if (d < 8 || d > limit) continue;  // under 8 mm: no reading, as in the pipeline
-    const float z = static_cast<float>(d) / kMillimetresPerPclUnit;
-    cloud.push_back(pcl::PointXYZ(static_cast<float>((k % kDepthWidth - 160) * kInverseFocalLength * z),
-                                  static_cast<float>((120 - k / kDepthWidth) * kInverseFocalLength * z), z));
+  const DepthFrameFormat& format = frame.format;
+  const double cu = InverseFocalLength(format.lens.fx), cv = InverseFocalLength(format.lens.fy);
+  for (int row = 0; row < format.height; ++row) {
+    for (int column = 0; column < format.width; ++column) {
+      const int d = frame.At(column, row) >> kDepthPixelShift;
+      if (d < 8 || d > limit) continue;  // under 8 mm: no reading, as in the pipeline
+      const float z = static_cast<float>(d) / kMillimetresPerPclUnit;
+      cloud.push_back(pcl::PointXYZ(static_cast<float>((column - format.lens.cx) * cu * z),
+                                    static_cast<float>((format.lens.cy - row) * cv * z), z));
+    }
   }
 }
 
@@ -45,7 +48,9 @@ void AddCyclesInStep(const std::vector<GatheredCycle>& gathered, const std::arra
     for (int slot = 0; slot < kCameraCount; ++slot) {
       if (!wanted[slot]) continue;
       const std::vector<std::uint16_t>& pixels = gathered[k].pixels[slot];
-      AddDepthFrame(pixels.data(), static_cast<int>(pixels.size()), cameras[slot], out->clouds[slot]);
+      const DepthFrameFormat& format = gathered[k].formats[slot];
+      if (pixels.size() < format.BufferPixels()) continue;  // none gathered
+      AddDepthFrame(DepthFrameView{pixels.data(), format}, cameras[slot], out->clouds[slot]);
       out->present[slot] = true;
     }
     ++out->cycles;
@@ -72,6 +77,12 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
     *error = clockFault.Text();
     return false;
   }
+  // Each camera's frames are of the size and lens the take recorded.
+  TakeLens lens;
+  if (!ReadTakeLens(takeDir, &lens, &clockFault)) {
+    *error = clockFault.Text();
+    return false;
+  }
   // Frame number -> the pixels and stamps of each camera, so that every
   // camera's cloud holds the same cycles.
   std::map<std::int32_t, GatheredCycle> frames;
@@ -93,6 +104,12 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
       *error = fault.reason.empty() ? "cannot read " + path : fault.Text();
       return false;
     }
+    const DepthFrameFormat& format = lens.formats[slot];
+    if (reader.Header().width != format.width || reader.Header().height != format.height) {
+      *error = name + " holds frames of " + SizeText(reader.Header().width, reader.Header().height) + ", but " +
+               kTakeLensFile + " gives " + CameraName(slot) + " " + SizeText(format.width, format.height);
+      return false;
+    }
     // Every kFramesBetweenAlignCycles-th frame number, as live.
     DepthFrameRecord record;
     int kept = 0;
@@ -101,6 +118,7 @@ bool GatherTakeClouds(const std::string& takeDir, const OperatorSettings& settin
       if (record.frame % kFramesBetweenAlignCycles != 0) continue;
       GatheredCycle& cycle = frames[record.frame];
       cycle.pixels[slot] = std::move(record.pixels);
+      cycle.formats[slot] = format;
       cycle.stamps.time[slot] = onClock && clock.Has(slot + 1) ? clock.Map(slot + 1, record.frame, record.stamp)
                                                               : static_cast<double>(record.stamp);
       cycle.stamps.present[slot] = true;

@@ -15,6 +15,7 @@
 
 #include "align/CycleTiming.h"
 #include "capture/NuiSensor.h"
+#include "settings/DepthFrameFormat.h"
 #include "settings/ParamsFile.h"
 
 namespace kestrova {
@@ -35,10 +36,11 @@ constexpr int kFramesBetweenAlignCycles = 20;
 // (CyclesInStep) or miss a camera.
 constexpr int kGatheredPerWantedCycle = 3;
 
-// One gathered cycle: each camera's depth frame and its time.
+// One gathered cycle: each camera's depth frame (packed, of its format) and its time.
 struct GatheredCycle {
   CycleStamps stamps;
   std::array<std::vector<std::uint16_t>, kCameraCount> pixels;
+  std::array<DepthFrameFormat, kCameraCount> formats;
 };
 
 // Adds the `wanted` cameras' frames of the cycles in step among `gathered`
@@ -51,19 +53,18 @@ void AddCyclesInStep(const std::vector<GatheredCycle>& gathered, const std::arra
 std::array<bool, kCameraCount> EnabledCameraSlots(const OperatorSettings& settings);
 
 // Adds one depth frame of a camera, converted to its own coordinates within
-// its depth limit, to `cloud`. The conversion is the pipeline's, but keeps
+// its depth limit through its own lens, to `cloud`. The conversion is the pipeline's, but keeps
 // the whole millimetres of the depth where the pipeline rounds it down to
 // steps of 8 mm: a flat surface seen at a slant becomes stairs of 8 mm
 // there, which would pull cameras that see it from different sides by up
 // to a few millimetres.
 constexpr float kMillimetresPerPclUnit = 8000;  // the pipeline's z: floor(mm / 8) / 1000
-void AddDepthFrame(const std::uint16_t* pixels, int pixelCount, const CameraSetting& camera,
-                   pcl::PointCloud<pcl::PointXYZ>& cloud);
+void AddDepthFrame(const DepthFrameView& frame, const CameraSetting& camera, pcl::PointCloud<pcl::PointXYZ>& cloud);
 
 // `cycles` depth frames that a take kept in DIR/DEPTHn.dat, of the cameras
 // `settings` enable: the first frame numbers among every twentieth (as
 // spaced as live) that every such camera has, taken in step on the take's
-// clock (CLOCK.txt). False with the reason when the take kept no depth
+// clock (CLOCK.txt), each through the lens of the take's LENS.txt. False with the reason when the take kept no depth
 // frames of an enabled camera, or, for a take without a clock file, when a
 // camera's stamps lie at more than one offset to the others' (which
 // frames are of one moment cannot then be told).

@@ -20,11 +20,11 @@ void BM_EncodeDepthFrame(benchmark::State& state) {
   std::vector<char> record;
   std::string error;
   for (auto _ : state) {
-    encoder.Encode(0, 0, frame.data(), kDepthWidth, kDepthHeight, &record, &error);
+    encoder.Encode(0, 0, frame.data(), kDefaultDepthWidth, kDefaultDepthHeight, &record, &error);
     benchmark::DoNotOptimize(record.data());
   }
   state.counters["bytes"] = static_cast<double>(record.size());
-  state.counters["ratio"] = 2.0 * kDepthPixels / static_cast<double>(record.size());
+  state.counters["ratio"] = 2.0 * kDefaultDepthPixels / static_cast<double>(record.size());
 }
 BENCHMARK(BM_EncodeDepthFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
@@ -33,8 +33,8 @@ void BM_DecodeDepthFrame(benchmark::State& state) {
   DepthFrameEncoder encoder;
   std::vector<char> record;
   std::string error;
-  encoder.Encode(0, 0, frame.data(), kDepthWidth, kDepthHeight, &record, &error);
-  const std::string bytes = DepthFileHeaderBytes(kDepthWidth, kDepthHeight) +
+  encoder.Encode(0, 0, frame.data(), kDefaultDepthWidth, kDefaultDepthHeight, &record, &error);
+  const std::string bytes = DepthFileHeaderBytes(kDefaultDepthWidth, kDefaultDepthHeight) +
                             std::string(record.begin(), record.end());
   const int fd = memfd_create("depth-frames", MFD_CLOEXEC);
   if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {

@@ -84,7 +84,8 @@ int Send(const std::string& security, int cameras, double seconds, int report) {
       frame.dwFrameNumber = static_cast<std::uint32_t>(n);
       kestrova_net_DepthFrameSample sample{};
       // Compressed before the clock is read: the latency is the network's.
-      encoders[c].Fill("bench", 1, c + 1, "BENCH", frame, SceneFrame(c).data(), &sample, &error);
+      encoders[c].Fill("bench", 1, c + 1, "BENCH", frame, DepthFrameView{SceneFrame(c).data(), SceneFormat()},
+                       &sample, &error);
       sample.time_stamp = NowMicroseconds();
       dds_write(writer, &sample);
     }

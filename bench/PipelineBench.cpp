@@ -25,7 +25,7 @@ namespace {
 // The conversion as written plainly: one new cloud per frame, grown point by point.
 void ReferenceConvert(const std::uint16_t* pixels, int count, int limit,
                       pcl::PointCloud<pcl::PointXYZ>& cloud) {
-  const float c = kInverseFocalLength;
+  const float c = kDefaultInverseFocalLength;
   for (int k = 0; k < count; ++k) {
     int d = pixels[k] >> 3;
     if (d <= limit) {
@@ -37,17 +37,19 @@ void ReferenceConvert(const std::uint16_t* pixels, int count, int limit,
   }
 }
 
+// Argument 0: the depth limit in percent; argument 1: 1 for a 640 x 480 frame.
 void BM_ConvertFrame(benchmark::State& state) {
-  const auto& frame = SceneFrame();
+  const bool large = state.range(1) != 0;
+  const auto& frame = SceneFrame(0, large);
   const int limit = DepthLimit(static_cast<float>(state.range(0)));
   pcl::PointCloud<pcl::PointXYZ> cloud;
   for (auto _ : state) {
-    ConvertDepthFrame(frame.data(), kDepthPixels, limit, cloud);
+    ConvertDepthFrame(DepthFrameView{frame.data(), SceneFormat(large)}, limit, cloud);
     benchmark::DoNotOptimize(cloud.points.data());
   }
   state.counters["points"] = static_cast<double>(cloud.size());
 }
-BENCHMARK(BM_ConvertFrame)->Arg(15)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConvertFrame)->Args({15, 0})->Args({100, 0})->Args({15, 1})->Unit(benchmark::kMicrosecond);
 
 void BM_ConvertFrameReference(benchmark::State& state) {
   const auto& frame = SceneFrame();
@@ -55,7 +57,7 @@ void BM_ConvertFrameReference(benchmark::State& state) {
   size_t points = 0;
   for (auto _ : state) {
     pcl::PointCloud<pcl::PointXYZ> cloud;
-    ReferenceConvert(frame.data(), kDepthPixels, limit, cloud);
+    ReferenceConvert(frame.data(), kDefaultDepthPixels, limit, cloud);
     points = cloud.size();
     benchmark::DoNotOptimize(cloud.points.data());
   }
@@ -63,10 +65,12 @@ void BM_ConvertFrameReference(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertFrameReference)->Arg(15)->Arg(100)->Unit(benchmark::kMicrosecond);
 
+// Argument: 1 for a 640 x 480 frame.
 void BM_ProcessCloud(benchmark::State& state) {
-  const auto& frame = SceneFrame();
+  const bool large = state.range(0) != 0;
+  const auto& frame = SceneFrame(0, large);
   pcl::PointCloud<pcl::PointXYZ> raw, work, out, scratch;
-  ConvertDepthFrame(frame.data(), kDepthPixels, DepthLimit(15), raw);
+  ConvertDepthFrame(DepthFrameView{frame.data(), SceneFormat(large)}, DepthLimit(15), raw);
   OperatorSettings settings;
   CameraSetting camera = DefaultCameraSetting(0);
   for (auto _ : state) {
@@ -77,7 +81,7 @@ void BM_ProcessCloud(benchmark::State& state) {
   state.counters["thinned"] = static_cast<double>(work.size());
   state.counters["kept"] = static_cast<double>(out.size());
 }
-BENCHMARK(BM_ProcessCloud)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProcessCloud)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // Waits for the loop's cycles one by one.
 class CycleWaiter : public FrameConsumer {
@@ -106,9 +110,10 @@ class CycleWaiter : public FrameConsumer {
 // the acquisition's copy, the cycle's assembly, the worker's conversion,
 // thinning, pose and crop, and the hand-over to the consumers. Includes the
 // sensor's own rendering of the frame on its thread when that cannot overlap.
+// Argument: 1 for 640 x 480 frames.
 void BM_EngineCycle(benchmark::State& state) {
   std::string error;
-  CRecorder engine(MakeSensorBackend("sim:1", 0, &error));
+  CRecorder engine(MakeSensorBackend(state.range(0) ? "sim:1,size=640x480" : "sim:1", 0, &error));
   CycleWaiter waiter;
   engine.Attach(&waiter);
   engine.StartPreview();
@@ -118,7 +123,7 @@ void BM_EngineCycle(benchmark::State& state) {
   engine.Detach(&waiter);
   engine.Close();
 }
-BENCHMARK(BM_EngineCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_EngineCycle)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // What one simulated sensor spends on a frame: the moving objects over the
 // pre-rendered static scene, then noise and encoding. Must stay far below the
@@ -127,14 +132,14 @@ void BM_SimulatedFrame(benchmark::State& state) {
   SimulatedScene scene;
   SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(0));
   const std::vector<std::uint16_t> staticDepth = scene.RenderStatic(pose);
-  std::vector<std::uint16_t> depth(kDepthPixels), pixels(kDepthPixels);
-  std::vector<std::uint8_t> label(kDepthPixels);
+  std::vector<std::uint16_t> depth(kDefaultDepthPixels), pixels(kDefaultDepthPixels);
+  std::vector<std::uint8_t> label(kDefaultDepthPixels);
   std::uint32_t n = 0;
   for (auto _ : state) {
     std::copy(staticDepth.begin(), staticDepth.end(), depth.begin());
     std::fill(label.begin(), label.end(), 0);
     scene.RenderMoving(pose, n / 30.0, depth.data(), label.data());
-    EncodeDepthPixels(depth.data(), label.data(), n++, pixels.data());
+    EncodeDepthPixels(depth.data(), label.data(), kDefaultDepthPixels, n++, pixels.data());
     benchmark::DoNotOptimize(pixels.data());
   }
 }

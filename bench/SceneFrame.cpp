@@ -2,21 +2,27 @@
 
 #include <array>
 
-#include "capture/NuiSensor.h"
 #include "capture/SimulatedScene.h"
 #include "settings/Settings.h"
 
 namespace kestrova {
 
-const std::vector<std::uint16_t>& SceneFrame(int slot) {
-  static const std::array<std::vector<std::uint16_t>, kCameraCount> frames = [] {
-    std::array<std::vector<std::uint16_t>, kCameraCount> all;
+DepthFrameFormat SceneFormat(bool large) {
+  return large ? ScaledDefaultFormat(kMaxDepthWidth, kMaxDepthHeight) : DepthFrameFormat();
+}
+
+const std::vector<std::uint16_t>& SceneFrame(int slot, bool large) {
+  using Frames = std::array<std::vector<std::uint16_t>, kCameraCount>;
+  auto render = [](bool big) {
+    Frames all;
     SimulatedScene scene;
     for (int i = 0; i < kCameraCount; ++i)
-      all[i] = RenderSensorFrame(scene, PoseFromSetting(DefaultCameraSetting(i)), 1.0, 1 + 1000 * i);
+      all[i] = RenderSensorFrame(scene, PoseFromSetting(DefaultCameraSetting(i)), 1.0, 1 + 1000 * i, SceneFormat(big));
     return all;
-  }();
-  return frames[slot];
+  };
+  static const Frames frames = render(false);
+  static const Frames largeFrames = render(true);
+  return (large ? largeFrames : frames)[slot];
 }
 
 }  // namespace kestrova

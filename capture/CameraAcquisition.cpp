@@ -16,7 +16,11 @@ constexpr double kShortestPeriodMs = 1, kLongestPeriodMs = 1000;
 }  // namespace
 
 CameraAcquisition::CameraAcquisition(INuiSensor& sensor, NuiStreamHandle stream)
-    : sensor_(sensor), stream_(stream), keepsEveryFrame_(sensor.NuiKeepsEveryFrame()) {
+    : sensor_(sensor),
+      stream_(stream),
+      keepsEveryFrame_(sensor.NuiKeepsEveryFrame()),
+      format_(PackedFormat(sensor.NuiDepthFrameFormat().width, sensor.NuiDepthFrameFormat().height,
+                           sensor.NuiDepthFrameFormat().lens)) {
   thread_ = std::thread(&CameraAcquisition::Run, this);
 }
 
@@ -83,8 +87,8 @@ void CameraAcquisition::Run() {
     }
     const double arrival = HostNowMs();
     NuiLockedRect locked;
-    if (Succeeded(frame.pFrameTexture->LockRect(0, &locked, nullptr, 0)) && locked.pBits &&
-        locked.Pitch >= 2 && locked.size >= locked.Pitch) {
+    if (Succeeded(frame.pFrameTexture->LockRect(0, &locked, nullptr, 0)) &&
+        Acceptable(*frame.pFrameTexture, locked)) {
       Store(frame, locked, arrival);
     } else {
       ++failedFetches_;
@@ -93,9 +97,19 @@ void CameraAcquisition::Run() {
   }
 }
 
+bool CameraAcquisition::Acceptable(const NuiFrameTexture& texture, const NuiLockedRect& locked) const {
+  const DepthFrameFormat& format = texture.format;
+  if (!SameFrames(format, format_) || !DepthFormatProblem(format).empty() || locked.pBits == nullptr)
+    return false;
+  // The lock's row stride and size must hold every row the format says.
+  const long long rowBytes = 2LL * format.width;
+  return locked.Pitch >= rowBytes && locked.size >= 0 &&
+         static_cast<long long>(locked.Pitch) * (format.height - 1) + rowBytes <= locked.size;
+}
+
 void CameraAcquisition::Store(const NuiImageFrame& frame, const NuiLockedRect& locked, double arrivalMs) {
-  const int width = locked.Pitch / 2;
-  const int height = locked.size / locked.Pitch;
+  const int width = format_.width;
+  const int height = format_.height;
   const std::size_t frameBytes = static_cast<std::size_t>(width) * height * 2;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -109,8 +123,7 @@ void CameraAcquisition::Store(const NuiImageFrame& frame, const NuiLockedRect& l
     for (int row = 0; row < height; ++row)
       std::memcpy(slot.pixels.data() + static_cast<std::size_t>(row) * width,
                   locked.pBits + static_cast<std::size_t>(row) * locked.Pitch, static_cast<std::size_t>(width) * 2);
-    slot.width = width;
-    slot.height = height;
+    slot.format = format_;
     slot.serial = nextSerial_++;
     slot.stamp = frame.liTimeStamp.QuadPart;
     slot.sensorFrame = frame.dwFrameNumber;

@@ -6,11 +6,17 @@
 // holds up no other camera.
 //
 // The buffer holds at most kBufferFrames frames and kBufferBytes bytes of
-// pixels (at 320 x 240 that is ten frames, a third of a second at 30 frames
-// a second). When it is full, a live camera's oldest frame goes and is
+// pixels (ten frames at any size a sensor delivers, a third of a second at
+// 30 frames a second). When it is full, a live camera's oldest frame goes and is
 // counted (Overflowed); a camera that keeps every frame (a replay, a
 // free-running simulation) is not taken from until there is room again, so
 // it loses nothing.
+//
+// Each frame says what it is (its texture's DepthFrameFormat): its size,
+// row stride and lens. The acquisition takes frames of the format the
+// sensor declared when its stream opened, copied row by row into packed
+// rows; a frame of any other format is refused and counted as failed, so
+// that a camera's frames keep one size and lens while the engine runs.
 //
 // Every buffered frame has a key on one time line of the loop that takes
 // it: a live camera's frames their mapped host time (ms), a camera that
@@ -49,8 +55,8 @@ struct AcquiredFrame {
   double arrivalMs = 0;            // host ms when it was taken from the sensor
   double mappedMs = 0;             // host ms when it was taken by the camera (mapped stamp)
   double periodMs = 0;             // the camera's frame period as its stamps show; 0: not known yet
-  int width = 0, height = 0;
-  std::vector<std::uint16_t> pixels;  // width x height, row after row
+  DepthFrameFormat format;            // packed: the row stride is the width
+  std::vector<std::uint16_t> pixels;  // format.width x format.height, row after row
 };
 
 // What the buffer holds, as the loop sees it at one moment.
@@ -75,7 +81,8 @@ class CameraAcquisition {
     int capacity = kBufferFrames;  // frames the buffer holds at the frame size seen
   };
 
-  // Starts taking frames from `sensor`'s open `stream` at once.
+  // Starts taking frames from `sensor`'s open `stream` at once; they must be
+  // of the format the sensor declares (NuiDepthFrameFormat).
   CameraAcquisition(INuiSensor& sensor, NuiStreamHandle stream);
   // Stops and joins the thread; the sensor is not touched afterwards.
   ~CameraAcquisition();
@@ -84,6 +91,8 @@ class CameraAcquisition {
 
   void Stop();
   bool KeepsEveryFrame() const { return keepsEveryFrame_; }
+  // The camera's frames, packed.
+  const DepthFrameFormat& Format() const { return format_; }
 
   // Signalled after each change; null for none. Changed only while no loop runs.
   void SetFrameEvent(ManualResetEvent* event);
@@ -110,8 +119,10 @@ class CameraAcquisition {
 
  private:
   void Run();
-  // Copies the fetched frame into the buffer; false when there was no room
-  // and the camera keeps every frame (it is fetched again later).
+  // True when the locked frame is one of the camera's format, its rows
+  // within the buffer the lock reports.
+  bool Acceptable(const NuiFrameTexture& texture, const NuiLockedRect& locked) const;
+  // Copies the fetched frame into the buffer, packing its rows.
   void Store(const NuiImageFrame& frame, const NuiLockedRect& locked, double arrivalMs);
   bool Full() const;  // under the lock
   void Notify();
@@ -123,6 +134,7 @@ class CameraAcquisition {
   INuiSensor& sensor_;
   const NuiStreamHandle stream_;
   const bool keepsEveryFrame_;
+  const DepthFrameFormat format_;
 
   mutable std::mutex mutex_;
   std::condition_variable room_;

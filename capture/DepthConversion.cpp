@@ -1,36 +1,39 @@
 #include "capture/DepthConversion.h"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
-
-#include "capture/NuiSensor.h"
 
 namespace kestrova {
 
 namespace {
 
-// (column - 160) * c and (120 - row) * c, exact in double (an integer of at
-// most 9 bits times a 24-bit float), so x = (float)(columnFactor * z) is the
-// same single rounding of the exact product as the formula.
-struct ConversionTables {
-  std::array<double, kDepthWidth> column;
-  std::array<double, kDepthHeight> row;
-  std::array<float, 1024> z;  // z for every value of floor(d / 8)
-
-  ConversionTables() {
-    const double c = kInverseFocalLength;
-    for (int i = 0; i < kDepthWidth; ++i) column[i] = (i - 160) * c;
-    for (int i = 0; i < kDepthHeight; ++i) row[i] = (120 - i) * c;
+// z for every value of floor(d / 8).
+const std::array<float, 1024>& DepthSteps() {
+  static const std::array<float, 1024> steps = [] {
+    std::array<float, 1024> z{};
     for (int q = 0; q < 1024; ++q) z[q] = static_cast<float>(q / 1000.0);
+    return z;
+  }();
+  return steps;
+}
+
+// (column - cx) * cu and (cy - row) * cv of one lens, worked out per frame
+// (a few hundred products against a frame's tens of thousands of pixels).
+// With an axis at whole or half pixels they are exact in double (a number
+// of at most 11 bits times a 24-bit float), so x = (float)(factor * z) is
+// the single rounding of the exact product that the formula asks for.
+struct LensFactors {
+  std::array<double, kMaxDepthWidth> column;
+  std::array<double, kMaxDepthHeight> row;
+
+  LensFactors(const DepthFrameFormat& format) {
+    const double cu = InverseFocalLength(format.lens.fx);
+    const double cv = InverseFocalLength(format.lens.fy);
+    for (int i = 0; i < format.width; ++i) column[i] = (i - format.lens.cx) * cu;
+    for (int i = 0; i < format.height; ++i) row[i] = (format.lens.cy - i) * cv;
   }
 };
-
-const ConversionTables& Tables() {
-  static const ConversionTables tables;
-  return tables;
-}
 
 }  // namespace
 
@@ -42,23 +45,23 @@ int DepthLimit(float maxDepthPercent) {
   return static_cast<int>(limit);
 }
 
-void ConvertDepthFrame(const std::uint16_t* pixels, int pixelCount, int limit,
-                       pcl::PointCloud<pcl::PointXYZ>& cloud) {
-  const ConversionTables& t = Tables();
+float InverseFocalLength(double focalLength) { return static_cast<float>(1.0 / focalLength); }
+
+void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<pcl::PointXYZ>& cloud) {
+  const DepthFrameFormat& format = frame.format;
+  const std::array<float, 1024>& steps = DepthSteps();
+  const LensFactors factors(format);
   auto& points = cloud.points;
   points.clear();
-  points.reserve(kDepthPixels);
-  const int count = std::min(pixelCount, kDepthPixels);
-  for (int rowStart = 0, row = 0; rowStart < count; rowStart += kDepthWidth, ++row) {
-    const std::uint16_t* line = pixels + rowStart;
-    const int width = std::min(kDepthWidth, count - rowStart);
-    const double rowFactor = t.row[row];
-    for (int column = 0; column < width; ++column) {
-      const int d = line[column] >> 3;
+  points.reserve(static_cast<std::size_t>(format.Pixels()));
+  for (int row = 0; row < format.height; ++row) {
+    const std::uint16_t* line = frame.pixels + static_cast<std::size_t>(row) * format.rowStride;
+    const double rowFactor = factors.row[row];
+    for (int column = 0; column < format.width; ++column) {
+      const int d = line[column] >> kDepthPixelShift;
       if (d > limit) continue;  // the integer test comes before any float work
-      const float z = t.z[d >> 3];
-      points.emplace_back(static_cast<float>(t.column[column] * z),
-                          static_cast<float>(rowFactor * z), z);
+      const float z = steps[d >> 3];
+      points.emplace_back(static_cast<float>(factors.column[column] * z), static_cast<float>(rowFactor * z), z);
     }
   }
   cloud.width = static_cast<std::uint32_t>(points.size());

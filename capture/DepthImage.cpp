@@ -3,13 +3,12 @@
 namespace kestrova {
 
 bool IsDepthImageSize(long width, long height) {
-  return (width == kDepthWidth && height == kDepthHeight) ||
-         (width == 2 * kDepthWidth && height == 2 * kDepthHeight);
+  return width >= 1 && width <= kMaxDepthWidth && height >= 1 && height <= kMaxDepthHeight;
 }
 
 std::string DepthImageSizeProblem(long width, long height) {
-  return "frame is " + std::to_string(width) + " x " + std::to_string(height) +
-         ", expected 320 x 240 or 640 x 480";
+  return "frame is " + std::to_string(width) + " x " + std::to_string(height) + ", expected at most " +
+         SizeText(kMaxDepthWidth, kMaxDepthHeight);
 }
 
 }  // namespace kestrova

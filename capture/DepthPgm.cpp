@@ -45,7 +45,8 @@ bool HeaderNumber(std::FILE* file, long* value) {
 
 }  // namespace
 
-bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error) {
+bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, int* imageWidth,
+                  int* imageHeight, std::string* error) {
   std::string reason;
   File file(OpenRegularStream(path, &reason));
   if (!file) {
@@ -74,10 +75,12 @@ bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, s
     *error = path + ": file ends inside the pixel data";
     return false;
   }
-  DepthImageToPixels(width, [&](int row, int column) {
+  DepthImageToPixels(width, height, [&](long row, long column) {
     const size_t at = static_cast<size_t>(row) * width + static_cast<size_t>(column);
     return (unsigned{data[2 * at]} << 8) | data[2 * at + 1];  // big-endian samples
   }, pixels);
+  *imageWidth = static_cast<int>(width);
+  *imageHeight = static_cast<int>(height);
   return true;
 }
 

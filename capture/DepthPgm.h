@@ -10,9 +10,11 @@
 
 namespace kestrova {
 
-// Reads `path` into 320 x 240 sensor pixels (depth in bits 3 to 15; a depth
-// beyond 8191 mm, which the pixel cannot hold, becomes 0, no reading).
-bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error);
+// Reads `path` into sensor pixels (depth in bits 3 to 15; a depth beyond
+// 8191 mm, which the pixel cannot hold, becomes 0, no reading).
+// `pixels` becomes the image's width x height sensor pixels.
+bool ReadDepthPgm(const std::string& path, std::vector<std::uint16_t>& pixels, int* width, int* height,
+                  std::string* error);
 
 // Writes depth in millimetres as a 16-bit PGM of the given size.
 bool WriteDepthPgm(const std::string& path, const std::vector<std::uint16_t>& depthMm, int width,

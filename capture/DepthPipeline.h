@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "capture/CloudProcessing.h"
+#include "settings/DepthFrameFormat.h"
 #include "settings/Settings.h"
 
 namespace kestrova {
@@ -18,14 +19,13 @@ struct PipelineClouds {
   Cloud raw, work, out, scratch;
 };
 
-void RunDepthPipeline(const std::uint16_t* pixels, int pixelCount, const OperatorSettings& settings,
+// `frame` carries its own size and lens, which the conversion uses.
+void RunDepthPipeline(const DepthFrameView& frame, const OperatorSettings& settings,
                       const CameraSetting& camera, Cloud& raw, Cloud& work, Cloud& out, Cloud& scratch);
 
-inline void RunDepthPipeline(const std::uint16_t* pixels, int pixelCount,
-                             const OperatorSettings& settings, const CameraSetting& camera,
-                             PipelineClouds& clouds) {
-  RunDepthPipeline(pixels, pixelCount, settings, camera, clouds.raw, clouds.work, clouds.out,
-                   clouds.scratch);
+inline void RunDepthPipeline(const DepthFrameView& frame, const OperatorSettings& settings,
+                             const CameraSetting& camera, PipelineClouds& clouds) {
+  RunDepthPipeline(frame, settings, camera, clouds.raw, clouds.work, clouds.out, clouds.scratch);
 }
 
 }  // namespace kestrova

@@ -30,7 +30,8 @@ void OnPngWarning(png_structp, png_const_charp) {}
 
 }  // namespace
 
-bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error) {
+bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, int* imageWidth,
+                  int* imageHeight, std::string* error) {
   std::string reason;
   File file(OpenRegularStream(path, &reason));
   if (!file) {
@@ -56,7 +57,8 @@ bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, s
     *error = path + ": damaged PNG: " + why;
     return false;
   }
-  png_set_user_limits(png, 2 * kDepthWidth, 2 * kDepthHeight);
+  // Larger images than a frame are named by their size below; far larger ones are not read at all.
+  png_set_user_limits(png, 4 * kMaxDepthWidth, 4 * kMaxDepthHeight);
   png_init_io(png, file.get());
   png_set_sig_bytes(png, 8);
   png_read_info(png, info);
@@ -77,10 +79,12 @@ bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, s
   for (png_uint_32 row = 0; row < height; ++row)
     png_read_row(png, data.data() + static_cast<size_t>(row) * width * 2, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
-  DepthImageToPixels(static_cast<long>(width), [&](int row, int column) {
+  DepthImageToPixels(static_cast<long>(width), static_cast<long>(height), [&](long row, long column) {
     const size_t at = static_cast<size_t>(row) * width + static_cast<size_t>(column);
     return (unsigned{data[2 * at]} << 8) | data[2 * at + 1];  // PNG samples are big-endian
   }, pixels);
+  *imageWidth = static_cast<int>(width);
+  *imageHeight = static_cast<int>(height);
   return true;
 }
 

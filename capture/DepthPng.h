@@ -10,7 +10,9 @@
 
 namespace kestrova {
 
-bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, std::string* error);
+// `pixels` becomes the image's width x height sensor pixels.
+bool ReadDepthPng(const std::string& path, std::vector<std::uint16_t>& pixels, int* width, int* height,
+                  std::string* error);
 
 // Writes depth in millimetres as a 16-bit greyscale PNG of the given size.
 bool WriteDepthPng(const std::string& path, const std::vector<std::uint16_t>& depthMm, int width,

@@ -5,10 +5,11 @@
 
 namespace kestrova {
 
-FrameQueue::FrameQueue(int frameLimit, Overflow overflow)
+FrameQueue::FrameQueue(int frameLimit, Overflow overflow, const DepthFrameFormat& format)
     : frameLimit_(std::max(1, frameLimit)),
       bufferLimit_(std::max(1, frameLimit) + 2),  // the queue, one held, one being rendered
-      overflow_(overflow) {}
+      overflow_(overflow),
+      format_(format) {}
 
 std::unique_ptr<NuiFrameTexture> FrameQueue::AcquireBuffer() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -21,7 +22,7 @@ std::unique_ptr<NuiFrameTexture> FrameQueue::AcquireBuffer() {
     }
     if (allocated_ < bufferLimit_) {
       ++allocated_;
-      return std::make_unique<NuiFrameTexture>();
+      return std::make_unique<NuiFrameTexture>(format_);
     }
     if (overflow_ == Overflow::DropOldest) {
       if (ready_.empty()) return nullptr;

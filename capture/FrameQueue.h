@@ -19,7 +19,8 @@ class FrameQueue {
  public:
   enum class Overflow { DropOldest, Wait };
 
-  FrameQueue(int frameLimit, Overflow overflow);
+  // Every buffer holds one frame of `format`.
+  FrameQueue(int frameLimit, Overflow overflow, const DepthFrameFormat& format = DepthFrameFormat());
 
   // Producer: a buffer to render the next frame into. With DropOldest it
   // may take back the oldest undelivered frame; nullptr when every buffer is
@@ -45,6 +46,7 @@ class FrameQueue {
   // Frames delivered and not yet taken.
   int Size() const;
   bool KeepsEveryFrame() const { return overflow_ == Overflow::Wait; }
+  const DepthFrameFormat& Format() const { return format_; }
 
   // Frames taken back undelivered because the consumer fell behind.
   std::uint64_t Dropped() const;
@@ -59,6 +61,7 @@ class FrameQueue {
   const int frameLimit_;
   const int bufferLimit_;
   const Overflow overflow_;
+  const DepthFrameFormat format_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::unique_ptr<NuiFrameTexture>> free_;

@@ -4,24 +4,22 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "capture/NuiSensor.h"
-
 namespace kestrova {
 
 namespace {
-constexpr int kFullWidth = 2 * kDepthWidth;
-
-std::uint16_t Pixel(unsigned depthMm) {
-  return depthMm > 8191 ? 0 : static_cast<std::uint16_t>(depthMm << 3);
-}
+constexpr int kHalfWidth = kFreenectWidth / 2, kHalfHeight = kFreenectHeight / 2;
 }  // namespace
 
 void HalveDepthFrame(const std::uint16_t* depthMm, std::uint16_t* pixels) {
-  for (int row = 0; row < kDepthHeight; ++row) {
-    const std::uint16_t* source = depthMm + static_cast<size_t>(2 * row) * kFullWidth;
-    std::uint16_t* target = pixels + row * kDepthWidth;
-    for (int column = 0; column < kDepthWidth; ++column) target[column] = Pixel(source[2 * column]);
+  for (int row = 0; row < kHalfHeight; ++row) {
+    const std::uint16_t* source = depthMm + static_cast<size_t>(2 * row) * kFreenectWidth;
+    std::uint16_t* target = pixels + row * kHalfWidth;
+    for (int column = 0; column < kHalfWidth; ++column) target[column] = DepthPixel(source[2 * column]);
   }
+}
+
+void CopyDepthFrame(const std::uint16_t* depthMm, std::uint16_t* pixels) {
+  for (int k = 0; k < kFreenectWidth * kFreenectHeight; ++k) pixels[k] = DepthPixel(depthMm[k]);
 }
 
 std::uint16_t RawDisparityToMm(std::uint16_t raw) {
@@ -33,16 +31,20 @@ std::uint16_t RawDisparityToMm(std::uint16_t raw) {
 }
 
 void HalveRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels) {
-  for (int row = 0; row < kDepthHeight; ++row) {
-    const std::uint16_t* source = raw + static_cast<size_t>(2 * row) * kFullWidth;
-    std::uint16_t* target = pixels + row * kDepthWidth;
-    for (int column = 0; column < kDepthWidth; ++column)
-      target[column] = Pixel(RawDisparityToMm(source[2 * column]));
+  for (int row = 0; row < kHalfHeight; ++row) {
+    const std::uint16_t* source = raw + static_cast<size_t>(2 * row) * kFreenectWidth;
+    std::uint16_t* target = pixels + row * kHalfWidth;
+    for (int column = 0; column < kHalfWidth; ++column)
+      target[column] = DepthPixel(RawDisparityToMm(source[2 * column]));
   }
 }
 
-double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm) {
-  return 4 * referencePixelSizeMm / referenceDistanceMm;
+void CopyRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels) {
+  for (int k = 0; k < kFreenectWidth * kFreenectHeight; ++k) pixels[k] = DepthPixel(RawDisparityToMm(raw[k]));
+}
+
+double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm, int width) {
+  return 1280.0 / width * referencePixelSizeMm / referenceDistanceMm;
 }
 
 std::int64_t TimeStampUnwrapper::Milliseconds(std::uint32_t ticks, std::int64_t hostMs) {

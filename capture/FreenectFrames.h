@@ -4,26 +4,36 @@
 
 #include <cstdint>
 
+#include "settings/DepthFrameFormat.h"
+
 namespace kestrova {
 
-// libfreenect delivers depth at 640 x 480. The sensor layer's frames are
-// 320 x 240: every second pixel of every second row is taken (no averaging,
-// so no depth is made up at edges). `depthMm` holds millimetres; a depth
-// beyond what bits 3 to 15 can hold (8191 mm) becomes 0, no reading.
+// libfreenect delivers depth at 640 x 480.
+constexpr int kFreenectWidth = 640;
+constexpr int kFreenectHeight = 480;
+
+// By default the sensor layer's frames are the default 320 x 240: every
+// second pixel of every second row is taken (no averaging, so no depth is
+// made up at edges). `depthMm` holds millimetres; a depth beyond what bits
+// 3 to 15 can hold (8191 mm) becomes 0, no reading.
 void HalveDepthFrame(const std::uint16_t* depthMm, std::uint16_t* pixels);
+// At the device's own size (freenect:640x480) every pixel is taken.
+void CopyDepthFrame(const std::uint16_t* depthMm, std::uint16_t* pixels);
 
 // The same from raw 11-bit disparity, for devices (and libfreenect's fake
 // device) that offer no millimetre mode: converted with the common Kinect
 // approximation d = 1000 / (3.3309495161 - 0.0030711016 raw); 2047 means
 // no reading.
 void HalveRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels);
+void CopyRawDisparityFrame(const std::uint16_t* raw, std::uint16_t* pixels);
 std::uint16_t RawDisparityToMm(std::uint16_t raw);
 
-// The inverse focal length at 320 x 240 that a device's zero-plane values
-// imply. libfreenect's reference pixel size is that of the 1280-wide sensor
-// image, so a pixel of the 640-wide depth image is twice it, and one of the
-// 320-wide frames four times: 4 * pixelSize / referenceDistance.
-double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm);
+// The inverse focal length at `width` pixels across that a device's
+// zero-plane values imply. libfreenect's reference pixel size is that of
+// the 1280-wide sensor image, so a pixel of the 640-wide depth image is
+// twice it, and one of the 320-wide frames four times:
+// (1280 / width) * pixelSize / referenceDistance.
+double DeviceInverseFocalLength(double referenceDistanceMm, double referencePixelSizeMm, int width = 320);
 
 // libfreenect's frame time stamp counts a 60 MHz clock in 32 bits and wraps
 // about every 71.6 s. Between two frames the counter may have wrapped any

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "capture/DepthConversion.h"
 #include "capture/FreenectContext.h"
 #include "capture/FreenectFrames.h"
 #include "capture/QueuedSensor.h"
@@ -35,10 +34,16 @@ std::int64_t MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// The device's geometry, where libfreenect tells it.
+struct DeviceGeometry {
+  bool known = false;
+  double referenceDistance = 0, pixelSize = 0;
+};
+
 class FreenectSensor : public QueuedSensor, private FreenectStream {
  public:
-  FreenectSensor(int index, std::shared_ptr<FreenectContext> context, FreenectDevice* device)
-      : QueuedSensor(index), context_(std::move(context)), device_(device) {}
+  FreenectSensor(int index, std::shared_ptr<FreenectContext> context, FreenectDevice* device, bool wholeFrames)
+      : QueuedSensor(index), context_(std::move(context)), device_(device), wholeFrames_(wholeFrames) {}
   ~FreenectSensor() override { NuiShutdown(); }
 
   HRESULT NuiInitialize(std::uint32_t flags) override {
@@ -54,7 +59,8 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
       return E_INVALIDARG;
     if (!ChooseDepthMode()) return E_FAIL;
     if (streamFlags & NUI_IMAGE_STREAM_FLAG_ENABLE_NEAR_MODE) AskForNearMode();
-    HRESULT opened = OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
+    geometry_ = ReadGeometry();
+    HRESULT opened = OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream, Format());
     if (!Succeeded(opened)) return opened;
     context_->Attach(device_, this);
     if (freenect_start_depth(device_->device) < 0) {
@@ -106,10 +112,10 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
     }
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (!buffer) return;
-    if (millimetres_) {
-      HalveDepthFrame(depth, buffer->pixels.data());
+    if (wholeFrames_) {
+      (millimetres_ ? CopyDepthFrame : CopyRawDisparityFrame)(depth, buffer->pixels.data());
     } else {
-      HalveRawDisparityFrame(depth, buffer->pixels.data());
+      (millimetres_ ? HalveDepthFrame : HalveRawDisparityFrame)(depth, buffer->pixels.data());
     }
     const std::int64_t hostMs = MillisecondsSince(initialised_);
     if (!unwrapper_) unwrapper_ = std::make_unique<TimeStampUnwrapper>(hostMs);
@@ -167,36 +173,58 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
                    index_ + 1);
   }
 
-  // Once at start: the depth mode, and the device's own geometry against
-  // the pipeline's fixed inverse focal length, where libfreenect tells it.
-  void TellDepthGeometry() {
-    const char* mode = millimetres_ ? "depth in millimetres"
-                                    : "raw disparity converted to millimetres (no millimetre mode)";
+  // The device's zero-plane values, where libfreenect tells them.
+  DeviceGeometry ReadGeometry() {
+    DeviceGeometry geometry;
     const auto copy = OptionalFreenectCall<CopyRegistrationFn>("freenect_copy_registration");
     const auto destroy = OptionalFreenectCall<DestroyRegistrationFn>("freenect_destroy_registration");
-    if (!copy || !destroy) {
-      std::fprintf(stderr, "kestrova: %s: %s; this libfreenect does not tell the device's geometry\n",
-                   Name().c_str(), mode);
-      return;
-    }
+    if (!copy || !destroy) return geometry;
     freenect_registration registration = copy(device_->device);
     const freenect_zero_plane_info zeroPlane = registration.zero_plane_info;
     destroy(&registration);
-    if (!(zeroPlane.reference_distance > 0) || !(zeroPlane.reference_pixel_size > 0)) {
-      std::fprintf(stderr, "kestrova: %s: %s; the device did not report its geometry\n", Name().c_str(),
-                   mode);
+    geometry.known = zeroPlane.reference_distance > 0 && zeroPlane.reference_pixel_size > 0;
+    geometry.referenceDistance = zeroPlane.reference_distance;
+    geometry.pixelSize = zeroPlane.reference_pixel_size;
+    return geometry;
+  }
+
+  // The frames this camera delivers. Halved, the default frame and its
+  // fixed lens; whole, the device's own lens where it tells its geometry,
+  // else the default lens's field of view at 640 x 480.
+  DepthFrameFormat Format() const {
+    if (!wholeFrames_) return DepthFrameFormat();
+    if (!geometry_.known) return ScaledDefaultFormat(kFreenectWidth, kFreenectHeight);
+    const double focal =
+        1.0 / DeviceInverseFocalLength(geometry_.referenceDistance, geometry_.pixelSize, kFreenectWidth);
+    return PackedFormat(kFreenectWidth, kFreenectHeight,
+                        {focal, focal, kFreenectWidth / 2.0, kFreenectHeight / 2.0});
+  }
+
+  // Once at start: the depth mode, and the device's own geometry against
+  // the lens the pipeline uses, where libfreenect tells it.
+  void TellDepthGeometry() {
+    const char* mode = millimetres_ ? "depth in millimetres"
+                                    : "raw disparity converted to millimetres (no millimetre mode)";
+    const DepthFrameFormat format = Format();
+    const std::string size = SizeText(format.width, format.height);
+    if (!geometry_.known) {
+      std::fprintf(stderr, "kestrova: %s: %s at %s; the device did not tell its geometry (the pipeline uses %s)\n",
+                   Name().c_str(), mode, size.c_str(),
+                   wholeFrames_ ? "the default lens's field of view" : "the default lens");
       return;
     }
     std::fprintf(stderr,
                  "kestrova: %s: %s; reference distance %.1f mm, pixel size %.4f mm: inverse focal "
-                 "length %.6f at %d x %d (the pipeline uses %.6f)\n",
-                 Name().c_str(), mode, zeroPlane.reference_distance, zeroPlane.reference_pixel_size,
-                 DeviceInverseFocalLength(zeroPlane.reference_distance, zeroPlane.reference_pixel_size),
-                 kDepthWidth, kDepthHeight, kInverseFocalLength);
+                 "length %.6f at %s (the pipeline uses %.6f%s)\n",
+                 Name().c_str(), mode, geometry_.referenceDistance, geometry_.pixelSize,
+                 DeviceInverseFocalLength(geometry_.referenceDistance, geometry_.pixelSize, format.width),
+                 size.c_str(), 1.0 / format.lens.fx, wholeFrames_ ? ", the device's own" : "");
   }
 
   std::shared_ptr<FreenectContext> context_;
   FreenectDevice* device_;
+  const bool wholeFrames_;  // 640 x 480 as the device gives them, else halved
+  DeviceGeometry geometry_;
   bool millimetres_ = true;
   Clock::time_point initialised_ = Clock::now();
   // Frame state: written under the device's route lock.
@@ -212,32 +240,34 @@ class FreenectSensor : public QueuedSensor, private FreenectStream {
 
 class FreenectBackend : public SensorBackend {
  public:
-  explicit FreenectBackend(std::shared_ptr<FreenectContext> context) : context_(std::move(context)) {}
+  FreenectBackend(std::shared_ptr<FreenectContext> context, bool wholeFrames)
+      : context_(std::move(context)), wholeFrames_(wholeFrames) {}
   HRESULT NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSensor>* sensor) override {
     if (sensor == nullptr) return E_INVALIDARG;
     sensor->reset();
     if (index < 0 || index >= context_->CameraCount()) return E_NUI_DEVICE_NOT_CONNECTED;
     FreenectDevice* device = context_->Open(index);
     if (device == nullptr) return E_NUI_DEVICE_NOT_CONNECTED;
-    *sensor = std::make_unique<FreenectSensor>(index, context_, device);
+    *sensor = std::make_unique<FreenectSensor>(index, context_, device, wholeFrames_);
     return S_OK;
   }
   std::string Name() const override { return "libfreenect"; }
 
  private:
   std::shared_ptr<FreenectContext> context_;
+  const bool wholeFrames_;
 };
 
 }  // namespace
 
-std::unique_ptr<SensorBackend> MakeFreenectBackend(std::string* error) {
+std::unique_ptr<SensorBackend> MakeFreenectBackend(bool wholeFrames, std::string* error) {
   std::shared_ptr<FreenectContext> context = FreenectContext::Create(error);
   if (!context) return nullptr;
   if (context->CameraCount() <= 0) {
     *error = "no depth sensor found (no Kinect-class device is connected)";
     return nullptr;
   }
-  return std::make_unique<FreenectBackend>(std::move(context));
+  return std::make_unique<FreenectBackend>(std::move(context), wholeFrames);
 }
 
 }  // namespace kestrova

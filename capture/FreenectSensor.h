@@ -2,7 +2,8 @@
 // numbered in libfreenect's order and opened by serial where every serial
 // can be read, each for depth alone; one event thread serves them all (see
 // FreenectContext.h). Depth comes at 640 x 480 in millimetres and is halved
-// to the sensor layer's 320 x 240 (see FreenectFrames.h); time stamps are
+// to the default 320 x 240 frame (see FreenectFrames.h), or kept whole
+// through the device's own lens (freenect:640x480); time stamps are
 // the device's 60 MHz clock unwrapped into milliseconds since the sensor's
 // initialisation. Near mode is asked for where the device has it.
 //
@@ -21,7 +22,8 @@
 namespace kestrova {
 
 // The backend when at least one device is found; else nullptr and the
-// reason ("no depth sensor found").
-std::unique_ptr<SensorBackend> MakeFreenectBackend(std::string* error);
+// reason ("no depth sensor found"). `wholeFrames`: 640 x 480 frames, else
+// the default 320 x 240.
+std::unique_ptr<SensorBackend> MakeFreenectBackend(bool wholeFrames, std::string* error);
 
 }  // namespace kestrova

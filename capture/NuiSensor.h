@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/DepthFrameFormat.h"
+
 namespace kestrova {
 
 class ManualResetEvent;
@@ -30,10 +32,6 @@ constexpr int NUI_IMAGE_RESOLUTION_320x240 = 1;
 constexpr std::uint32_t NUI_IMAGE_STREAM_FLAG_ENABLE_NEAR_MODE = 0x20000;
 constexpr std::uint32_t NUI_INFINITE = 0xFFFFFFFFu;
 
-constexpr int kDepthWidth = 320;
-constexpr int kDepthHeight = 240;
-constexpr int kDepthPixels = kDepthWidth * kDepthHeight;
-
 using NuiStreamHandle = int;
 constexpr NuiStreamHandle kNoStream = -1;
 
@@ -50,12 +48,16 @@ struct NuiLockedRect {
   std::uint8_t* pBits = nullptr;
 };
 
-// One frame's pixel buffer: 320 x 240 pixels of 16 bits, row after row;
-// bits 3 to 15 hold the depth in millimetres.
+// One frame's pixel buffer, which says what it holds: `format` gives its
+// size, row stride and lens; the pixels are 16 bits, row after row, the
+// depth in millimetres in bits 3 to 15. The lock reports the stride in bytes
+// (Pitch) and the whole buffer's size.
 class NuiFrameTexture {
  public:
-  NuiFrameTexture() : pixels(kDepthPixels, 0) {}
+  explicit NuiFrameTexture(const DepthFrameFormat& frameFormat = DepthFrameFormat())
+      : format(frameFormat), pixels(frameFormat.BufferPixels(), 0) {}
   HRESULT LockRect(unsigned level, NuiLockedRect* locked, void* rect, std::uint32_t flags);
+  DepthFrameFormat format;
   std::vector<std::uint16_t> pixels;
 };
 
@@ -99,6 +101,12 @@ class INuiSensor {
   virtual std::string NuiStreamError() const { return std::string(); }
   // A text that tells the physical device apart (a serial number), if known.
   virtual std::string NuiUniqueId() const { return std::string(); }
+  // The frames the open stream delivers: every frame's texture says the
+  // same. The stream is opened with NUI_IMAGE_RESOLUTION_320x240, the
+  // runtime's request for the default size; a sensor whose backend was
+  // told another size (freenect:640x480, sim:N,size=WxH, an OpenNI2 mode, a
+  // replay of other frames) delivers that, and says so here.
+  virtual DepthFrameFormat NuiDepthFrameFormat() const { return DepthFrameFormat(); }
 };
 
 // Creates sensors by runtime index 0..3.

@@ -7,10 +7,11 @@ namespace kestrova {
 QueuedSensor::~QueuedSensor() { NuiShutdown(); }
 
 HRESULT QueuedSensor::OpenQueue(std::uint32_t frameLimit, FrameQueue::Overflow overflow,
-                                bool signalWaitingFrames, NuiStreamHandle* stream) {
+                                bool signalWaitingFrames, NuiStreamHandle* stream,
+                                const DepthFrameFormat& format) {
   if (stream == nullptr) return E_INVALIDARG;
   if (queue_) return E_FAIL;  // one depth stream per sensor
-  queue_ = std::make_unique<FrameQueue>(static_cast<int>(frameLimit), overflow);
+  queue_ = std::make_unique<FrameQueue>(static_cast<int>(frameLimit), overflow, format);
   signalWaitingFrames_ = signalWaitingFrames;
   producer_ = std::thread(&QueuedSensor::Produce, this);
   *stream = index_;
@@ -48,6 +49,10 @@ HRESULT QueuedSensor::NuiImageStreamReleaseFrame(NuiStreamHandle stream, NuiImag
 
 void QueuedSensor::NuiImageStreamDiscardQueued(NuiStreamHandle) {
   if (queue_) queue_->DiscardDelivered();
+}
+
+DepthFrameFormat QueuedSensor::NuiDepthFrameFormat() const {
+  return queue_ ? queue_->Format() : DepthFrameFormat();
 }
 
 bool QueuedSensor::NuiKeepsEveryFrame() const { return queue_ && queue_->KeepsEveryFrame(); }

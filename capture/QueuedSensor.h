@@ -31,16 +31,21 @@ class QueuedSensor : public INuiSensor {
   // that the producer never outlives the subclass's members.
   void NuiShutdown() override;
 
+  // The open stream's frames; the default before it is open.
+  DepthFrameFormat NuiDepthFrameFormat() const override;
+
   std::uint64_t FramesDropped() const { return queue_ ? queue_->Dropped() : 0; }
 
  protected:
   explicit QueuedSensor(int index) : index_(index) {}
 
-  // Opens the stream: the queue, then the producer thread running Produce().
-  // `signalWaitingFrames`: a sensor that makes a frame only when one was
-  // taken must wake its listener while frames wait, or nobody takes one.
+  // Opens the stream: the queue of frames of `format`, then the producer
+  // thread running Produce(). `signalWaitingFrames`: a sensor that makes a
+  // frame only when one was taken must wake its listener while frames wait,
+  // or nobody takes one.
   HRESULT OpenQueue(std::uint32_t frameLimit, FrameQueue::Overflow overflow,
-                    bool signalWaitingFrames, NuiStreamHandle* stream);
+                    bool signalWaitingFrames, NuiStreamHandle* stream,
+                    const DepthFrameFormat& format = DepthFrameFormat());
 
   // The producer thread's body; returns when it is done or shut down.
   virtual void Produce() = 0;

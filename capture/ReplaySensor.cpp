@@ -6,20 +6,33 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "capture/DepthIntrinsics.h"
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "capture/Event.h"
-#include "record/TakeLayout.h"
-#include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
+#include "record/TakeLayout.h"
+#include "record/TakeLens.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-ReplaySensor::ReplaySensor(int index, std::vector<std::string> frames, double fps)
-    : QueuedSensor(index), frames_(std::move(frames)), fps_(fps) {}
+namespace {
+
+// Reads a PNG or PGM depth image by its extension.
+bool ReadDepthImage(const std::string& path, std::vector<std::uint16_t>& pixels, int* width, int* height,
+                    std::string* error) {
+  return fs::path(path).extension() == ".png" ? ReadDepthPng(path, pixels, width, height, error)
+                                              : ReadDepthPgm(path, pixels, width, height, error);
+}
+
+}  // namespace
+
+ReplaySensor::ReplaySensor(int index, std::vector<std::string> frames, const DepthFrameFormat& format, double fps)
+    : QueuedSensor(index), frames_(std::move(frames)), format_(format), fps_(fps) {}
 
 ReplaySensor::~ReplaySensor() { NuiShutdown(); }
 
@@ -34,7 +47,7 @@ HRESULT ReplaySensor::NuiImageStreamOpen(int imageType, int resolution, std::uin
     return E_INVALIDARG;
   // A replay loses no frame: the queue waits, and frames still waiting keep
   // waking the pacing loop.
-  return OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream);
+  return OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream, format_);
 }
 
 bool ReplaySensor::NuiStreamEnded() const {
@@ -51,8 +64,8 @@ std::string ReplaySensor::NuiUniqueId() const {
 }
 
 std::unique_ptr<ReplaySensor> ReplaySensor::FromDepthFile(int index, const std::string& path,
-                                                          double fps) {
-  auto sensor = std::make_unique<ReplaySensor>(index, std::vector<std::string>(), fps);
+                                                          const DepthFrameFormat& format, double fps) {
+  auto sensor = std::make_unique<ReplaySensor>(index, std::vector<std::string>(), format, fps);
   sensor->depthFile_ = path;
   return sensor;
 }
@@ -78,9 +91,9 @@ void ReplaySensor::ProduceFromDepthFile() {
     SetError(fault.Text());
     return;
   }
-  if (reader.Header().width != kDepthWidth || reader.Header().height != kDepthHeight) {
-    SetError(name + " holds frames of " + std::to_string(reader.Header().width) + "x" +
-             std::to_string(reader.Header().height) + " pixels; a sensor delivers 320x240");
+  if (reader.Header().width != format_.width || reader.Header().height != format_.height) {
+    SetError(name + " holds frames of " + SizeText(reader.Header().width, reader.Header().height) +
+             " pixels, but " + kTakeLensFile + " gives the camera " + SizeText(format_.width, format_.height));
     return;
   }
   const Clock::time_point opened = Clock::now();
@@ -116,9 +129,12 @@ void ReplaySensor::ProduceFromImages() {
     std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
     if (!buffer) break;  // shut down
     std::string error;
-    const bool png = fs::path(frames_[n]).extension() == ".png";
-    if (!(png ? ReadDepthPng(frames_[n], buffer->pixels, &error)
-              : ReadDepthPgm(frames_[n], buffer->pixels, &error))) {
+    int width = 0, height = 0;
+    if (ReadDepthImage(frames_[n], buffer->pixels, &width, &height, &error) &&
+        (width != format_.width || height != format_.height))
+      error = frames_[n] + ": frame is " + SizeText(width, height) + ", but the camera's frames are " +
+              SizeText(format_.width, format_.height) + " (its first frame's size)";
+    if (!error.empty()) {
       // The frames before it stay delivered; the take ends on this one.
       SetError("frame " + std::to_string(n + 1) + " of " + std::to_string(frames_.size()) +
                " cannot be read: " + error);
@@ -135,6 +151,26 @@ void ReplayBackend::Refuse(const std::string& path, const std::string& reason) {
   if (problem_.empty()) problem_ = path + ": " + reason;
 }
 
+DepthFrameFormat ReplayBackend::FolderFormat(const std::string& folder, const std::vector<std::string>& frames) {
+  // A first frame that cannot be read is named when it is played.
+  int width = kDefaultDepthWidth, height = kDefaultDepthHeight;
+  std::vector<std::uint16_t> pixels;
+  std::string ignored;
+  if (!frames.empty()) ReadDepthImage(frames.front(), pixels, &width, &height, &ignored);
+  const std::string path = folder + "/" + kIntrinsicsTextFile;
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(path, error))) return ScaledDefaultFormat(width, height);
+  DepthIntrinsics intrinsics;
+  std::string problem;
+  if (!ReadIntrinsicsText(path, &intrinsics, &problem)) {
+    if (problem_.empty()) problem_ = problem;
+  } else if (intrinsics.width != width || intrinsics.height != height) {
+    Refuse(path, "gives frames of " + SizeText(intrinsics.width, intrinsics.height) + ", but " +
+                     frames.front() + " is " + SizeText(width, height));
+  }
+  return PackedFormat(width, height, intrinsics.width == width ? intrinsics.lens : ScaledDefaultLens(width, height));
+}
+
 ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
   bool take = false;
   for (int i = 0; i < kCameraCount; ++i) {
@@ -149,7 +185,14 @@ ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
       Refuse(file.string(), "not a regular file");
     }
   }
-  if (take) return;
+  if (take) {
+    // The take's cameras keep the frame sizes and lenses it recorded.
+    TakeLens lens;
+    ReadFault fault;
+    if (!ReadTakeLens(dir, &lens, &fault)) Refuse(dir, fault.Text());
+    formats_ = lens.formats;
+    return;
+  }
   for (int i = 0; i < kCameraCount; ++i) {
     fs::path folder = fs::path(dir) / ("cam" + std::to_string(i + 1));
     std::error_code error;
@@ -162,6 +205,7 @@ ReplayBackend::ReplayBackend(const std::string& dir, double fps) : fps_(fps) {
       frames_[i].push_back(entry.path().string());
     }
     std::sort(frames_[i].begin(), frames_[i].end());
+    if (!frames_[i].empty()) formats_[i] = FolderFormat(folder.string(), frames_[i]);
   }
 }
 
@@ -176,11 +220,11 @@ HRESULT ReplayBackend::NuiCreateSensorByIndex(int index, std::unique_ptr<INuiSen
   sensor->reset();
   if (index < 0 || index >= kCameraCount) return E_NUI_DEVICE_NOT_CONNECTED;
   if (!depthFiles_[index].empty()) {
-    *sensor = ReplaySensor::FromDepthFile(index, depthFiles_[index], fps_);
+    *sensor = ReplaySensor::FromDepthFile(index, depthFiles_[index], formats_[index], fps_);
     return S_OK;
   }
   if (frames_[index].empty()) return E_NUI_DEVICE_NOT_CONNECTED;
-  *sensor = std::make_unique<ReplaySensor>(index, frames_[index], fps_);
+  *sensor = std::make_unique<ReplaySensor>(index, frames_[index], formats_[index], fps_);
   return S_OK;
 }
 

@@ -2,7 +2,11 @@
 // depth and for exact tests. DIR holds either a take that kept its depth
 // frames (DEPTH1.dat to DEPTH4.dat), or cam1/ to cam4/ with 16-bit PGM or
 // PNG frames played in file-name order; a missing file or folder is a
-// missing sensor. Every frame is delivered exactly once and in order: the
+// missing sensor. A take's frames keep the size and lens its LENS.txt
+// gives (the default frame for a take without one). A folder's frames are
+// of its first frame's size, up to 640 x 480; its lens is the one
+// intrinsics.txt beside them gives (see DepthIntrinsics.h), else the
+// default lens's field of view at that size. Every frame is delivered exactly once and in order: the
 // queue waits for the consumer instead of dropping. A take's frames keep
 // their own time stamps and, paced, their own spacing; folder frames are
 // stamped with the frame index times the frame period in milliseconds.
@@ -25,10 +29,11 @@ namespace kestrova {
 class ReplaySensor : public QueuedSensor {
  public:
   // `fps` paces the delivery; 0 delivers as fast as frames are taken.
-  ReplaySensor(int index, std::vector<std::string> frames, double fps);
-  // Plays the frames of a take's DEPTHn.dat; any `fps` but 0 paces them by
-  // their time stamps.
-  static std::unique_ptr<ReplaySensor> FromDepthFile(int index, const std::string& path, double fps);
+  ReplaySensor(int index, std::vector<std::string> frames, const DepthFrameFormat& format, double fps);
+  // Plays the frames of a take's DEPTHn.dat, of `format`; any `fps` but 0
+  // paces them by their time stamps.
+  static std::unique_ptr<ReplaySensor> FromDepthFile(int index, const std::string& path,
+                                                     const DepthFrameFormat& format, double fps);
   ~ReplaySensor() override;
 
   HRESULT NuiInitialize(std::uint32_t flags) override;
@@ -48,6 +53,7 @@ class ReplaySensor : public QueuedSensor {
   void SetError(const std::string& error);
 
   const std::vector<std::string> frames_;
+  const DepthFrameFormat format_;
   std::string depthFile_;  // set: a take's frames instead of image files
   const double fps_;
   std::atomic<bool> producerDone_{false};
@@ -69,10 +75,14 @@ class ReplayBackend : public SensorBackend {
 
  private:
   void Refuse(const std::string& path, const std::string& reason);
+  // The frames of camera folder `folder`: its first frame's size, the lens
+  // of its intrinsics.txt or the default's field of view.
+  DepthFrameFormat FolderFormat(const std::string& folder, const std::vector<std::string>& frames);
 
   std::string problem_;
   std::array<std::vector<std::string>, 4> frames_;
   std::array<std::string, 4> depthFiles_;
+  std::array<DepthFrameFormat, 4> formats_;
   double fps_;
 };
 

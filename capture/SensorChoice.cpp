@@ -48,14 +48,49 @@ bool ParseCameraSigned(const std::string& text, long limit, int* slot, int* coun
 }
 
 // The real cameras, when this build has the libfreenect backend.
-std::unique_ptr<SensorBackend> FreenectBackend(std::string* error) {
+std::unique_ptr<SensorBackend> FreenectBackend(bool wholeFrames, std::string* error) {
 #ifdef KESTROVA_WITH_FREENECT
-  return MakeFreenectBackend(error);
+  return MakeFreenectBackend(wholeFrames, error);
 #else
+  (void)wholeFrames;
   *error = "freenect is not built in (libfreenect was not found when Kestrova was built)";
   return nullptr;
 #endif
 }
+
+// "freenect", "freenect:320x240" (the default) or "freenect:640x480".
+bool ParseFreenectSpec(const std::string& spec, bool* wholeFrames, std::string* error) {
+  *wholeFrames = false;
+  if (spec == "freenect") return true;
+  const std::string size = spec.substr(9);
+  if (size == "640x480" || size == "320x240") {
+    *wholeFrames = size == "640x480";
+    return true;
+  }
+  *error = "freenect frames are 320x240 (every second pixel of every second row) or 640x480 (whole), not '" +
+           size + "'";
+  return false;
+}
+
+bool IsFreenectSpec(const std::string& spec) { return spec == "freenect" || spec.rfind("freenect:", 0) == 0; }
+
+}  // namespace
+
+bool ParseFrameSize(const std::string& text, int* width, int* height, std::string* error) {
+  const size_t x = text.find('x');
+  long w = 0, h = 0;
+  if (x == std::string::npos || !ParseInt(text.substr(0, x), 1, kMaxDepthWidth, &w) ||
+      !ParseInt(text.substr(x + 1), 1, kMaxDepthHeight, &h)) {
+    *error = "frame size '" + text + "' is not WxH of 1 to " + std::to_string(kMaxDepthWidth) + " by 1 to " +
+             std::to_string(kMaxDepthHeight) + " pixels";
+    return false;
+  }
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return true;
+}
+
+namespace {
 
 // "C@X/Y/Z/RX/RY/RZ": camera number and pose (cm, degrees).
 bool ParseCameraPose(const std::string& text, int* slot, CameraSetting* pose) {
@@ -93,13 +128,16 @@ class NoSensorBackend : public SensorBackend {
 }  // namespace
 
 bool KnownSensorSpec(const std::string& spec) {
-  return spec == "sim" || spec == "freenect" || spec.rfind("sim:", 0) == 0 ||
+  return spec == "sim" || IsFreenectSpec(spec) || spec.rfind("sim:", 0) == 0 ||
          spec.rfind("replay:", 0) == 0 || net::IsNetSpec(spec);
 }
 
 const char kSensorSpecHelp[] =
     "SPEC is one of:\n"
-    "  freenect                 real Kinect-class cameras through libfreenect\n"
+    "  freenect                 real Kinect-class cameras through libfreenect, their\n"
+    "                           640 x 480 depth halved to 320 x 240\n"
+    "  freenect:640x480         the same at the cameras' own 640 x 480, through\n"
+    "                           each camera's own lens\n"
     "  sim                      four simulated cameras\n"
     "  sim:N                    N simulated cameras (0 to 4), numbers 1 to N\n"
     "  sim:N,OPTION,...         simulated cameras with options (C: a camera, 1 to 4):\n"
@@ -118,6 +156,8 @@ const char kSensorSpecHelp[] =
     "    seed=S                 S seeds the pixel noise and the random faults\n"
     "    pose=C@X/Y/Z/RX/RY/RZ  camera C stands at this pose (cm, degrees)\n"
     "                           instead of its camera's default pose\n"
+    "    size=WxH               frames of W x H pixels (default 320x240, at most\n"
+    "                           640x480), the default lens's field of view\n"
     "  replay:DIR               depth frames played from a take's DEPTHn.dat in DIR,\n"
     "                           or from DIR/cam1 to DIR/cam4 (16-bit PNG or PGM\n"
     "                           files); a replay ends after its last frame\n"
@@ -129,7 +169,11 @@ const char kSensorSpecHelp[] =
     "  net                      the first four remote cameras found\n";
 
 bool CheckSensorSpec(const std::string& spec, std::string* error) {
-  if (spec == "sim" || spec == "freenect") return true;
+  if (spec == "sim") return true;
+  if (IsFreenectSpec(spec)) {
+    bool wholeFrames;
+    return ParseFreenectSpec(spec, &wholeFrames, error);
+  }
   if (spec.rfind("sim:", 0) == 0) {
     SimOptions options;
     return ParseSimOptions(spec.substr(4), &options, error);
@@ -154,7 +198,7 @@ std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<N
 const char kTrySimulatedCameras[] = "To try Kestrova on simulated cameras, start it with --sensors sim";
 
 std::unique_ptr<SensorBackend> MakeRealSensorBackend(std::string* error) {
-  return FreenectBackend(error);
+  return FreenectBackend(false, error);
 }
 
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
@@ -194,6 +238,8 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
     } else if (key == "pose" && ParseCameraPose(value, &slot, &pose)) {
       options->moved[slot] = true;
       options->truePose[slot] = pose;
+    } else if (key == "size") {
+      if (!ParseFrameSize(value, &options->width, &options->height, error)) return false;
     } else {
       *error = "unknown simulation option '" + item + "' (see the simulation options in --help)";
       return false;
@@ -236,7 +282,11 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     }
     return backend;
   }
-  if (spec == "freenect") return FreenectBackend(error);
+  if (IsFreenectSpec(spec)) {
+    bool wholeFrames;
+    if (!ParseFreenectSpec(spec, &wholeFrames, error)) return nullptr;
+    return FreenectBackend(wholeFrames, error);
+  }
   if (net::IsNetSpec(spec)) {
     net::NetSpec netSpec;
     if (!net::ParseNetSpec(spec.substr(3), &netSpec, error)) return nullptr;

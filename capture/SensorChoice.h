@@ -3,7 +3,7 @@
 //   sim:N               N simulated sensors, at indexes 0..N-1
 //   sim:N,absent=C,stall=C@F,unplug=C@F,resume=C@P,failfetch=C@F,seed=S
 //   sim:N,pose=C@X/Y/Z/RX/RY/RZ
-//   sim:N,late=C@MS,jitter=C@MS,drop=C@PERCENT,drift=C@PPM
+//   sim:N,late=C@MS,jitter=C@MS,drop=C@PERCENT,drift=C@PPM,size=WxH
 //                       with camera C (1..4) missing, going silent or
 //                       unplugged after F frames (back P frame periods
 //                       later with resume), failing its F-th fetch,
@@ -12,7 +12,8 @@
 //                       for one second in every five (late), or up to MS
 //                       late at random (jitter), losing
 //                       PERCENT of its frames at random, or its clock
-//                       running PPM parts per million fast
+//                       running PPM parts per million fast; every
+//                       camera's frames W x H pixels
 //   replay:DIR          depth frames played from a take's DEPTHn.dat in DIR,
 //                       or from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect
@@ -45,6 +46,9 @@ bool SensorsEndByThemselves(const std::string& spec);
 // The table of sensor texts and simulation options that every program's
 // --help shows, starting "SPEC is one of".
 extern const char kSensorSpecHelp[];
+
+// "640x480": a frame size of 1 to 640 by 1 to 480 pixels; false with a reason otherwise.
+bool ParseFrameSize(const std::string& text, int* width, int* height, std::string* error);
 
 // Parses the part after "sim:" into `options`; false with a reason otherwise.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);

@@ -9,13 +9,11 @@
 
 #include "capture/Angles.h"
 #include "capture/DepthConversion.h"
-#include "capture/NuiSensor.h"
 
 namespace kestrova {
 
 namespace {
 
-constexpr double kInverseFocal = kInverseFocalLength;  // per pixel, as the point conversion uses it
 constexpr double kFloorY = -42.0;
 constexpr double kFloorHalfExtent = 200.0;
 constexpr double kNearMm = 400.0;
@@ -43,8 +41,22 @@ struct Ball {
   double radius;
 };
 
-Eigen::Vector3d RayDirection(const SimCameraPose& pose, int column, int row) {
-  Eigen::Vector3d camera((column - 160) * kInverseFocal, (120 - row) * kInverseFocal, 1.0);
+// A frame's lens as the point conversion uses it: the inverse focal
+// lengths held as floats, so rays and points agree to the last bit.
+struct RayLens {
+  double cu, cv, cx, cy;
+  int width, height;
+  explicit RayLens(const DepthFrameFormat& format)
+      : cu(InverseFocalLength(format.lens.fx)),
+        cv(InverseFocalLength(format.lens.fy)),
+        cx(format.lens.cx),
+        cy(format.lens.cy),
+        width(format.width),
+        height(format.height) {}
+};
+
+Eigen::Vector3d RayDirection(const SimCameraPose& pose, const RayLens& lens, int column, int row) {
+  Eigen::Vector3d camera((column - lens.cx) * lens.cu, (lens.cy - row) * lens.cv, 1.0);
   return pose.rotation * camera;
 }
 
@@ -124,8 +136,9 @@ struct PixelRect {
   int left, top, right, bottom;  // inclusive
 };
 
-PixelRect ScreenBounds(const SimCameraPose& pose, const Eigen::Vector3d& centre, double radius) {
-  const PixelRect whole{0, 0, kDepthWidth - 1, kDepthHeight - 1};
+PixelRect ScreenBounds(const SimCameraPose& pose, const RayLens& lens, const Eigen::Vector3d& centre,
+                       double radius) {
+  const PixelRect whole{0, 0, lens.width - 1, lens.height - 1};
   Eigen::Vector3d p = pose.rotation.transpose() * (centre - pose.position);
   if (p.z() - radius < 1.0) return p.z() + radius < 1.0 ? PixelRect{0, 0, -1, -1} : whole;
   double xs[4], ys[4];
@@ -140,24 +153,24 @@ PixelRect ScreenBounds(const SimCameraPose& pose, const Eigen::Vector3d& centre,
   double minX = *std::min_element(xs, xs + 4), maxX = *std::max_element(xs, xs + 4);
   double minY = *std::min_element(ys, ys + 4), maxY = *std::max_element(ys, ys + 4);
   PixelRect r;
-  r.left = std::max(0, static_cast<int>(std::floor(160 + minX / kInverseFocal)) - 1);
-  r.right = std::min(kDepthWidth - 1, static_cast<int>(std::ceil(160 + maxX / kInverseFocal)) + 1);
-  r.top = std::max(0, static_cast<int>(std::floor(120 - maxY / kInverseFocal)) - 1);
-  r.bottom = std::min(kDepthHeight - 1, static_cast<int>(std::ceil(120 - minY / kInverseFocal)) + 1);
+  r.left = std::max(0, static_cast<int>(std::floor(lens.cx + minX / lens.cu)) - 1);
+  r.right = std::min(lens.width - 1, static_cast<int>(std::ceil(lens.cx + maxX / lens.cu)) + 1);
+  r.top = std::max(0, static_cast<int>(std::floor(lens.cy - maxY / lens.cv)) - 1);
+  r.bottom = std::min(lens.height - 1, static_cast<int>(std::ceil(lens.cy - minY / lens.cv)) + 1);
   return r;
 }
 
 template <class Object, class HitFn>
-void Overlay(const SimCameraPose& pose, const Object& object, double boundRadius,
+void Overlay(const SimCameraPose& pose, const RayLens& lens, const Object& object, double boundRadius,
              const Eigen::Vector3d& centre, HitFn hitFn, std::uint8_t labelValue,
              std::uint16_t* depthMm, std::uint8_t* label) {
-  PixelRect r = ScreenBounds(pose, centre, boundRadius);
+  PixelRect r = ScreenBounds(pose, lens, centre, boundRadius);
   for (int row = r.top; row <= r.bottom; ++row) {
     for (int column = r.left; column <= r.right; ++column) {
       Hit hit;
-      hitFn(object, pose.position, RayDirection(pose, column, row), hit);
+      hitFn(object, pose.position, RayDirection(pose, lens, column, row), hit);
       if (hit.t == kNoHit) continue;
-      int k = row * kDepthWidth + column;
+      int k = row * lens.width + column;
       std::uint16_t behind = depthMm[k];
       // The object wins where it is nearer than the static scene, also where
       // it is too steep to read: it still hides what lies behind it.
@@ -203,34 +216,37 @@ SimCameraPose PoseFromSetting(const CameraSetting& s) {
   return {rz * ry * rx, Eigen::Vector3d(s.x, s.y, s.z)};
 }
 
-std::vector<std::uint16_t> SimulatedScene::RenderStatic(const SimCameraPose& pose) const {
-  std::vector<std::uint16_t> depth(kDepthPixels, 0);
-  for (int row = 0; row < kDepthHeight; ++row) {
-    for (int column = 0; column < kDepthWidth; ++column) {
-      Eigen::Vector3d d = RayDirection(pose, column, row);
+std::vector<std::uint16_t> SimulatedScene::RenderStatic(const SimCameraPose& pose,
+                                                        const DepthFrameFormat& format) const {
+  const RayLens lens(format);
+  std::vector<std::uint16_t> depth(static_cast<std::size_t>(format.Pixels()), 0);
+  for (int row = 0; row < lens.height; ++row) {
+    for (int column = 0; column < lens.width; ++column) {
+      Eigen::Vector3d d = RayDirection(pose, lens, column, row);
       Hit best;
       HitFloor(pose.position, d, best);
       for (const Box& box : kStaticBoxes) HitBox(box, pose.position, d, best);
-      depth[row * kDepthWidth + column] = DepthOf(best);
+      depth[row * lens.width + column] = DepthOf(best);
     }
   }
   return depth;
 }
 
-void SimulatedScene::RenderMoving(const SimCameraPose& pose, double seconds,
-                                  std::uint16_t* depthMm, std::uint8_t* label) const {
+void SimulatedScene::RenderMoving(const SimCameraPose& pose, double seconds, std::uint16_t* depthMm,
+                                  std::uint8_t* label, const DepthFrameFormat& format) const {
+  const RayLens lens(format);
   Ball ball = MovingBall(seconds);
-  Overlay(pose, ball, ball.radius, ball.centre, HitBall, 1, depthMm, label);
+  Overlay(pose, lens, ball, ball.radius, ball.centre, HitBall, 1, depthMm, label);
   Box box = MovingBox(seconds);
-  Overlay(pose, box, box.half.norm(), box.centre, HitBox, 2, depthMm, label);
+  Overlay(pose, lens, box, box.half.norm(), box.centre, HitBox, 2, depthMm, label);
 }
 
-void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
+void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label, int count,
                        std::uint32_t noiseOffset, std::uint16_t* pixels) {
   const std::vector<float>& noise = NoiseTable();
   const std::vector<std::uint16_t>& quantised = QuantisedDepth();
   const std::uint32_t mask = static_cast<std::uint32_t>(noise.size() - 1);
-  for (int k = 0; k < kDepthPixels; ++k) {
+  for (int k = 0; k < count; ++k) {
     const std::int32_t d = depthMm[k];
     if (d == 0) {
       pixels[k] = 0;
@@ -245,12 +261,13 @@ void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
 }
 
 std::vector<std::uint16_t> RenderSensorFrame(const SimulatedScene& scene, const SimCameraPose& pose,
-                                             double seconds, std::uint32_t noiseOffset) {
-  std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-  std::vector<std::uint8_t> label(kDepthPixels, 0);
-  scene.RenderMoving(pose, seconds, depth.data(), label.data());
-  std::vector<std::uint16_t> pixels(kDepthPixels);
-  EncodeDepthPixels(depth.data(), label.data(), noiseOffset, pixels.data());
+                                             double seconds, std::uint32_t noiseOffset,
+                                             const DepthFrameFormat& format) {
+  std::vector<std::uint16_t> depth = scene.RenderStatic(pose, format);
+  std::vector<std::uint8_t> label(depth.size(), 0);
+  scene.RenderMoving(pose, seconds, depth.data(), label.data(), format);
+  std::vector<std::uint16_t> pixels(depth.size());
+  EncodeDepthPixels(depth.data(), label.data(), static_cast<int>(depth.size()), noiseOffset, pixels.data());
   return pixels;
 }
 

@@ -6,7 +6,8 @@
 //   - a ball of radius 7 cm that circles the middle of the region, bobbing;
 //   - a box of 10 x 16 x 10 cm that turns about its vertical axis.
 // A sensor renders the static part once and overlays the moving objects per
-// frame, inside the screen rectangle they can cover.
+// frame, inside the screen rectangle they can cover, through the lens and at
+// the size of its frames (DepthFrameFormat, rows packed).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include <Eigen/Core>
 
+#include "settings/DepthFrameFormat.h"
 #include "settings/Settings.h"
 
 namespace kestrova {
@@ -33,24 +35,27 @@ class SimulatedScene {
 
   // Clean depth in millimetres per pixel (0 where nothing is hit, the
   // surface is too steep, or it lies outside the sensor's range).
-  std::vector<std::uint16_t> RenderStatic(const SimCameraPose& pose) const;
+  std::vector<std::uint16_t> RenderStatic(const SimCameraPose& pose,
+                                          const DepthFrameFormat& format = DepthFrameFormat()) const;
 
   // Overwrites `depthMm` where a moving object at time `seconds` lies in
   // front of what is there; marks those pixels in `label` (1 ball, 2 box).
-  void RenderMoving(const SimCameraPose& pose, double seconds, std::uint16_t* depthMm,
-                    std::uint8_t* label) const;
+  void RenderMoving(const SimCameraPose& pose, double seconds, std::uint16_t* depthMm, std::uint8_t* label,
+                    const DepthFrameFormat& format = DepthFrameFormat()) const;
 };
 
 // One whole frame as a sensor at `pose` delivers it at `seconds`: the static
 // part, the moving objects, then encoded as EncodeDepthPixels does. For tests
 // and benchmarks; the sensors keep their static part from frame to frame.
 std::vector<std::uint16_t> RenderSensorFrame(const SimulatedScene& scene, const SimCameraPose& pose,
-                                             double seconds, std::uint32_t noiseOffset);
+                                             double seconds, std::uint32_t noiseOffset,
+                                             const DepthFrameFormat& format = DepthFrameFormat());
 
-// Turns clean depth into sensor pixels: depth quantisation that coarsens
-// with distance, a little noise (seeded, from `noiseOffset` into a fixed
-// table), the depth in bits 3 to 15 and the label in the low bits.
-void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label,
+// Turns `count` pixels of clean depth into sensor pixels: depth
+// quantisation that coarsens with distance, a little noise (seeded, from
+// `noiseOffset` into a fixed table), the depth in bits 3 to 15 and the
+// label in the low bits.
+void EncodeDepthPixels(const std::uint16_t* depthMm, const std::uint8_t* label, int count,
                        std::uint32_t noiseOffset, std::uint16_t* pixels);
 
 }  // namespace kestrova

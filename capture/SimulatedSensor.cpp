@@ -15,13 +15,14 @@ SimulatedSensor::SimulatedSensor(int index, const SimOptions& options,
                                  std::shared_ptr<const SimulatedScene> scene, Clock::time_point worldStart)
     : QueuedSensor(index),
       options_(options),
+      format_(ScaledDefaultFormat(options.width, options.height)),
       scene_(std::move(scene)),
       pose_(SimulatedPose(index, options)),
       worldStart_(worldStart),
-      depthScratch_(kDepthPixels),
-      pixelScratch_(kDepthPixels),
+      depthScratch_(format_.BufferPixels()),
+      pixelScratch_(format_.BufferPixels()),
       faults_(options.seed * 2654435761u + static_cast<std::uint32_t>(index) * 97u),
-      labelScratch_(kDepthPixels) {}
+      labelScratch_(format_.BufferPixels()) {}
 
 SimulatedSensor::~SimulatedSensor() { NuiShutdown(); }
 
@@ -41,10 +42,10 @@ HRESULT SimulatedSensor::NuiImageStreamOpen(int imageType, int resolution, std::
       initialised_ == Clock::time_point())
     return E_INVALIDARG;
   if (HasQueue()) return E_FAIL;
-  staticDepth_ = scene_->RenderStatic(pose_);
+  staticDepth_ = scene_->RenderStatic(pose_, format_);
   // Free-running, the sensor makes a frame only when one was taken.
-  return FreeRunning() ? OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream)
-                       : OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
+  return FreeRunning() ? OpenQueue(frameLimit, FrameQueue::Overflow::Wait, true, stream, format_)
+                       : OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream, format_);
 }
 
 HRESULT SimulatedSensor::BeforeFetch() { return gone_ ? E_NUI_DEVICE_NOT_CONNECTED : S_OK; }
@@ -69,15 +70,15 @@ void SimulatedSensor::RenderInto(std::uint16_t* pixels, std::uint32_t frameNumbe
   const double seconds = frameNumber / (options_.fps > 0 ? options_.fps : kNominalFps);
   std::copy(staticDepth_.begin(), staticDepth_.end(), depthScratch_.begin());
   std::fill(labelScratch_.begin(), labelScratch_.end(), 0);
-  scene_->RenderMoving(pose_, seconds, depthScratch_.data(), labelScratch_.data());
+  scene_->RenderMoving(pose_, seconds, depthScratch_.data(), labelScratch_.data(), format_);
   std::uint32_t noiseOffset = (frameNumber * 2654435761u) ^ (options_.seed * 40503u + index_ * 977u);
-  EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), noiseOffset, pixels);
+  EncodeDepthPixels(depthScratch_.data(), labelScratch_.data(), format_.Pixels(), noiseOffset, pixels);
 }
 
 bool SimulatedSensor::Deliver(const std::uint16_t* pixels, std::int64_t stamp, std::uint32_t frameNumber) {
   std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
   if (!buffer) return !Queue().KeepsEveryFrame();  // every buffer held: this frame is skipped
-  std::copy(pixels, pixels + kDepthPixels, buffer->pixels.begin());
+  std::copy(pixels, pixels + format_.Pixels(), buffer->pixels.begin());
   NuiTimeStamp time;
   time.QuadPart = stamp;
   if (!Queue().Publish(std::move(buffer), time, frameNumber)) return false;
@@ -124,7 +125,7 @@ bool SimulatedSensor::Take(Clock::time_point due, std::uint32_t slot) {
     frame.pixels = std::move(spare_.back());
     spare_.pop_back();
   }
-  frame.pixels.resize(kDepthPixels);
+  frame.pixels.resize(format_.BufferPixels());
   RenderInto(frame.pixels.data(), slot);
   held_.push_back(std::move(frame));
   return true;

@@ -8,7 +8,8 @@
 // scene as it stands at that moment; each stamps its frames on its own
 // millisecond clock. Free-running, a sensor makes a frame whenever one was
 // taken, and its clock and the scene advance one nominal frame period per
-// frame. Faults can be injected for tests: a camera that stalls, is
+// frame. Its frames are 320 x 240 through the default lens, or of another
+// size (size=WxH) with the same field of view. Faults can be injected for tests: a camera that stalls, is
 // unplugged, fails a fetch, comes late, jitters, drops frames at random or
 // whose clock drifts.
 #pragma once
@@ -34,6 +35,8 @@ constexpr int kLateEverySeconds = 5;
 struct SimOptions {
   std::array<bool, 4> present{{true, true, true, true}};
   double fps = 30;  // 0: free-running, a new frame as soon as one is fetched
+  // Every sensor's frame size; the lens is the default's field of view at it.
+  int width = kDefaultDepthWidth, height = kDefaultDepthHeight;
   // Frames a sensor delivers before it stops (-1: never), and whether it
   // then goes silent or is unplugged (its fetches fail at once with
   // E_NUI_DEVICE_NOT_CONNECTED).
@@ -108,6 +111,7 @@ class SimulatedSensor : public QueuedSensor {
   };
 
   const SimOptions options_;
+  const DepthFrameFormat format_;
   const std::shared_ptr<const SimulatedScene> scene_;
   const SimCameraPose pose_;
   const std::chrono::steady_clock::time_point worldStart_;

@@ -50,7 +50,7 @@ struct CameraFrame {
   std::int64_t stamp = 0;  // the sensor's time stamp, ms
   double mappedMs = 0;     // when the camera took it, on the host clock (ms)
   double arrivalMs = 0;    // when it arrived from the sensor, on the host clock
-  const DepthPixels* pixels = nullptr;  // the raw depth frame
+  const DepthFrameView* depth = nullptr;  // the raw depth frame, with its size and lens
   const Cloud* thinned = nullptr;  // in camera axes, before pose and crop
   const Cloud* final = nullptr;    // posed and cropped: what a take records
 };

@@ -9,17 +9,16 @@ namespace kestrova {
 
 void CRecorder::GrabFrame(int camera) {
   const AcquiredFrame& frame = cycle_.frames[camera];
-  const DepthPixels pixels{frame.pixels.data(), frame.width, frame.height};
-  RunDepthPipeline(pixels.values, static_cast<int>(frame.pixels.size()), frameSettings_.operatorSettings,
-                   frameSettings_.cameras[camera], rawClouds_[camera], workClouds[camera], clouds[camera],
-                   scratchClouds_[camera]);
+  const DepthFrameView pixels{frame.pixels.data(), frame.format};
+  RunDepthPipeline(pixels, frameSettings_.operatorSettings, frameSettings_.cameras[camera], rawClouds_[camera],
+                   workClouds[camera], clouds[camera], scratchClouds_[camera]);
   CameraFrame delivered;
   delivered.camera = camera;
   delivered.frameNumber = cycleFrameNumber_;
   delivered.stamp = frame.stamp;
   delivered.mappedMs = frame.mappedMs;
   delivered.arrivalMs = frame.arrivalMs;
-  delivered.pixels = &pixels;
+  delivered.depth = &pixels;
   delivered.thinned = &workClouds[camera];
   delivered.final = &clouds[camera];
   for (FrameConsumer* consumer : cycleConsumers_) consumer->OnCameraFrame(delivered);

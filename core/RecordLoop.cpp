@@ -89,7 +89,7 @@ bool CRecorder::StartRecording(std::string* error) {
   auto writeSnapshot = [this](const std::string& path, std::string* why) {
     return SaveParams(path, why);
   };
-  if (!take_.Open(OutputDir(), takeCameras_, keepDepth_, writeSnapshot, error)) {
+  if (!take_.Open(OutputDir(), takeCameras_, FrameFormats(), keepDepth_, writeSnapshot, error)) {
     recording_ = false;
     return false;
   }

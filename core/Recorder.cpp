@@ -26,10 +26,12 @@ void CRecorder::OpenSensors(SensorBackend& backend) {
     if (!Succeeded(backend.NuiCreateSensorByIndex(i, &sensor)) || !sensor) continue;
     // A sensor that cannot be initialised or streamed counts as missing.
     NuiStreamHandle stream = kNoStream;
+    // So does one whose frames the pipeline cannot take.
     if (!Succeeded(sensor->NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH)) ||
         !Succeeded(sensor->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH, NUI_IMAGE_RESOLUTION_320x240,
                                               NUI_IMAGE_STREAM_FLAG_ENABLE_NEAR_MODE, 2, nullptr,
-                                              &stream))) {
+                                              &stream)) ||
+        !DepthFormatProblem(sensor->NuiDepthFrameFormat()).empty()) {
       sensor->NuiShutdown();
       continue;
     }
@@ -48,6 +50,13 @@ void CRecorder::ShutDownSensors() {
     if (sensor) sensor->NuiShutdown();
     sensor.reset();
   }
+}
+
+CameraFormats CRecorder::FrameFormats() const {
+  CameraFormats formats;
+  for (int i = 0; i < kCameraCount; ++i)
+    if (acquisitions_[i]) formats[i] = acquisitions_[i]->Format();
+  return formats;
 }
 
 int CRecorder::SensorCount() const {

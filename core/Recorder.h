@@ -92,6 +92,9 @@ class CRecorder {
   INuiSensor* Sensor(int slot) const { return sensors_[slot].get(); }
   // The camera's acquisition (its buffer and counters); null without a sensor.
   const CameraAcquisition* Acquisition(int slot) const { return acquisitions_[slot].get(); }
+  // The frames each camera delivers (its size and lens); the default
+  // frame for a camera without a sensor.
+  CameraFormats FrameFormats() const;
   std::string BackendName() const { return backendName_; }
   // The cameras that are enabled and have a sensor: those a loop grabs.
   std::array<bool, kCameraCount> EnabledCameras(const OperatorSettings& settings) const;

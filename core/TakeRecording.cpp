@@ -7,8 +7,8 @@
 namespace kestrova {
 
 bool TakeRecording::Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
-                         bool keepDepth, const TakeWriter::SnapshotWriter& writeSnapshot,
-                         std::string* error) {
+                         const CameraFormats& formats, bool keepDepth,
+                         const TakeWriter::SnapshotWriter& writeSnapshot, std::string* error) {
   framesHeld_.fill(0);
   clockPoints_.fill(ClockPoint());
   firstCycle_ = true;
@@ -17,12 +17,13 @@ bool TakeRecording::Open(const std::string& dir, const std::array<bool, kCameraC
   dir_ = dir;
   latency_.Clear();
   writer_.SetKeepDepth(keepDepth);
+  writer_.SetFrameFormats(formats);
   // An older take's clock file goes with its other files.
   return writer_.Open(dir, cameras, writeSnapshot, error);
 }
 
 void TakeRecording::OnCameraFrame(const CameraFrame& frame) {
-  if (!writer_.Append(frame.camera, frame.frameNumber, frame.stamp, *frame.final, frame.pixels)) return;
+  if (!writer_.Append(frame.camera, frame.frameNumber, frame.stamp, *frame.final, frame.depth)) return;
   framesHeld_[frame.camera] = frame.frameNumber + 1;
   latency_.Add(HostNowMs() - frame.arrivalMs);
 }

@@ -18,9 +18,11 @@ namespace kestrova {
 
 class TakeRecording : public FrameConsumer {
  public:
-  // Opens the take's files (see TakeWriter::Open); no frame is held yet.
+  // Opens the take's files (see TakeWriter::Open) for cameras delivering
+  // frames of `formats`; no frame is held yet.
   bool Open(const std::string& dir, const std::array<bool, kCameraCount>& cameras,
-            bool keepDepth, const TakeWriter::SnapshotWriter& writeSnapshot, std::string* error);
+            const CameraFormats& formats, bool keepDepth, const TakeWriter::SnapshotWriter& writeSnapshot,
+            std::string* error);
   // Writes each camera's last clock knot and closes every file.
   bool Close(std::string* error);
 

@@ -17,6 +17,7 @@
 #include "record/ExistingTake.h"
 #include "record/StagedFolder.h"
 #include "record/TakeClock.h"
+#include "record/TakeLens.h"
 #include "record/TakePaths.h"
 #include "record/TakeWriter.h"
 
@@ -108,6 +109,14 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   for (int slot = 0; slot < kCameraCount; ++slot) cameras[slot] = DefaultCameraSetting(slot);
   ParseParams(paramsText, settings, cameras);
 
+  // Each camera's frames are of the size and lens the take recorded.
+  TakeLens lens;
+  ReadFault lensFault;
+  if (!ReadTakeLens(options.take, &lens, &lensFault)) {
+    *error = lensFault.Text() + "; nothing was processed";
+    return false;
+  }
+
   // Every depth file is checked against its lines before anything is
   // written: a fault other than a cut-short tail refuses the run.
   std::array<bool, kCameraCount> chosen{};
@@ -147,6 +156,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   StagedFolder staged;
   if (!staged.Begin(options.out, error)) return false;
   TakeWriter writer;
+  writer.SetFrameFormats(lens.formats);
   auto writeSnapshot = [&paramsText](const std::string& path, std::string* why) {
     return WriteFileAtomically(path, paramsText, why);
   };
@@ -164,9 +174,12 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
       *error = fault.Text();
       return false;
     }
-    if (reader.Header().width != kKeptDepthWidth || reader.Header().height != kKeptDepthHeight) {
-      *error = depthNames[slot] + " holds frames of " + std::to_string(reader.Header().width) + "x" +
-               std::to_string(reader.Header().height) + " pixels; the pipeline takes 320x240";
+    const DepthFrameFormat& format = lens.formats[slot];
+    if (reader.Header().width != format.width || reader.Header().height != format.height) {
+      *error = depthNames[slot] + " holds frames of " + SizeText(reader.Header().width, reader.Header().height) +
+               " pixels, but " + kTakeLensFile + " gives camera " + std::to_string(slot + 1) + " " +
+               SizeText(format.width, format.height) + (lens.present ? "" : " (the take has none)") +
+               "; nothing was written";
       return false;
     }
     for (long long n = 0; n < frames[slot]; ++n) {
@@ -175,8 +188,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
                  "; nothing was written";
         return false;
       }
-      RunDepthPipeline(record.pixels.data(), static_cast<int>(record.pixels.size()), settings,
-                       cameras[slot], clouds);
+      RunDepthPipeline(DepthFrameView{record.pixels.data(), format}, settings, cameras[slot], clouds);
       if (!writer.Append(slot, record.frame, record.stamp, clouds.out)) {
         *error = writer.FailureMessage();
         return false;

@@ -182,8 +182,8 @@ bool DepthFrameReader::ReadHeader(ReadFault* fault) {
                            " (this program reads version 1)");
   if (header_.codec != kDepthCodecRowDeltaZstd)
     return Fail(fault, "unknown depth-frame codec " + std::to_string(header_.codec));
-  const long long pixels = static_cast<long long>(header_.width) * header_.height;
-  if (pixels == 0 || pixels > kDepthFileMaxPixels)
+  if (header_.width == 0 || header_.height == 0 || header_.width > kMaxDepthWidth ||
+      header_.height > kMaxDepthHeight)
     return Fail(fault, "frame size " + std::to_string(header_.width) + " x " +
                            std::to_string(header_.height) + " is not one a sensor delivers");
   offset_ = kDepthFileHeaderBytes;

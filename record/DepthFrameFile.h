@@ -4,8 +4,8 @@
 // Little-endian throughout. A 16-byte header:
 //   bytes 0-7    "KVADEPTH"
 //   bytes 8-9    version, uint16 (1)
-//   bytes 10-11  width in pixels, uint16 (320)
-//   bytes 12-13  height in pixels, uint16 (240)
+//   bytes 10-11  width in pixels, uint16 (the camera's, as LENS.txt gives it)
+//   bytes 12-13  height in pixels, uint16
 //   bytes 14-15  codec, uint16 (1: see below)
 // then one record per frame the camera's grab took, each self-delimiting:
 //   int32   the take's frame number (the first column of TSn.txt)
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "record/TakeReader.h"
+#include "settings/DepthFrameFormat.h"
 
 namespace kestrova {
 
@@ -30,9 +31,6 @@ constexpr std::uint16_t kDepthFileVersion = 1;
 constexpr std::uint16_t kDepthCodecRowDeltaZstd = 1;
 constexpr std::size_t kDepthFileHeaderBytes = 16;
 constexpr std::size_t kDepthRecordHeaderBytes = 16;
-// No sensor delivers more; a reader refuses larger frames.
-constexpr int kDepthFileMaxPixels = 640 * 480;
-
 struct DepthFileHeader {
   std::uint16_t version = kDepthFileVersion;
   std::uint16_t width = 0;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "record/TakeLayout.h"
+#include "record/TakeLens.h"
 
 namespace kestrova {
 
@@ -22,6 +23,24 @@ void DepthScan::Open(const std::string& dir, CameraReport* report, bool decode) 
   if (!open_) {
     report->faults.push_back(fault);
     return;
+  }
+  // Its frames must be of the size the take's LENS.txt gives the camera (a
+  // damaged LENS.txt is a fault of the take, found by whoever reads it).
+  TakeLens lens;
+  ReadFault lensFault;
+  const DepthFileHeader& header = reader_.Header();
+  if (ReadTakeLens(dir, &lens, &lensFault)) {
+    const DepthFrameFormat& format = lens.formats[report->number - 1];
+    if (header.width != format.width || header.height != format.height) {
+      report->faults.push_back({true, name_, 10, -1,
+                                "frames of " + SizeText(header.width, header.height) + ", but " +
+                                    (lens.present ? std::string(kTakeLensFile) + " gives camera "
+                                                  : std::string("without ") + kTakeLensFile + " camera ") +
+                                    std::to_string(report->number) + " " +
+                                    (lens.present ? "" : "has ") + SizeText(format.width, format.height)});
+      open_ = false;
+      return;
+    }
   }
   const std::uintmax_t size = fs::file_size(path, error);
   report->depthBytes = error ? 0 : static_cast<std::uint64_t>(size);

@@ -31,6 +31,10 @@ std::vector<std::string> OlderTakeFiles(const std::string& dir, const std::array
   std::vector<std::string> older;
   // A take's clock is written afresh from its first cycle (a replay keeps none).
   if (Exists(dir, kTakeClockFile)) older.push_back(kTakeClockFile);
+  // A take of cameras writes its lenses; one without any leaves none.
+  bool anyCamera = false;
+  for (bool camera : cameras) anyCamera = anyCamera || camera;
+  if (!anyCamera && Exists(dir, kTakeLensFile)) older.push_back(kTakeLensFile);
   for (int slot = 0; slot < kCameraCount; ++slot) {
     for (CameraFile kind : kCameraFiles) {
       const bool written = cameras[slot] && (kind != CameraFile::Depth || keepDepth);
@@ -42,7 +46,7 @@ std::vector<std::string> OlderTakeFiles(const std::string& dir, const std::array
 }
 
 std::string DescribeExistingTake(const std::string& dir) {
-  std::vector<std::string> names = {kTakeSettingsFile, kTakeClockFile};
+  std::vector<std::string> names = {kTakeSettingsFile, kTakeClockFile, kTakeLensFile};
   for (int n = 1; n <= kCameraCount; ++n) {
     for (CameraFile kind : kCameraFiles) names.push_back(CameraFileName(kind, n - 1));
   }

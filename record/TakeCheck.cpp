@@ -292,9 +292,19 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
   TakeReport report;
   report.dir = dir;
   ReadTakeParams(dir, &report);
+  // The cameras' frame sizes and lenses; a take from before them has the default.
+  ReadFault lensFault;
+  if (!ReadTakeLens(dir, &report.lens, &lensFault)) {
+    report.faults.push_back(lensFault);
+    report.lens = TakeLens();  // what it says cannot be trusted: no camera is checked against it
+  }
   report.cameraReports = FindCameras(dir, report);
   std::vector<float> xyz;
   for (CameraReport& camera : report.cameraReports) {
+    camera.format = report.lens.formats[camera.number - 1];
+    if (report.lens.present && camera.inTake && !report.lens.listed[camera.number - 1])
+      camera.faults.push_back({true, kTakeLensFile, 0, -1,
+                               "no line for camera " + std::to_string(camera.number) + ", which has files"});
     CameraScan reader;
     reader.Open(dir, &camera);
     DepthScan depth;

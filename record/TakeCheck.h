@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "settings/ParamsFile.h"
+#include "record/TakeLens.h"
 #include "record/TakeReader.h"
+#include "settings/ParamsFile.h"
 
 namespace kestrova {
 
@@ -30,6 +31,7 @@ struct CameraReport {
   long long depthFrames = 0;     // its whole frames
   std::uint64_t depthBytes = 0;  // its size
   double depthRatio = 0;         // raw pixel bytes over the file's bytes
+  DepthFrameFormat format;       // its frames' size and lens (LENS.txt, else the default)
   std::vector<ReadFault> faults;
 };
 
@@ -40,8 +42,9 @@ struct TakeReport {
   std::string timeText;          // the TIME: line's text, printable characters only
   OperatorSettings settings;
   CameraSettings cameras;
+  TakeLens lens;                            // LENS.txt, or every camera at the default frame
   std::vector<CameraReport> cameraReports;  // cameras in the take or with files
-  std::vector<ReadFault> faults;            // take-wide (RECPARAM.txt)
+  std::vector<ReadFault> faults;            // take-wide (RECPARAM.txt, CLOCK.txt, LENS.txt)
 
   bool Sound() const;
   // Every fault, take-wide first, then camera by camera.

@@ -1,6 +1,6 @@
 // The names of a take's files, in one place: the settings snapshot
 // "RECPARAM.txt", the cameras' clock mapping "CLOCK.txt" (see
-// TakeClock.h) and, per camera n = 1..4, "PCLn.dat" (points), "TSn.txt"
+// TakeClock.h), their frame sizes and lenses "LENS.txt" (see TakeLens.h) and, per camera n = 1..4, "PCLn.dat" (points), "TSn.txt"
 // (time stamps) and, when depth frames are kept, "DEPTHn.dat". The writer,
 // the readers, the checks and the tools all name files through here.
 #pragma once
@@ -12,6 +12,7 @@ namespace kestrova {
 
 inline constexpr char kTakeSettingsFile[] = "RECPARAM.txt";
 inline constexpr char kTakeClockFile[] = "CLOCK.txt";
+inline constexpr char kTakeLensFile[] = "LENS.txt";
 
 // The files a take has per camera, in the order the writer opens them.
 enum class CameraFile { Points, TimeStamps, Depth };

@@ -296,7 +296,7 @@ bool PointStreamReader::Next(std::vector<float>* xyz, ReadFault* fault) {
   const std::uint64_t start = bytes_.Offset();
   std::uint32_t count;
   if (!ReadCount(&count, fault)) return false;
-  // At most a frame's pixels: the buffer never grows beyond 0.9 MB.
+  // At most the largest frame's pixels: the buffer never grows beyond 3.7 MB.
   buffer_.resize(12ULL * count);
   if (bytes_.Read(buffer_.data(), buffer_.size()) != buffer_.size()) return Fail(fault, start, "read error");
   xyz->resize(3ULL * count);

@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "settings/DepthFrameFormat.h"
+
 namespace kestrova {
 
-// A record never holds more points than a depth frame has pixels.
-constexpr std::uint32_t kMaxRecordPoints = 320 * 240;
+// A record never holds more points than the largest depth frame has pixels.
+constexpr std::uint32_t kMaxRecordPoints = kMaxDepthPixels;
 // "%d %d %d \r\n" is at most 37 bytes; anything much longer is no time-stamp line.
 constexpr size_t kMaxTimeStampLineBytes = 64;
 

@@ -55,6 +55,23 @@ bool OpenUntruncated(PendingFile& file, std::string* error) {
   return true;
 }
 
+// Writes the whole `text` into the open `fd` (emptied first), syncs and
+// closes it.
+bool WriteWhole(int fd, const std::string& path, const std::string& text, std::string* error) {
+  bool ok = ::ftruncate(fd, 0) == 0;
+  for (std::size_t done = 0; ok && done < text.size();) {
+    const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    ok = written > 0;
+    if (ok) done += static_cast<std::size_t>(written);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const int reason = errno ? errno : EIO;
+  ::close(fd);
+  if (!ok) *error = Reason("cannot write", path, reason);
+  return ok;
+}
+
 void Abandon(std::vector<PendingFile>& files) {
   for (PendingFile& file : files) {
     if (file.fd >= 0) ::close(file.fd);
@@ -138,6 +155,13 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
       pending.push_back(file);
     }
   }
+  // The cameras' frames and lenses, last among the pending files.
+  const bool anyCamera = !pending.empty();
+  if (anyCamera) {
+    PendingFile lens;
+    if (!ComposeTakePath(dir, kTakeLensFile, &lens.path, error)) return false;
+    pending.push_back(lens);
+  }
   struct stat info;
   if (::stat(dir.c_str(), &info) != 0) {
     *error = Reason("cannot use the output directory", dir, errno);
@@ -160,6 +184,15 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   RemoveAbandonedTemporaries(snapshotPath);
   RemoveOlderTakeFiles(dir, cameras);
   // From here on the take has started: the older take's files are replaced.
+  if (anyCamera) {
+    PendingFile& lens = pending.back();
+    const int fd = lens.fd;
+    lens.fd = -1;
+    if (!WriteWhole(fd, lens.path, FormatTakeLens(cameras, formats_), error)) {
+      Abandon(pending);
+      return false;
+    }
+  }
   size_t next = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
@@ -170,7 +203,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
       PendingFile& file = pending[next++];
       const int fd = file.fd;
       file.fd = -1;
-      if (!StartFile(files, kind, file.path, fd, error)) {
+      if (!StartFile(files, slot, kind, file.path, fd, error)) {
         Abandon(pending);
         Close(nullptr);
         return false;
@@ -180,7 +213,7 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   return true;
 }
 
-bool TakeWriter::StartFile(CameraFiles& files, CameraFile kind, const std::string& path, int fd,
+bool TakeWriter::StartFile(CameraFiles& files, int slot, CameraFile kind, const std::string& path, int fd,
                            std::string* error) {
   Stream& stream = files.streams[static_cast<size_t>(kind)];
   stream.path = path;
@@ -195,7 +228,7 @@ bool TakeWriter::StartFile(CameraFiles& files, CameraFile kind, const std::strin
   if (!files.encoder) files.encoder = std::make_unique<DepthFrameEncoder>();
   // The header goes out at once: even a take without a frame has a file
   // that says what it is.
-  const std::string header = DepthFileHeaderBytes(kKeptDepthWidth, kKeptDepthHeight);
+  const std::string header = DepthFileHeaderBytes(formats_[slot].width, formats_[slot].height);
   errno = 0;
   if (std::fwrite(header.data(), 1, header.size(), stream.file) != header.size() ||
       std::fflush(stream.file) != 0) {
@@ -225,26 +258,29 @@ bool TakeWriter::FailWith(CameraFiles& files, const std::string& reason) {
 }
 
 bool TakeWriter::EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
-                             const DepthPixels* depth) {
+                             const DepthFrameView* depth) {
   Stream& stream = files.streams[static_cast<size_t>(CameraFile::Depth)];
   const std::string camera = "camera " + std::to_string(slot + 1);
-  if (depth == nullptr || depth->values == nullptr || depth->width != kKeptDepthWidth ||
-      depth->height != kKeptDepthHeight) {
-    char reason[128];
-    std::snprintf(reason, sizeof reason, "%s delivered a depth frame of %dx%d; %s keeps %dx%d frames",
-                  camera.c_str(), depth ? depth->width : 0, depth ? depth->height : 0,
-                  stream.path.c_str(), kKeptDepthWidth, kKeptDepthHeight);
-    return FailWith(files, reason);
+  const DepthFrameFormat& kept = formats_[slot];
+  if (depth == nullptr || depth->pixels == nullptr || !SameFrames(depth->format, kept) ||
+      depth->format.rowStride != depth->format.width) {
+    const std::string size = depth ? SizeText(depth->format.width, depth->format.height) : "no";
+    return FailWith(files, camera + " delivered a depth frame of " + size + " pixels" +
+                               (depth && depth->format.width == kept.width && depth->format.height == kept.height
+                                    ? " through another lens"
+                                    : "") +
+                               "; " + stream.path + " keeps its " + SizeText(kept.width, kept.height) +
+                               " frames of the lens in " + kTakeLensFile);
   }
   std::string why;
-  if (!files.encoder->Encode(frameNumber, stamp, depth->values, depth->width, depth->height,
+  if (!files.encoder->Encode(frameNumber, stamp, depth->pixels, depth->format.width, depth->format.height,
                              &stream.cycle, &why))
     return FailWith(files, "cannot compress the depth frame of " + camera + ": " + why);
   return true;
 }
 
 bool TakeWriter::Append(int slot, int frameNumber, std::int64_t stamp,
-                        const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth) {
+                        const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthFrameView* depth) {
   CameraFiles& files = files_[slot];
   Stream& points = files.streams[static_cast<size_t>(CameraFile::Points)];
   Stream& line = files.streams[static_cast<size_t>(CameraFile::TimeStamps)];

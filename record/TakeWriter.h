@@ -6,6 +6,8 @@
 //             printed as a signed 32-bit number.
 //   DEPTHn.dat  only when depth frames are kept: the camera's raw depth
 //             frames (see DepthFrameFile.h), one record per cycle.
+// and, for the take as a whole, the settings snapshot RECPARAM.txt and
+// LENS.txt, every camera's frame size and lens (see TakeLens.h).
 // The names come from TakeLayout.h; the writer keeps any number of files
 // per camera paired by cycle. Every cycle's line and records are flushed
 // together; a write that fails
@@ -27,19 +29,10 @@
 #include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
 #include "record/TakeLayout.h"
+#include "record/TakeLens.h"
+#include "settings/DepthFrameFormat.h"
 
 namespace kestrova {
-
-// One depth frame as the sensor delivered it, row after row.
-struct DepthPixels {
-  const std::uint16_t* values = nullptr;
-  int width = 0;
-  int height = 0;
-};
-
-// The size of every depth frame a take keeps.
-constexpr int kKeptDepthWidth = 320;
-constexpr int kKeptDepthHeight = 240;
 
 class TakeWriter {
  public:
@@ -51,8 +44,9 @@ class TakeWriter {
   TakeWriter& operator=(const TakeWriter&) = delete;
 
   // Starts a take in `dir` for the cameras marked in `cameras`: opens every
-  // camera file (an older take is not touched yet), writes the settings
-  // snapshot "RECPARAM.txt" through `writeSnapshot`, removes the snapshot's
+  // camera file and, with any camera, LENS.txt (an older take is not touched
+  // yet), writes the settings snapshot "RECPARAM.txt" through
+  // `writeSnapshot`, then the cameras' frame sizes and lenses, removes the snapshot's
   // temporaries that a take killed while starting left behind and every
   // file of an older take that this take does not write, then empties the
   // camera files. On failure nothing stays open, no file this call created is
@@ -63,13 +57,17 @@ class TakeWriter {
   // Whether the next takes keep their depth frames (DEPTHn.dat per camera).
   // Read by Open.
   void SetKeepDepth(bool keep) { keepDepth_ = keep; }
+  // The frames each camera of the next takes delivers (the default frame
+  // unless set): LENS.txt says so, and depth frames of any other size or
+  // lens are refused. Read by Open.
+  void SetFrameFormats(const CameraFormats& formats) { formats_ = formats; }
 
   // Appends one time-stamp line and one point record for camera `slot`, and,
   // when the take keeps depth frames, the record of `depth` (which must then
-  // be given, kKeptDepthWidth x kKeptDepthHeight). Called by that camera's
-  // grab alone. False once the camera's files failed.
+  // be given, of the camera's size and lens). Called by that camera's grab
+  // alone. False once the camera's files failed.
   bool Append(int slot, int frameNumber, std::int64_t stamp,
-              const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthPixels* depth = nullptr);
+              const pcl::PointCloud<pcl::PointXYZ>& cloud, const DepthFrameView* depth = nullptr);
 
   // The first write failure of the take, if any (read between cycles).
   bool Failed() const;
@@ -97,16 +95,17 @@ class TakeWriter {
   bool Wanted(CameraFile file) const;
   // Takes over `fd` (open on `path`), empties it and, for depth frames,
   // writes the header.
-  bool StartFile(CameraFiles& files, CameraFile kind, const std::string& path, int fd,
+  bool StartFile(CameraFiles& files, int slot, CameraFile kind, const std::string& path, int fd,
                  std::string* error);
   bool Fail(CameraFiles& files, const std::string& path, int errorNumber);
   bool FailWith(CameraFiles& files, const std::string& reason);
   // The depth record of one cycle into its stream's cycle bytes.
   bool EncodeDepth(CameraFiles& files, int slot, int frameNumber, std::int64_t stamp,
-                   const DepthPixels* depth);
+                   const DepthFrameView* depth);
   void RemoveOlderTakeFiles(const std::string& dir, const std::array<bool, kCameraCount>& cameras) const;
 
   bool keepDepth_ = false;
+  CameraFormats formats_;
   std::array<CameraFiles, kCameraCount> files_;
 };
 

@@ -35,14 +35,14 @@ TEST(AlignmentCollector, TakesEveryTwentiethCycleOfTheWantedCamerasAndLeavesWhen
   for (CameraSetting& camera : cameras) camera.maxDepth = 100;  // every pixel of 1 m is in range
   AlignmentCollector collector(cameras, {true, true, false, false}, 3);
   const std::vector<std::uint16_t> pixels = FlatFrame(1000);
-  const DepthPixels depth{pixels.data(), 320, 240};
+  const DepthFrameView depth{pixels.data(), DepthFrameFormat()};
   CycleFrame cycle;
   int leftAfter = -1;
   for (int n = 0; n <= 60 && leftAfter < 0; ++n) {
     for (int camera = 0; camera < 3; ++camera) {  // camera 3 delivers but is not wanted
       CameraFrame frame;
       frame.camera = camera;
-      frame.pixels = &depth;
+      frame.depth = &depth;
       collector.OnCameraFrame(frame);
     }
     if (!collector.OnCycle(cycle)) leftAfter = n;
@@ -77,12 +77,12 @@ TEST(AlignmentCollector, ACycleWhereACameraGaveAnOlderFrameIsReplacedByALaterOne
     const bool behind = n == 20;
     kept.push_back(FlatFrame(1000 + 8 * n));
     std::vector<std::uint16_t>& older = kept.size() > 1 ? kept[kept.size() - 2] : kept.back();
-    const DepthPixels now{kept.back().data(), 320, 240}, before{older.data(), 320, 240};
+    const DepthFrameView now{kept.back().data(), DepthFrameFormat()}, before{older.data(), DepthFrameFormat()};
     for (int camera = 0; camera < 2; ++camera) {
       CameraFrame frame;
       frame.camera = camera;
       const bool old = behind && camera == 1;
-      frame.pixels = old ? &before : &now;
+      frame.depth = old ? &before : &now;
       collector.OnCameraFrame(frame);
       cycle.mappedMs[camera] = 250000.0 + 0.7 * camera + 33.3 * (old ? n - 1 : n);
     }

@@ -26,7 +26,7 @@ TEST(AlignmentFrames, DepthFramesKeepTheirWholeMillimetres) {
   camera.maxDepth = 15;
   pcl::PointCloud<pcl::PointXYZ> cloud;
   cloud.push_back(pcl::PointXYZ(9, 9, 9));  // added to, not replaced
-  AddDepthFrame(pixels, 4, camera, cloud);
+  AddDepthFrame(DepthFrameView{pixels, PackedFormat(4, 1, DefaultDepthLens())}, camera, cloud);
   ASSERT_EQ(cloud.size(), 3u);
   // z = 1003 / 8000, where the pipeline keeps floor(1003 / 8) / 1000 = 0.125;
   // x = (0 - 160) * 0.003501 * z, y = (120 - 0) * 0.003501 * z.
@@ -47,7 +47,7 @@ pcl::PointCloud<pcl::PointXYZ> SceneCloud(const CameraSetting& truth, double sec
   const std::vector<std::uint16_t> pixels = RenderSensorFrame(
       SimulatedScene(), PoseFromSetting(truth), seconds, frame * 2654435761u ^ (40503u + slot * 977u));
   pcl::PointCloud<pcl::PointXYZ> cloud;
-  AddDepthFrame(pixels.data(), kDepthPixels, truth, cloud);
+  AddDepthFrame(DepthFrameView{pixels.data(), DepthFrameFormat()}, truth, cloud);
   return cloud;
 }
 

@@ -68,8 +68,11 @@ TEST(DepthPng, AHandMadeFileGivesItsDepthInBits3To15) {
   }));
   std::vector<std::uint16_t> pixels;
   std::string error;
-  ASSERT_TRUE(ReadDepthPng(path, pixels, &error)) << error;
-  ASSERT_EQ(pixels.size(), static_cast<size_t>(kDepthPixels));
+  int width = 0, height = 0;
+  ASSERT_TRUE(ReadDepthPng(path, pixels, &width, &height, &error)) << error;
+  ASSERT_EQ(pixels.size(), static_cast<size_t>(320 * 240));
+  EXPECT_EQ(width, 320);
+  EXPECT_EQ(height, 240);
   EXPECT_EQ(pixels[0], 8000);        // 1000 << 3
   EXPECT_EQ(pixels[319], 1319 << 3);
   EXPECT_EQ(pixels[320], 65528);     // 8191 << 3
@@ -77,26 +80,33 @@ TEST(DepthPng, AHandMadeFileGivesItsDepthInBits3To15) {
   EXPECT_EQ(pixels[640], 0);
 }
 
-TEST(DepthPng, AFullSizeFrameIsHalvedByEverySecondPixel) {
+TEST(DepthPng, FramesOfAnySizeUpTo640By480KeepTheirSize) {
   TempDir dir;
-  const std::string path = dir.File("full.png");
-  testing::WriteFile(path, HandMadePng(640, 480, 16, 0, [](int y, int x) { return 500u + y * 2 + (x % 2); }));
-  std::vector<std::uint16_t> pixels;
-  std::string error;
-  ASSERT_TRUE(ReadDepthPng(path, pixels, &error)) << error;
-  EXPECT_EQ(pixels[0], 500 << 3);
-  EXPECT_EQ(pixels[kDepthWidth + 5], (500 + 4) << 3);  // source row 2, column 10
+  for (const auto& [width, height] : {std::pair<int, int>{640, 480}, {7, 3}}) {
+    const std::string path = dir.File("frame.png");
+    testing::WriteFile(path, HandMadePng(width, height, 16, 0, [](int y, int x) { return 500u + y * 2 + (x % 2); }));
+    std::vector<std::uint16_t> pixels;
+    std::string error;
+    int w = 0, h = 0;
+    ASSERT_TRUE(ReadDepthPng(path, pixels, &w, &h, &error)) << error;
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(width * height));
+    EXPECT_EQ(pixels[0], 500 << 3);
+    EXPECT_EQ(pixels[2 * width + 5], (500 + 4 + 1) << 3);  // row 2, column 5
+  }
 }
 
 TEST(DepthPng, WrittenFramesReadBackExactly) {
   TempDir dir;
-  std::vector<std::uint16_t> depth(kDepthPixels);
-  for (int k = 0; k < kDepthPixels; ++k) depth[k] = static_cast<std::uint16_t>((k * 37) % 8192);
+  std::vector<std::uint16_t> depth(kDefaultDepthPixels);
+  for (int k = 0; k < kDefaultDepthPixels; ++k) depth[k] = static_cast<std::uint16_t>((k * 37) % 8192);
   std::string error;
-  ASSERT_TRUE(WriteDepthPng(dir.File("f.png"), depth, kDepthWidth, kDepthHeight, &error)) << error;
+  ASSERT_TRUE(WriteDepthPng(dir.File("f.png"), depth, kDefaultDepthWidth, kDefaultDepthHeight, &error)) << error;
   std::vector<std::uint16_t> pixels;
-  ASSERT_TRUE(ReadDepthPng(dir.File("f.png"), pixels, &error)) << error;
-  for (int k = 0; k < kDepthPixels; ++k) ASSERT_EQ(pixels[k], depth[k] << 3) << k;
+  int width = 0, height = 0;
+  ASSERT_TRUE(ReadDepthPng(dir.File("f.png"), pixels, &width, &height, &error)) << error;
+  for (int k = 0; k < kDefaultDepthPixels; ++k) ASSERT_EQ(pixels[k], depth[k] << 3) << k;
 }
 
 TEST(DepthPng, BadFilesAreRefusedWithAReason) {
@@ -105,19 +115,21 @@ TEST(DepthPng, BadFilesAreRefusedWithAReason) {
     testing::WriteFile(dir.File("bad.png"), content);
     std::vector<std::uint16_t> pixels;
     std::string error;
-    EXPECT_FALSE(ReadDepthPng(dir.File("bad.png"), pixels, &error));
+    int width = 0, height = 0;
+    EXPECT_FALSE(ReadDepthPng(dir.File("bad.png"), pixels, &width, &height, &error));
     return error;
   };
   auto zero = [](int, int) { return 0u; };
   EXPECT_NE(refused("P5\n320 240\n65535\n").find("not a PNG file"), std::string::npos);
   EXPECT_NE(refused(HandMadePng(320, 240, 8, 0, zero)).find("not a 16-bit greyscale PNG"), std::string::npos);
-  EXPECT_NE(refused(HandMadePng(100, 80, 16, 0, zero)).find("frame is 100 x 80"), std::string::npos);
+  EXPECT_NE(refused(HandMadePng(641, 80, 16, 0, zero)).find("641"), std::string::npos);
   EXPECT_NE(refused(HandMadePng(5000, 4000, 16, 0, zero).substr(0, 33)).find("damaged PNG"), std::string::npos);
   const std::string whole = HandMadePng(320, 240, 16, 0, [](int y, int x) { return unsigned(y * x); });
   EXPECT_NE(refused(whole.substr(0, whole.size() / 2)).find("damaged PNG"), std::string::npos);
   std::vector<std::uint16_t> pixels;
   std::string error;
-  EXPECT_FALSE(ReadDepthPng(dir.File("absent.png"), pixels, &error));
+  int width = 0, height = 0;
+  EXPECT_FALSE(ReadDepthPng(dir.File("absent.png"), pixels, &width, &height, &error));
   EXPECT_NE(error.find("absent.png"), std::string::npos);
 }
 

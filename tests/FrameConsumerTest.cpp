@@ -36,8 +36,7 @@ class ContractWatcher : public FrameConsumer {
     if (inCall_[camera].exchange(true)) Breach("two calls of one camera at once");
     if (frame.final != &engine_.clouds[camera] || frame.thinned != &engine_.workClouds[camera])
       Breach("camera " + std::to_string(camera) + " was handed another camera's clouds");
-    if (frame.pixels == nullptr || frame.pixels->width * frame.pixels->height == 0)
-      Breach("no depth pixels");
+    if (frame.depth == nullptr || frame.depth->format.Pixels() == 0) Breach("no depth pixels");
     if (frame.thinned->empty()) Breach("an empty thinned cloud for a delivered frame");
     seenInCycle_[camera] = cycles_.load();
     ++callsOf_[camera];

@@ -51,11 +51,11 @@ struct Bus {
   }
 };
 
-std::unique_ptr<Bus> OpenBus(const std::string& cameras) {
+std::unique_ptr<Bus> OpenBus(const std::string& cameras, bool wholeFrames = false) {
   setenv("FREENECT_STANDIN", cameras.c_str(), 1);
   auto bus = std::make_unique<Bus>();
   std::string error;
-  bus->backend = MakeFreenectBackend(&error);
+  bus->backend = MakeFreenectBackend(wholeFrames, &error);
   EXPECT_TRUE(bus->backend) << error;
   if (!bus->backend) return bus;
   for (int i = 0; i < 4; ++i) {
@@ -249,7 +249,7 @@ std::string StartOneCamera(const std::string& cameras, std::uint16_t* pixel) {
   EXPECT_EQ(bus->opened[0], S_OK);
   if (Succeeded(bus->opened[0]) &&
       Succeeded(bus->sensors[0]->NuiImageStreamGetNextFrame(bus->streams[0], 2000, &frame))) {
-    *pixel = frame.pFrameTexture->pixels[kDepthPixels - 1];
+    *pixel = frame.pFrameTexture->pixels[kDefaultDepthPixels - 1];
     bus->sensors[0]->NuiImageStreamReleaseFrame(bus->streams[0], &frame);
   }
   bus.reset();

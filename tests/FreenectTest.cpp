@@ -27,7 +27,7 @@ TEST(FreenectFrames, HalvingTakesEverySecondPixelOfEverySecondRow) {
   full[2 * 640 + 4] = 8191;    // the deepest a pixel can hold
   full[2 * 640 + 6] = 8192;    // too deep: no reading
   full[1 * 640 + 0] = 9999;    // an odd row: never taken
-  std::vector<std::uint16_t> pixels(kDepthPixels);
+  std::vector<std::uint16_t> pixels(kDefaultDepthPixels);
   HalveDepthFrame(full.data(), pixels.data());
   EXPECT_EQ(pixels[0], 0);
   EXPECT_EQ(pixels[1], (2 % 7) << 3);                 // row 0, column 2
@@ -45,7 +45,7 @@ TEST(FreenectFrames, RawDisparityBecomesMillimetres) {
   EXPECT_EQ(RawDisparityToMm(1083), 0);    // beyond 8191 mm
   EXPECT_EQ(RawDisparityToMm(1500), 0);    // past the formula's pole
   std::vector<std::uint16_t> raw(640 * 480, 600);
-  std::vector<std::uint16_t> pixels(kDepthPixels);
+  std::vector<std::uint16_t> pixels(kDefaultDepthPixels);
   HalveRawDisparityFrame(raw.data(), pixels.data());
   EXPECT_EQ(pixels[12345], 672 << 3);
 }

@@ -33,8 +33,8 @@ const TakeWriter::SnapshotWriter kSnapshot = [](const std::string& path, std::st
 };
 
 // A frame whose pixels all differ, low bits included.
-std::vector<std::uint16_t> Frame(unsigned seed) {
-  std::vector<std::uint16_t> pixels(kKeptDepthWidth * kKeptDepthHeight);
+std::vector<std::uint16_t> Frame(unsigned seed, int pixelCount = kDefaultDepthPixels) {
+  std::vector<std::uint16_t> pixels(pixelCount);
   for (size_t k = 0; k < pixels.size(); ++k)
     pixels[k] = static_cast<std::uint16_t>((k * 7919 + seed * 104729) & 0xFFFF);
   return pixels;
@@ -49,23 +49,36 @@ std::vector<DepthFrameRecord> ReadDepthFile(const std::string& path, ReadFault* 
   return records;
 }
 
-TEST(KeptDepth, TheWriterKeepsEveryFrameWithItsNumberAndStampExactly) {
+// Camera 2 of this take delivers 640 x 480 frames through a lens of its own.
+const DepthFrameFormat kLargeFrames = PackedFormat(640, 480, {575.8157348632812, 574.5, 319.5, 239.5});
+
+TEST(KeptDepth, TheWriterKeepsEveryFrameWithItsNumberStampSizeAndLensExactly) {
   TempDir dir;
   TakeWriter writer;
   writer.SetKeepDepth(true);
+  writer.SetFrameFormats({DepthFrameFormat(), kLargeFrames, DepthFrameFormat(), DepthFrameFormat()});
   std::string error;
-  ASSERT_TRUE(writer.Open(dir.path(), {false, true, false, false}, kSnapshot, &error)) << error;
-  const std::vector<std::uint16_t> a = Frame(1), b = Frame(2);
-  const DepthPixels pixelsA{a.data(), 320, 240}, pixelsB{b.data(), 320, 240};
+  ASSERT_TRUE(writer.Open(dir.path(), {true, true, false, false}, kSnapshot, &error)) << error;
+  const std::vector<std::uint16_t> a = Frame(1, 640 * 480), b = Frame(2, 640 * 480), c = Frame(3);
+  const DepthFrameView pixelsA{a.data(), kLargeFrames}, pixelsB{b.data(), kLargeFrames};
+  const DepthFrameView pixelsC{c.data(), DepthFrameFormat()};
   const std::int64_t bigStamp = (5LL << 32) + 0x89ABCDEF;
   ASSERT_TRUE(writer.Append(1, 0, 33, Cloud(), &pixelsA));
+  ASSERT_TRUE(writer.Append(0, 0, 30, Cloud(), &pixelsC));
   ASSERT_TRUE(writer.Append(1, 2, bigStamp, Cloud(), &pixelsB));
   ASSERT_TRUE(writer.Close(&error)) << error;
 
+  // Every camera's size and lens, each number as it reads back exactly.
+  EXPECT_EQ(ReadFile(dir.File("LENS.txt")),
+            "# Kestrova lens 1: camera N width W height H fx FX fy FY cx CX cy CY (pixels)\r\n"
+            "camera 1 width 320 height 240 fx 285.63266694292446 fy 285.63266694292446 cx 160 cy 120\r\n"
+            "camera 2 width 640 height 480 fx 575.8157348632812 fy 574.5 cx 319.5 cy 239.5\r\n");
+  EXPECT_EQ(ReadFile(dir.File("DEPTH1.dat")).substr(0, 16),
+            std::string("KVADEPTH\x01\x00\x40\x01\xF0\x00\x01\x00", 16));  // 320 = 0x140, 240 = 0xF0
   const std::string bytes = ReadFile(dir.File("DEPTH2.dat"));
   ASSERT_GT(bytes.size(), 32u);
-  // "KVADEPTH", version 1, 320 (0x140), 240 (0xF0), codec 1.
-  EXPECT_EQ(bytes.substr(0, 16), std::string("KVADEPTH\x01\x00\x40\x01\xF0\x00\x01\x00", 16));
+  // "KVADEPTH", version 1, 640 (0x280), 480 (0x1E0), codec 1.
+  EXPECT_EQ(bytes.substr(0, 16), std::string("KVADEPTH\x01\x00\x80\x02\xE0\x01\x01\x00", 16));
   // The first record: frame 0, stamp 33.
   EXPECT_EQ(bytes.substr(16, 12), std::string("\x00\x00\x00\x00\x21\x00\x00\x00\x00\x00\x00\x00", 12));
   ReadFault fault;
@@ -80,29 +93,35 @@ TEST(KeptDepth, TheWriterKeepsEveryFrameWithItsNumberAndStampExactly) {
   EXPECT_EQ(records[1].pixels, b);
   // The same cycles as the other files hold.
   EXPECT_EQ(ReadTimeStampLines(dir.File("TS2.txt")).size(), 2u);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("DEPTH1.dat")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("DEPTH3.dat")));
 }
 
 TEST(KeptDepth, AFrameThatCannotBeKeptLeavesEveryFileAtTheLastWholeCycle) {
   TempDir dir;
-  TakeWriter writer;
-  writer.SetKeepDepth(true);
   std::string error;
-  ASSERT_TRUE(writer.Open(dir.path(), {true, false, false, false}, kSnapshot, &error)) << error;
   const std::vector<std::uint16_t> a = Frame(3);
-  const DepthPixels whole{a.data(), 320, 240}, wrongSize{a.data(), 160, 120};
+  const DepthFrameView whole{a.data(), DepthFrameFormat()};
+  // Frames the take's LENS.txt does not describe: another size, another lens.
+  const DepthFrameView wrongSize{a.data(), ScaledDefaultFormat(160, 120)};
+  const DepthFrameView wrongLens{a.data(), PackedFormat(320, 240, {300, 300, 160, 120})};
   Cloud one;
   one.push_back({1, 2, 3});
-  ASSERT_TRUE(writer.Append(0, 0, 0, one, &whole));
-  const std::string depthBefore = ReadFile(dir.File("DEPTH1.dat"));
-  EXPECT_FALSE(writer.Append(0, 1, 33, one, &wrongSize));
-  EXPECT_FALSE(writer.Append(0, 2, 66, one, &whole));  // stays failed
-  EXPECT_TRUE(writer.Failed());
-  EXPECT_NE(writer.FailureMessage().find("160x120"), std::string::npos) << writer.FailureMessage();
-  ASSERT_TRUE(writer.Close(&error)) << error;
-  EXPECT_EQ(ReadFile(dir.File("DEPTH1.dat")), depthBefore);
-  EXPECT_EQ(ReadTimeStampLines(dir.File("TS1.txt")).size(), 1u);
-  EXPECT_EQ(ReadRecordCounts(dir.File("PCL1.dat")).size(), 1u);
+  for (const auto& [wrong, said] : {std::pair<const DepthFrameView*, const char*>{&wrongSize, "160 x 120"},
+                                    {&wrongLens, "through another lens"}}) {
+    TakeWriter writer;
+    writer.SetKeepDepth(true);
+    ASSERT_TRUE(writer.Open(dir.path(), {true, false, false, false}, kSnapshot, &error)) << error;
+    ASSERT_TRUE(writer.Append(0, 0, 0, one, &whole));
+    const std::string depthBefore = ReadFile(dir.File("DEPTH1.dat"));
+    EXPECT_FALSE(writer.Append(0, 1, 33, one, wrong));
+    EXPECT_FALSE(writer.Append(0, 2, 66, one, &whole));  // stays failed
+    EXPECT_TRUE(writer.Failed());
+    EXPECT_NE(writer.FailureMessage().find(said), std::string::npos) << writer.FailureMessage();
+    ASSERT_TRUE(writer.Close(&error)) << error;
+    EXPECT_EQ(ReadFile(dir.File("DEPTH1.dat")), depthBefore);
+    EXPECT_EQ(ReadTimeStampLines(dir.File("TS1.txt")).size(), 1u);
+    EXPECT_EQ(ReadRecordCounts(dir.File("PCL1.dat")).size(), 1u);
+  }
 }
 
 TEST(KeptDepth, WithoutDepthFramesATakeHasNoDepthFileAndAnOlderOneGoes) {

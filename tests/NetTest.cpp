@@ -26,9 +26,9 @@ using Clock = std::chrono::steady_clock;
 const auto* const loopback =
     ::testing::AddGlobalTestEnvironment(new kestrova::testing::LoopbackDdsEnvironment);
 
-std::vector<std::uint16_t> Ramp(std::uint16_t start) {
-  std::vector<std::uint16_t> pixels(kDepthPixels);
-  for (int i = 0; i < kDepthPixels; ++i) pixels[i] = static_cast<std::uint16_t>(start + 8 * (i % 977));
+std::vector<std::uint16_t> Ramp(std::uint16_t start, int count = kDefaultDepthPixels) {
+  std::vector<std::uint16_t> pixels(count);
+  for (int i = 0; i < count; ++i) pixels[i] = static_cast<std::uint16_t>(start + 8 * (i % 977));
   return pixels;
 }
 
@@ -37,40 +37,68 @@ constexpr std::uint64_t kFakeRun = 0x0123456789ABCDEFull;
 // A good sample of camera 1 of station "fake", its pixels kept by `encoder`.
 kestrova_net_DepthFrameSample GoodSample(FrameSampleEncoder& encoder,
                                          const std::vector<std::uint16_t>& pixels,
-                                         std::uint32_t frameNumber, std::int64_t stamp) {
+                                         std::uint32_t frameNumber, std::int64_t stamp,
+                                         const DepthFrameFormat& format = DepthFrameFormat()) {
   NuiImageFrame frame;
   frame.dwFrameNumber = frameNumber;
   frame.liTimeStamp.QuadPart = stamp;
   kestrova_net_DepthFrameSample sample{};
   std::string error;
-  EXPECT_TRUE(encoder.Fill("fake", kFakeRun, 1, "SER1", frame, pixels.data(), &sample, &error)) << error;
+  EXPECT_TRUE(encoder.Fill("fake", kFakeRun, 1, "SER1", frame, DepthFrameView{pixels.data(), format}, &sample,
+                           &error))
+      << error;
   return sample;
 }
 
 // --- samples
 
-TEST(FrameSample, CarriesTheFrameExactly) {
-  FrameSampleEncoder encoder;
-  const auto pixels = Ramp(0xFFF0);  // wraps past 2^16, as row differences must
-  kestrova_net_DepthFrameSample sample = GoodSample(encoder, pixels, 4000000000u, 0x123456789ALL);
-  EXPECT_STREQ(sample.station, "fake");
-  EXPECT_STREQ(sample.serial, "SER1");
-  EXPECT_EQ(sample.run, kFakeRun);
-  EXPECT_EQ(sample.camera, 1);
-  EXPECT_EQ(sample.frame_number, 4000000000u);
-  EXPECT_EQ(sample.time_stamp, 0x123456789ALL);
-  EXPECT_EQ(sample.width, 320);
-  EXPECT_EQ(sample.height, 240);
-  EXPECT_EQ(sample.codec, 1);
-  // A zstd frame: its magic number, then far fewer bytes than the raw 153 600.
-  ASSERT_GE(sample.pixels._length, 4u);
-  EXPECT_EQ(std::memcmp(sample.pixels._buffer, "\x28\xB5\x2F\xFD", 4), 0);
-  EXPECT_LT(sample.pixels._length, 153600u / 4);
+// Each frame travels with its size and lens: the default 320 x 240, a
+// 640 x 480 frame of its own lens, and a small frame whose rows the sensor
+// padded (the padding stays behind).
+TEST(FrameSample, CarriesTheFrameItsSizeAndItsLensExactly) {
+  DepthFrameFormat padded = PackedFormat(5, 3, {4.5, 4.25, 2.5, 1});
+  padded.rowStride = 8;
+  const struct {
+    DepthFrameFormat format;
+    std::uint16_t width, height;
+    double fx, fy, cx, cy;
+  } cases[] = {
+      {DepthFrameFormat(), 320, 240, 1 / double(0.003501f), 1 / double(0.003501f), 160, 120},
+      {PackedFormat(640, 480, {575.8157348632812, 575.8157348632812, 319.5, 239.5}), 640, 480,
+       575.8157348632812, 575.8157348632812, 319.5, 239.5},
+      {padded, 5, 3, 4.5, 4.25, 2.5, 1},
+  };
+  for (const auto& c : cases) {
+    FrameSampleEncoder encoder;
+    const auto pixels = Ramp(0xFFF0, static_cast<int>(c.format.BufferPixels()));  // wraps past 2^16
+    kestrova_net_DepthFrameSample sample = GoodSample(encoder, pixels, 4000000000u, 0x123456789ALL, c.format);
+    EXPECT_STREQ(sample.station, "fake");
+    EXPECT_STREQ(sample.serial, "SER1");
+    EXPECT_EQ(sample.run, kFakeRun);
+    EXPECT_EQ(sample.camera, 1);
+    EXPECT_EQ(sample.frame_number, 4000000000u);
+    EXPECT_EQ(sample.time_stamp, 0x123456789ALL);
+    EXPECT_EQ(sample.width, c.width);
+    EXPECT_EQ(sample.height, c.height);
+    EXPECT_EQ(sample.fx, c.fx);
+    EXPECT_EQ(sample.fy, c.fy);
+    EXPECT_EQ(sample.cx, c.cx);
+    EXPECT_EQ(sample.cy, c.cy);
+    EXPECT_EQ(sample.codec, 1);
+    // A zstd frame: its magic number first.
+    ASSERT_GE(sample.pixels._length, 4u);
+    EXPECT_EQ(std::memcmp(sample.pixels._buffer, "\x28\xB5\x2F\xFD", 4), 0);
 
-  DepthPixelDecoder decoder;
-  std::vector<std::uint16_t> decoded(kDepthPixels, 1);
-  ASSERT_EQ(DecodeFrameSample(sample, decoder, decoded.data()), SampleFault::None);
-  EXPECT_EQ(decoded, pixels);
+    DepthPixelDecoder decoder;
+    std::vector<std::uint16_t> decoded(c.width * c.height, 1);
+    ASSERT_EQ(DecodeFrameSample(sample, SampleFormat(sample), decoder, decoded.data()), SampleFault::None);
+    for (int row = 0; row < c.height; ++row)
+      for (int column = 0; column < c.width; ++column)
+        ASSERT_EQ(decoded[row * c.width + column], pixels[row * c.format.rowStride + column]) << row << " " << column;
+  }
+  // Far fewer bytes than the raw 153 600 of a 320 x 240 frame.
+  FrameSampleEncoder encoder;
+  EXPECT_LT(GoodSample(encoder, Ramp(0xFFF0), 1, 2).pixels._length, 153600u / 4);
 }
 
 TEST(FrameSample, EveryMalformedSampleIsRefusedWithItsFault) {
@@ -88,8 +116,14 @@ TEST(FrameSample, EveryMalformedSampleIsRefusedWithItsFault) {
   const std::vector<Case> cases = {
       {"camera 0", [](auto& s) { s.camera = 0; }, SampleFault::BadCamera},
       {"camera 5", [](auto& s) { s.camera = 5; }, SampleFault::BadCamera},
-      {"640 wide", [](auto& s) { s.width = 640; }, SampleFault::BadSize},
-      {"239 high", [](auto& s) { s.height = 239; }, SampleFault::BadSize},
+      {"641 wide", [](auto& s) { s.width = 641; }, SampleFault::BadSize},
+      {"481 high", [](auto& s) { s.height = 481; }, SampleFault::BadSize},
+      {"0 high", [](auto& s) { s.height = 0; }, SampleFault::BadSize},
+      {"no focal length", [](auto& s) { s.fx = 0; }, SampleFault::BadLens},
+      {"an axis not a number", [](auto& s) { s.cy = std::nan(""); }, SampleFault::BadLens},
+      {"640 x 480 where 320 x 240 was announced", [](auto& s) { s.width = 640, s.height = 480; },
+       SampleFault::OtherFrames},
+      {"another lens than announced", [](auto& s) { s.fy += 1e-9; }, SampleFault::OtherFrames},
       {"codec 2", [](auto& s) { s.codec = 2; }, SampleFault::BadCodec},
       {"station without end", [](auto& s) { std::memset(s.station, 'x', sizeof s.station); },
        SampleFault::BadName},
@@ -109,8 +143,8 @@ TEST(FrameSample, EveryMalformedSampleIsRefusedWithItsFault) {
   for (const Case& c : cases) {
     kestrova_net_DepthFrameSample sample = GoodSample(encoder, pixels, 1, 2);
     c.spoil(sample);
-    std::vector<std::uint16_t> decoded(kDepthPixels);
-    EXPECT_EQ(DecodeFrameSample(sample, decoder, decoded.data()), c.fault) << c.what;
+    std::vector<std::uint16_t> decoded(kDefaultDepthPixels);
+    EXPECT_EQ(DecodeFrameSample(sample, DepthFrameFormat(), decoder, decoded.data()), c.fault) << c.what;
   }
 }
 
@@ -259,6 +293,10 @@ class Announcer {
     kestrova_net_CameraInfo camera{};
     camera.camera = 1;
     std::strcpy(camera.serial, "SER1");
+    // The default frame and its lens.
+    camera.width = 320, camera.height = 240;
+    camera.fx = camera.fy = 1 / double(0.003501f);
+    camera.cx = 160, camera.cy = 120;
     kestrova_net_StationAnnouncement announcement{};
     SetSampleText(name, announcement.station);
     std::strcpy(announcement.host, "elsewhere");
@@ -297,18 +335,23 @@ TEST(NetDiscovery, ANameClaimedTwiceIsRefused) {
   EXPECT_NE(error.find(runs[0]), std::string::npos) << error;
 }
 
+// A newer station, and an older one (frame type 2: frames of 320 x 240
+// alone, without their lens), are named and refused.
 TEST(NetDiscovery, AStationOfAnotherFrameTypeIsNamedAndRefused) {
-  Announcer newer("newer", 7, FrameTypeVersion() + 1);
-  std::string error;
-  for (const std::string& items : {std::string("newer/1"), std::string()}) {
-    EXPECT_EQ(MakeSensorBackend(NetSpecText(items), 0, &error), nullptr) << items;
-    EXPECT_NE(error.find("station 'newer' (run 0000000000000007 on host elsewhere) is kestrova 9.9, "
-                         "frame type " + std::to_string(FrameTypeVersion() + 1)),
-              std::string::npos)
-        << error;
-    EXPECT_NE(error.find("reads frame type " + std::to_string(FrameTypeVersion()) + " only"),
-              std::string::npos)
-        << error;
+  for (const int frameType : {FrameTypeVersion() + 1, 2}) {
+    const std::string name = frameType > FrameTypeVersion() ? "newer" : "older";
+    Announcer other(name, 7, frameType);
+    std::string error;
+    for (const std::string& items : {name + "/1", std::string()}) {
+      EXPECT_EQ(MakeSensorBackend(NetSpecText(items), 0, &error), nullptr) << items;
+      EXPECT_NE(error.find("station '" + name + "' (run 0000000000000007 on host elsewhere) is kestrova 9.9, "
+                           "frame type " + std::to_string(frameType)),
+                std::string::npos)
+          << error;
+      EXPECT_NE(error.find("reads frame type " + std::to_string(FrameTypeVersion()) + " only"),
+                std::string::npos)
+          << error;
+    }
   }
 }
 
@@ -322,7 +365,7 @@ class FakeStationTest : public ::testing::Test {
     station_ = std::make_unique<Announcer>("fake", kFakeRun, FrameTypeVersion());
     ASSERT_TRUE(receiver_->WaitForStations([](const auto& stations) { return !stations.empty(); },
                                            10000));
-    sensor_ = std::make_unique<NetSensor>(0, receiver_, receiver_->Stations()[0], 1, "SER1");
+    sensor_ = std::make_unique<NetSensor>(0, receiver_, receiver_->Stations()[0], 1, "SER1", DepthFrameFormat());
     ASSERT_EQ(sensor_->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH, NUI_IMAGE_RESOLUTION_320x240, 0, 2,
                                           nullptr, &stream_),
               S_OK);

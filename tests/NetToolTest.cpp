@@ -157,18 +157,18 @@ void WriteReplayFrames(const std::string& dir, int cameras, int frames) {
   for (int camera = 1; camera <= cameras; ++camera) {
     fs::create_directories(dir + "/cam" + std::to_string(camera));
     for (int n = 0; n < frames; ++n) {
-      std::vector<std::uint16_t> depth(kDepthPixels);
-      for (int y = 0; y < kDepthHeight; ++y)
-        for (int x = 0; x < kDepthWidth; ++x) {
-          const int dx = x - (n * 3) % kDepthWidth, dy = y - 120;
+      std::vector<std::uint16_t> depth(kDefaultDepthPixels);
+      for (int y = 0; y < kDefaultDepthHeight; ++y)
+        for (int x = 0; x < kDefaultDepthWidth; ++x) {
+          const int dx = x - (n * 3) % kDefaultDepthWidth, dy = y - 120;
           const bool bump = dx * dx + dy * dy < 900;
-          depth[y * kDepthWidth + x] = static_cast<std::uint16_t>(600 + 2 * y + 50 * camera -
+          depth[y * kDefaultDepthWidth + x] = static_cast<std::uint16_t>(600 + 2 * y + 50 * camera -
                                                                   (bump ? 150 : 0));
         }
       char name[64];
       std::snprintf(name, sizeof name, "/cam%d/frame%04d.pgm", camera, n);
       std::string error;
-      ASSERT_TRUE(WriteDepthPgm(dir + name, depth, kDepthWidth, kDepthHeight, &error)) << error;
+      ASSERT_TRUE(WriteDepthPgm(dir + name, depth, kDefaultDepthWidth, kDefaultDepthHeight, &error)) << error;
     }
   }
 }

@@ -23,14 +23,14 @@ std::uint16_t Pixel(int depthMm, int lowBits = 0) {
 
 // One frame holding a single reading; every other pixel is beyond any limit.
 std::vector<std::uint16_t> FrameWith(int row, int column, std::uint16_t pixel) {
-  std::vector<std::uint16_t> frame(kDepthPixels, Pixel(8191));
-  frame[row * kDepthWidth + column] = pixel;
+  std::vector<std::uint16_t> frame(kDefaultDepthPixels, Pixel(8191));
+  frame[row * kDefaultDepthWidth + column] = pixel;
   return frame;
 }
 
 Cloud Convert(const std::vector<std::uint16_t>& frame, int limit) {
   Cloud cloud;
-  ConvertDepthFrame(frame.data(), static_cast<int>(frame.size()), limit, cloud);
+  ConvertDepthFrame(DepthFrameView{frame.data(), DepthFrameFormat()}, limit, cloud);
   return cloud;
 }
 
@@ -76,16 +76,16 @@ TEST(DepthConversion, DepthLimitEdgesAndNoLowerBound) {
     EXPECT_EQ(cloud[0].z, 0.0f);
   }
   EXPECT_EQ(Convert(FrameWith(3, 7, Pixel(15)), limit)[0].z, 0.001f);
-  std::vector<std::uint16_t> all(kDepthPixels, Pixel(8191));
-  EXPECT_EQ(Convert(all, DepthLimit(100)).size(), static_cast<size_t>(kDepthPixels));
+  std::vector<std::uint16_t> all(kDefaultDepthPixels, Pixel(8191));
+  EXPECT_EQ(Convert(all, DepthLimit(100)).size(), static_cast<size_t>(kDefaultDepthPixels));
   EXPECT_EQ(Convert(all, DepthLimit(-5)).size(), 0u);
 }
 
 TEST(DepthConversion, ZIsTheQuotientRoundedToFloatForEveryDepthStep) {
-  std::vector<std::uint16_t> frame(kDepthPixels);
-  for (int k = 0; k < kDepthPixels; ++k) frame[k] = Pixel((k % 1024) * 8);
+  std::vector<std::uint16_t> frame(kDefaultDepthPixels);
+  for (int k = 0; k < kDefaultDepthPixels; ++k) frame[k] = Pixel((k % 1024) * 8);
   Cloud cloud = Convert(frame, 8192);
-  ASSERT_EQ(cloud.size(), static_cast<size_t>(kDepthPixels));
+  ASSERT_EQ(cloud.size(), static_cast<size_t>(kDefaultDepthPixels));
   for (int q = 0; q < 1024; ++q) EXPECT_EQ(cloud[q].z, static_cast<float>(q) / 1000.0f) << q;
   EXPECT_EQ(cloud.width, cloud.size());
   EXPECT_EQ(cloud.height, 1u);
@@ -245,10 +245,10 @@ TEST(CloudProcessing, MatchesTheHeapCopyPipelinePointForPoint) {
     CameraSetting setting = DefaultCameraSetting(camera);
     SimCameraPose pose = PoseFromSetting(setting);
     std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-    std::vector<std::uint8_t> label(kDepthPixels, 0);
+    std::vector<std::uint8_t> label(kDefaultDepthPixels, 0);
     scene.RenderMoving(pose, 2.5, depth.data(), label.data());
-    std::vector<std::uint16_t> pixels(kDepthPixels);
-    EncodeDepthPixels(depth.data(), label.data(), 99, pixels.data());
+    std::vector<std::uint16_t> pixels(kDefaultDepthPixels);
+    EncodeDepthPixels(depth.data(), label.data(), kDefaultDepthPixels, 99, pixels.data());
     Cloud raw = Convert(pixels, DepthLimit(setting.maxDepth));
 
     OperatorSettings settings;

@@ -117,12 +117,12 @@ TEST(RecordSignals, HangUpAndTermEndTheTakeCleanlyAndAreNamed) {
 std::string ReplayWithABadFrame(const TempDir& dir, int bad, const std::string& content) {
   const std::string frames = dir.File("replay/cam1");
   std::filesystem::create_directories(frames);
-  std::vector<std::uint16_t> depth(kDepthWidth * kDepthHeight, 1000);
+  std::vector<std::uint16_t> depth(kDefaultDepthWidth * kDefaultDepthHeight, 1000);
   for (int i = 0; i < 10; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "/frame%02d.pgm", i);
     std::string error;
-    EXPECT_TRUE(WriteDepthPgm(frames + name, depth, kDepthWidth, kDepthHeight, &error)) << error;
+    EXPECT_TRUE(WriteDepthPgm(frames + name, depth, kDefaultDepthWidth, kDefaultDepthHeight, &error)) << error;
     if (i == bad) {
       std::string whole = ReadFile(frames + name);
       WriteFile(frames + name, content.empty() ? whole.substr(0, whole.size() / 2) : content);

@@ -106,7 +106,7 @@ TEST(RecordTool, ATakeIsReplacedOnlyWithReplace) {
   EXPECT_NE(refused.output.find("kestrova-record: " + dir.path() + " already holds a take started "),
             std::string::npos)
       << refused.output;
-  EXPECT_NE(refused.output.find("(RECPARAM.txt, PCL1.dat, TS1.txt; "), std::string::npos) << refused.output;
+  EXPECT_NE(refused.output.find("(RECPARAM.txt, LENS.txt, PCL1.dat, TS1.txt; "), std::string::npos) << refused.output;
   EXPECT_NE(refused.output.find("give --replace to record over it"), std::string::npos) << refused.output;
   ExpectWholeTake(dir, 1, 5);
   EXPECT_EQ(testing::ReadFile(dir.File("RECPARAM.txt")), snapshot);
@@ -132,8 +132,8 @@ TEST(RecordTool, ReplaceRemovesEveryFileOfTheOlderTakeAndSaysWhich) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"PCL1.dat", "PCL2.dat", "RECPARAM.txt", "TS1.txt", "TS2.txt",
-                                             "params.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"LENS.txt", "PCL1.dat", "PCL2.dat", "RECPARAM.txt", "TS1.txt",
+                                             "TS2.txt", "params.txt"}));
   ExpectWholeTake(dir, 1, 4);
   ExpectWholeTake(dir, 2, 4);
 }

@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int Center(int column = 160, int row = 120) { return row * kDepthWidth + column; }
+int Center(int column = 160, int row = 120) { return row * kDefaultDepthWidth + column; }
 
 TEST(SimulatedScene, StaticDepthsAtHandWorkedPixels) {
   SimulatedScene scene;
@@ -37,7 +37,7 @@ TEST(SimulatedScene, MovingObjectsShowInEveryDefaultCamera) {
   for (int i = 0; i < kCameraCount; ++i) {
     SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(i));
     std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-    std::vector<std::uint8_t> label(kDepthPixels, 0);
+    std::vector<std::uint8_t> label(kDefaultDepthPixels, 0);
     scene.RenderMoving(pose, 1.0, depth.data(), label.data());
     int ball = std::count(label.begin(), label.end(), 1);
     int box = std::count(label.begin(), label.end(), 2);
@@ -47,15 +47,15 @@ TEST(SimulatedScene, MovingObjectsShowInEveryDefaultCamera) {
 }
 
 TEST(SimulatedScene, PixelsCarryDepthInBitsThreeUpAndALittleNoise) {
-  std::vector<std::uint16_t> depth(kDepthPixels, 1000);
+  std::vector<std::uint16_t> depth(kDefaultDepthPixels, 1000);
   depth[5] = 0;
-  std::vector<std::uint8_t> label(kDepthPixels, 2);
-  std::vector<std::uint16_t> pixels(kDepthPixels);
-  EncodeDepthPixels(depth.data(), label.data(), 17, pixels.data());
+  std::vector<std::uint8_t> label(kDefaultDepthPixels, 2);
+  std::vector<std::uint16_t> pixels(kDefaultDepthPixels);
+  EncodeDepthPixels(depth.data(), label.data(), kDefaultDepthPixels, 17, pixels.data());
   EXPECT_EQ(pixels[5], 0);
   double sum = 0;
   int lowest = 9000, highest = 0;
-  for (int k = 0; k < kDepthPixels; ++k) {
+  for (int k = 0; k < kDefaultDepthPixels; ++k) {
     if (k == 5) continue;
     EXPECT_EQ(pixels[k] & 7, 2);
     int d = pixels[k] >> 3;
@@ -63,7 +63,7 @@ TEST(SimulatedScene, PixelsCarryDepthInBitsThreeUpAndALittleNoise) {
     lowest = std::min(lowest, d);
     highest = std::max(highest, d);
   }
-  EXPECT_NEAR(sum / (kDepthPixels - 1), 1000.0, 0.2);
+  EXPECT_NEAR(sum / (kDefaultDepthPixels - 1), 1000.0, 0.2);
   EXPECT_GE(lowest, 995);
   EXPECT_LE(highest, 1005);
   EXPECT_LT(lowest, highest);
@@ -121,8 +121,8 @@ TEST_F(SimSensorTest, TimeStampsFollowTheFrameRateOnEachSensorsOwnClock) {
 
 // The moving objects' pixels (the low three bits) of a frame.
 std::vector<std::uint8_t> Labels(const NuiImageFrame& frame) {
-  std::vector<std::uint8_t> labels(kDepthPixels);
-  for (int k = 0; k < kDepthPixels; ++k) labels[k] = frame.pFrameTexture->pixels[k] & 7;
+  std::vector<std::uint8_t> labels(kDefaultDepthPixels);
+  for (int k = 0; k < kDefaultDepthPixels; ++k) labels[k] = frame.pFrameTexture->pixels[k] & 7;
   return labels;
 }
 

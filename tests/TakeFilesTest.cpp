@@ -328,7 +328,7 @@ TEST(EngineTake, FullDiskEndsTheTakeWithEveryWholeRecordReadable) {
 }
 
 // Depth frames of the simulated scene as PGM files: camera 1 at 320 x 240,
-// camera 2 at 640 x 480 (each pixel doubled, so halving gives it back).
+// camera 2 at 640 x 480 (each pixel doubled).
 void WriteReplayFrames(const std::string& dir, int frames) {
   SimulatedScene scene;
   for (int camera = 0; camera < 2; ++camera) {
@@ -337,17 +337,17 @@ void WriteReplayFrames(const std::string& dir, int frames) {
     SimCameraPose pose = PoseFromSetting(DefaultCameraSetting(camera));
     for (int n = 0; n < frames; ++n) {
       std::vector<std::uint16_t> depth = scene.RenderStatic(pose);
-      std::vector<std::uint8_t> label(kDepthPixels);
+      std::vector<std::uint8_t> label(kDefaultDepthPixels);
       scene.RenderMoving(pose, n / 30.0, depth.data(), label.data());
       int scale = camera == 0 ? 1 : 2;
-      std::vector<std::uint16_t> image(kDepthPixels * scale * scale);
-      for (int row = 0; row < kDepthHeight * scale; ++row)
-        for (int column = 0; column < kDepthWidth * scale; ++column)
-          image[row * kDepthWidth * scale + column] = depth[(row / scale) * kDepthWidth + column / scale];
+      std::vector<std::uint16_t> image(kDefaultDepthPixels * scale * scale);
+      for (int row = 0; row < kDefaultDepthHeight * scale; ++row)
+        for (int column = 0; column < kDefaultDepthWidth * scale; ++column)
+          image[row * kDefaultDepthWidth * scale + column] = depth[(row / scale) * kDefaultDepthWidth + column / scale];
       char name[32];
       std::snprintf(name, sizeof name, "/frame%03d.pgm", n);
       std::string error;
-      ASSERT_TRUE(WriteDepthPgm(folder + name, image, kDepthWidth * scale, kDepthHeight * scale, &error));
+      ASSERT_TRUE(WriteDepthPgm(folder + name, image, kDefaultDepthWidth * scale, kDefaultDepthHeight * scale, &error));
     }
   }
 }
@@ -379,8 +379,13 @@ TEST(EngineTake, ReplayDeliversEveryFrameOnceAndTakesAreByteIdentical) {
   EXPECT_EQ(lines[0][2], 0);
   EXPECT_EQ(lines[1][2], 33);
   EXPECT_EQ(lines[4][2], 133);
-  // Camera 2's halved 640 x 480 frames hold the same depth as 320 x 240 ones would.
+  // Camera 2's 640 x 480 frames play at their size, through the default
+  // lens's field of view (no intrinsics.txt beside them), and the take says so.
   EXPECT_EQ(ReadRecordCounts(takeA.File("PCL2.dat")).size(), 5u);
+  EXPECT_EQ(ReadFile(takeA.File("LENS.txt")),
+            "# Kestrova lens 1: camera N width W height H fx FX fy FY cx CX cy CY (pixels)\r\n"
+            "camera 1 width 320 height 240 fx 285.63266694292446 fy 285.63266694292446 cx 160 cy 120\r\n"
+            "camera 2 width 640 height 480 fx 571.2653338858489 fy 571.2653338858489 cx 320 cy 240\r\n");
   std::string paramsA = ReadFile(takeA.File("RECPARAM.txt"));
   std::string paramsB = ReadFile(takeB.File("RECPARAM.txt"));
   EXPECT_EQ(paramsA.substr(paramsA.find("\r\n")), paramsB.substr(paramsB.find("\r\n")));
@@ -390,27 +395,34 @@ TEST(DepthPgm, BadFilesAreRefusedWithAReason) {
   TempDir dir;
   std::vector<std::uint16_t> pixels;
   std::string error;
-  EXPECT_FALSE(ReadDepthPgm(dir.File("absent.pgm"), pixels, &error));
+  int width = 0, height = 0;
+  EXPECT_FALSE(ReadDepthPgm(dir.File("absent.pgm"), pixels, &width, &height, &error));
   WriteFile(dir.File("text.pgm"), "P2\n320 240\n65535\n1 2 3");
-  EXPECT_FALSE(ReadDepthPgm(dir.File("text.pgm"), pixels, &error));
-  WriteFile(dir.File("size.pgm"), "P5\n100 100\n65535\n" + std::string(20000, '\0'));
-  EXPECT_FALSE(ReadDepthPgm(dir.File("size.pgm"), pixels, &error));
-  EXPECT_NE(error.find("100 x 100"), std::string::npos);
+  EXPECT_FALSE(ReadDepthPgm(dir.File("text.pgm"), pixels, &width, &height, &error));
+  WriteFile(dir.File("size.pgm"), "P5\n700 100\n65535\n" + std::string(140000, '\0'));
+  EXPECT_FALSE(ReadDepthPgm(dir.File("size.pgm"), pixels, &width, &height, &error));
+  EXPECT_NE(error.find("700 x 100"), std::string::npos);
+  // Any size up to 640 x 480 is taken as it is.
+  WriteFile(dir.File("small.pgm"), "P5\n3 2\n65535\n" + std::string("\x00\x01\x00\x02\x00\x03\x1f\xff\x20\x00\x00\x00", 12));
+  ASSERT_TRUE(ReadDepthPgm(dir.File("small.pgm"), pixels, &width, &height, &error)) << error;
+  EXPECT_EQ(width, 3);
+  EXPECT_EQ(height, 2);
+  EXPECT_EQ(pixels, (std::vector<std::uint16_t>{1 << 3, 2 << 3, 3 << 3, 8191 << 3, 0, 0}));
   WriteFile(dir.File("short.pgm"), "P5\n320 240\n65535\n" + std::string(1000, '\0'));
-  EXPECT_FALSE(ReadDepthPgm(dir.File("short.pgm"), pixels, &error));
+  EXPECT_FALSE(ReadDepthPgm(dir.File("short.pgm"), pixels, &width, &height, &error));
   EXPECT_NE(error.find("ends inside"), std::string::npos);
   // Millimetres need 16 bits: 8-bit samples are refused, as in a PNG.
-  WriteFile(dir.File("byte.pgm"), "P5\n320 240\n255\n" + std::string(kDepthPixels, '\x07'));
-  EXPECT_FALSE(ReadDepthPgm(dir.File("byte.pgm"), pixels, &error));
+  WriteFile(dir.File("byte.pgm"), "P5\n320 240\n255\n" + std::string(kDefaultDepthPixels, '\x07'));
+  EXPECT_FALSE(ReadDepthPgm(dir.File("byte.pgm"), pixels, &width, &height, &error));
   EXPECT_NE(error.find("an 8-bit PGM"), std::string::npos) << error;
   // A comment in the header is fine; depth beyond 8191 mm reads as no reading.
-  WriteFile(dir.File("comment.pgm"), "P5\n# depth\n320 240\n65535\n" + std::string(2 * kDepthPixels, '\x07'));
-  ASSERT_TRUE(ReadDepthPgm(dir.File("comment.pgm"), pixels, &error)) << error;
+  WriteFile(dir.File("comment.pgm"), "P5\n# depth\n320 240\n65535\n" + std::string(2 * kDefaultDepthPixels, '\x07'));
+  ASSERT_TRUE(ReadDepthPgm(dir.File("comment.pgm"), pixels, &width, &height, &error)) << error;
   EXPECT_EQ(pixels[0], 0x0707 << 3);
-  std::vector<std::uint16_t> far(kDepthPixels, 9000);
+  std::vector<std::uint16_t> far(kDefaultDepthPixels, 9000);
   far[1] = 8191;
-  ASSERT_TRUE(WriteDepthPgm(dir.File("far.pgm"), far, kDepthWidth, kDepthHeight, &error));
-  ASSERT_TRUE(ReadDepthPgm(dir.File("far.pgm"), pixels, &error));
+  ASSERT_TRUE(WriteDepthPgm(dir.File("far.pgm"), far, kDefaultDepthWidth, kDefaultDepthHeight, &error));
+  ASSERT_TRUE(ReadDepthPgm(dir.File("far.pgm"), pixels, &width, &height, &error));
   EXPECT_EQ(pixels[0], 0);
   EXPECT_EQ(pixels[1], 8191 << 3);
 }

@@ -98,19 +98,20 @@ bool RunsInChild(const std::function<bool()>& work, long headroom, int seconds) 
 
 TEST(PointStreamReader, ARecordOfMorePointsThanAFrameHasPixelsIsAFaultAtItsOffset) {
   TempDir dir;
-  // Record 0: a full frame (76 800 points); record 1 at byte 921604 claims one more.
-  const std::string full = Count(76800) + std::string(12 * 76800, '\0');
-  WriteFile(dir.File("PCL1.dat"), full + Count(76801) + std::string(12 * 76801, '\0'));
+  // Record 0: a full frame of the largest size, 640 x 480 (307 200 points);
+  // record 1 at byte 3686404 claims one more.
+  const std::string full = Count(307200) + std::string(12 * 307200, '\0');
+  WriteFile(dir.File("PCL1.dat"), full + Count(307201) + std::string(12 * 307201, '\0'));
   PointStreamReader reader;
   ReadFault fault;
   ASSERT_TRUE(reader.Open(dir.File("PCL1.dat"), "PCL1.dat", &fault));
   std::vector<float> xyz;
   ASSERT_TRUE(reader.Next(&xyz, &fault));
-  EXPECT_EQ(xyz.size(), 3u * 76800);
+  EXPECT_EQ(xyz.size(), 3u * 307200);
   EXPECT_FALSE(reader.Next(&xyz, &fault));
   ASSERT_TRUE(fault.any);
   EXPECT_EQ(fault.Text(),
-            "PCL1.dat: record 1 at byte 921604: point count 76801 is more than a frame has pixels (76800)");
+            "PCL1.dat: record 1 at byte 3686404: point count 307201 is more than a frame has pixels (307200)");
 }
 
 TEST(PointStreamReader, SkippingEmptyRecordsReadsABufferAtATime) {

@@ -6,13 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/DepthIntrinsics.h"
 #include "capture/DepthPgm.h"
 #include "capture/DepthPng.h"
 #include "record/DepthFrameFile.h"
 #include "record/DepthScan.h"
 #include "record/TakeLayout.h"
-#include "settings/Settings.h"
+#include "record/TakeLens.h"
 #include "record/TakePaths.h"
+#include "settings/ParamsFile.h"
+#include "settings/Settings.h"
 
 namespace kestrova {
 
@@ -24,6 +27,12 @@ bool MakeFolder(const std::string& path, std::string* error) {
   return false;
 }
 
+// Both forms of the camera's intrinsics into its folder.
+bool WriteIntrinsics(const std::string& folder, const DepthFrameFormat& format, std::string* error) {
+  const DepthIntrinsics intrinsics{format.width, format.height, format.lens, kImageDepthScale};
+  return WriteFileAtomically(folder + "/" + kIntrinsicsTextFile, FormatIntrinsicsText(intrinsics), error) &&
+         WriteFileAtomically(folder + "/" + kIntrinsicsJsonFile, FormatIntrinsicsJson(intrinsics), error);
+}
 
 }  // namespace
 
@@ -33,6 +42,13 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
   if (::stat(options.out.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     *error = "cannot use the output directory " + options.out + ": " +
              std::strerror(errno ? errno : ENOTDIR);
+    return false;
+  }
+  // The cameras' frame sizes and lenses, which go beside their images.
+  TakeLens lens;
+  ReadFault lensFault;
+  if (!ReadTakeLens(options.take, &lens, &lensFault)) {
+    *error = lensFault.Text() + "; nothing was exported";
     return false;
   }
   // Every depth file is checked against its lines first: a fault other than
@@ -69,9 +85,15 @@ bool ExportDepthFrames(const DepthExportOptions& options, DepthExportResult* res
       return false;
     }
     ++result->cameras;
-    const std::string folder = options.out + "/cam" + std::to_string(slot + 1);
-    if (!MakeFolder(folder, error)) return false;
+    const DepthFrameFormat& format = lens.formats[slot];
     const int width = reader.Header().width, height = reader.Header().height;
+    if (width != format.width || height != format.height) {
+      *error = names[slot] + " holds frames of " + SizeText(width, height) + ", but " + kTakeLensFile +
+               " gives camera " + std::to_string(slot + 1) + " " + SizeText(format.width, format.height);
+      return false;
+    }
+    const std::string folder = options.out + "/cam" + std::to_string(slot + 1);
+    if (!MakeFolder(folder, error) || !WriteIntrinsics(folder, format, error)) return false;
     for (long long n = 0; n < frames[slot]; ++n) {
       if (!reader.Next(&record, &fault)) {  // damaged pixels, found only by decoding them
         *error = fault.any ? fault.Text() : names[slot] + ": changed while it was read";

@@ -2,7 +2,9 @@
 // 16-bit greyscale image per frame and camera that other depth tools read,
 // OUT/camN/frameNNNNNN.png (or .pgm), NNNNNN the take's frame number. The
 // images hold millimetres (the sensor pixel shifted right by 3), so the
-// pixel's low bits are not kept; `replay:OUT` plays the folders.
+// pixel's low bits are not kept. Beside each camera's images go its
+// intrinsics (intrinsics.txt and Open3D's intrinsics.json, with the depth
+// scale; see DepthIntrinsics.h); `replay:OUT` plays the folders through them.
 #pragma once
 
 #include <cstddef>

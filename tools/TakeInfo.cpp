@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "record/TakeLayout.h"
 #include "record/TakeTimes.h"
 #include "tools/JsonText.h"
 
@@ -29,6 +30,11 @@ TakeCycles ExamineCycles(const std::string& dir) {
 
 std::string TakeInfoText(const TakeReport& r, const TakeCycles& cycles) {
   std::ostringstream out;
+  bool lensDamaged = false;
+  for (const ReadFault& fault : r.faults) lensDamaged = lensDamaged || fault.file == kTakeLensFile;
+  const char* const lensNote = r.lens.present ? ""
+                               : lensDamaged ? " (LENS.txt unreadable: the default frame)"
+                                             : " (no LENS.txt: the default frame)";
   const OperatorSettings& s = r.settings;
   out << "take in " << r.dir << "\n";
   if (r.hasParams) {
@@ -50,6 +56,10 @@ std::string TakeInfoText(const TakeReport& r, const TakeCycles& cycles) {
     }
     out << "\n  points per frame min " << c.pointsMin << " mean " << Number(c.pointsMean, "%.1f")
         << " max " << c.pointsMax << "\n";
+    const DepthLens& lens = c.format.lens;
+    out << "  frames " << SizeText(c.format.width, c.format.height) << ", lens fx " << Number(lens.fx, "%.4f")
+        << " fy " << Number(lens.fy, "%.4f") << " cx " << Number(lens.cx) << " cy " << Number(lens.cy)
+        << " pixels" << lensNote << "\n";
     if (c.hasDepth)
       out << "  depth frames " << c.depthFrames << " in DEPTH" << c.number << ".dat, "
           << c.depthBytes << " bytes, " << Number(c.depthRatio, "%.2f") << " times smaller than raw\n";
@@ -101,6 +111,10 @@ std::string TakeInfoJson(const TakeReport& r, const TakeCycles& cycles) {
         << "},\n     \"depthFrames\": " << (c.hasDepth ? std::to_string(c.depthFrames) : "null")
         << ", \"depthBytes\": " << (c.hasDepth ? std::to_string(c.depthBytes) : "null")
         << ", \"depthRatio\": " << (c.hasDepth ? Number(c.depthRatio) : "null")
+        << ",\n     \"width\": " << c.format.width << ", \"height\": " << c.format.height
+        << ", \"lens\": {\"fx\": " << ExactNumberText(c.format.lens.fx) << ", \"fy\": "
+        << ExactNumberText(c.format.lens.fy) << ", \"cx\": " << ExactNumberText(c.format.lens.cx)
+        << ", \"cy\": " << ExactNumberText(c.format.lens.cy) << "}, \"lensFile\": " << (r.lens.present ? "true" : "false")
         << ",\n     \"pose\": {\"x\": " << Number(p.x) << ", \"y\": " << Number(p.y)
         << ", \"z\": " << Number(p.z) << ", \"rx\": " << Number(p.rx) << ", \"ry\": " << Number(p.ry)
         << ", \"rz\": " << Number(p.rz) << "}, \"colour\": [" << (p.r & 0xFF) << ", "

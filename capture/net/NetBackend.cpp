@@ -28,6 +28,7 @@ struct ChosenCamera {
   StationInfo station;
   int camera = 0;
   std::string serial;
+  DepthFrameFormat format;  // as the station announced it
 };
 
 class NetBackend : public SensorBackend {
@@ -41,7 +42,8 @@ class NetBackend : public SensorBackend {
     if (index < 0 || index >= static_cast<int>(slots_.size()) || !slots_[index])
       return E_NUI_DEVICE_NOT_CONNECTED;
     const ChosenCamera& chosen = *slots_[index];
-    *sensor = std::make_unique<NetSensor>(index, receiver_, chosen.station, chosen.camera, chosen.serial);
+    *sensor = std::make_unique<NetSensor>(index, receiver_, chosen.station, chosen.camera, chosen.serial,
+                                          chosen.format);
     return S_OK;
   }
   std::string Name() const override { return "net"; }
@@ -259,7 +261,13 @@ std::unique_ptr<SensorBackend> MakeNetBackend(const NetSpec& spec, std::string* 
                " (its cameras: " + CameraList(station) + ")";
       return nullptr;
     }
-    chosen.back() = ChosenCamera{station, camera->camera, camera->serial};
+    const std::string problem = DepthFormatProblem(camera->format);
+    if (!problem.empty()) {
+      *error = "station '" + slot->first + "' (" + RunText(station) + ") announces camera " +
+               std::to_string(camera->camera) + " with " + problem + "; this recorder cannot take its frames";
+      return nullptr;
+    }
+    chosen.back() = ChosenCamera{station, camera->camera, camera->serial, camera->format};
   }
   return std::make_unique<NetBackend>(std::move(receiver), std::move(chosen));
 }

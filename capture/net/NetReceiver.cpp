@@ -193,12 +193,22 @@ void NetReceiver::ReviewBinding(const CameraKey& key, Binding& binding,
     if (!run.alive || run.name != key.first || run.participant == binding.run.participant ||
         binding.refusedRuns.count(run.participant))
       continue;
-    if (!run.Compatible() || !run.HasCamera(key.second)) {
+    const RemoteCamera* before = binding.run.Camera(key.second);
+    const RemoteCamera* now = run.Camera(key.second);
+    std::string why;
+    if (!run.Compatible())
+      why = "as " + VersionText(run) + ", which this recorder cannot read";
+    else if (!now)
+      why = "without camera " + std::to_string(key.second);
+    else if (before && !SameFrames(now->format, before->format))
+      why = "sending frames of " + SizeText(now->format.width, now->format.height) +
+            (now->format.width == before->format.width && now->format.height == before->format.height
+                 ? " through another lens"
+                 : "") +
+            " where the take's are " + SizeText(before->format.width, before->format.height);
+    if (!why.empty()) {
       binding.refusedRuns.insert(run.participant);
-      Notice(camera + ": station " + key.first + " is back as " + RunText(run) + ", but " +
-             (run.Compatible() ? "without camera " + std::to_string(key.second)
-                               : "as " + VersionText(run) + ", which this recorder cannot read") +
-             "; it stays lost");
+      Notice(camera + ": station " + key.first + " is back as " + RunText(run) + ", but " + why + "; it stays lost");
       continue;
     }
     binding.run = run;

@@ -5,13 +5,14 @@
 namespace kestrova::net {
 
 NetSensor::NetSensor(int index, std::shared_ptr<NetReceiver> receiver, StationInfo station,
-                     int camera, std::string serial)
+                     int camera, std::string serial, const DepthFrameFormat& format)
     : QueuedSensor(index),
       receiver_(std::move(receiver)),
       station_(std::move(station)),
       camera_(camera),
       serial_(std::move(serial)),
-      decoded_(kDepthPixels) {}
+      format_(format),
+      decoded_(format.BufferPixels()) {}
 
 NetSensor::~NetSensor() { NuiShutdown(); }
 
@@ -24,7 +25,7 @@ HRESULT NetSensor::NuiImageStreamOpen(int imageType, int resolution, std::uint32
                                       NuiStreamHandle* stream) {
   if (imageType != NUI_IMAGE_TYPE_DEPTH || resolution != NUI_IMAGE_RESOLUTION_320x240)
     return E_INVALIDARG;
-  HRESULT result = OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream);
+  HRESULT result = OpenQueue(frameLimit, FrameQueue::Overflow::DropOldest, false, stream, format_);
   if (Succeeded(result)) {
     receiver_->Subscribe(station_, camera_, index_, this);
     subscribed_ = true;
@@ -44,12 +45,12 @@ std::string NetSensor::NuiUniqueId() const {
 
 SampleFault NetSensor::Deliver(const kestrova_net_DepthFrameSample& sample) {
   // Decoded aside first: a bad sample must not cost a good frame its buffer.
-  SampleFault fault = DecodeFrameSample(sample, decoder_, decoded_.data());
+  SampleFault fault = DecodeFrameSample(sample, format_, decoder_, decoded_.data());
   if (fault != SampleFault::None) return fault;
   if (!HasQueue()) return SampleFault::None;
   std::unique_ptr<NuiFrameTexture> buffer = Queue().AcquireBuffer();
   if (!buffer) return SampleFault::None;  // every buffer held, or shut down: skipped
-  std::memcpy(buffer->pixels.data(), decoded_.data(), kDepthPixels * sizeof(std::uint16_t));
+  std::memcpy(buffer->pixels.data(), decoded_.data(), decoded_.size() * sizeof(std::uint16_t));
   NuiTimeStamp stamp;
   stamp.QuadPart = sample.time_stamp;
   if (Queue().Publish(std::move(buffer), stamp, sample.frame_number)) SignalFrameEnd();

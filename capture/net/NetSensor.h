@@ -6,7 +6,9 @@
 // station run chosen when the cameras were found: frames of any other
 // source never reach it. Once that run is gone and the frames that came
 // before are taken, every fetch answers E_NUI_DEVICE_NOT_CONNECTED, until
-// the run comes back or a new run of the station takes its place.
+// the run comes back or a new run of the station takes its place. Its
+// frames are of the size and lens the station announced for the camera; a
+// sample of other frames is dropped.
 #pragma once
 
 #include <atomic>
@@ -22,7 +24,7 @@ namespace kestrova::net {
 class NetSensor : public QueuedSensor, public FrameSink {
  public:
   NetSensor(int index, std::shared_ptr<NetReceiver> receiver, StationInfo station, int camera,
-            std::string serial);
+            std::string serial, const DepthFrameFormat& format);
   ~NetSensor() override;
 
   HRESULT NuiInitialize(std::uint32_t flags) override;
@@ -46,6 +48,7 @@ class NetSensor : public QueuedSensor, public FrameSink {
   const StationInfo station_;
   const int camera_;
   const std::string serial_;
+  const DepthFrameFormat format_;
   DepthPixelDecoder decoder_;
   std::vector<std::uint16_t> decoded_;
   std::atomic<bool> gone_{false};

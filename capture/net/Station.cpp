@@ -69,13 +69,15 @@ bool Station::OpenCameras(SensorBackend& backend, std::string* error) {
     camera.sensor->NuiInitialize(NUI_INITIALIZE_FLAG_USES_DEPTH);
     if (!Succeeded(camera.sensor->NuiImageStreamOpen(NUI_IMAGE_TYPE_DEPTH,
                                                      NUI_IMAGE_RESOLUTION_320x240, 0, 2, nullptr,
-                                                     &camera.stream))) {
+                                                     &camera.stream)) ||
+        !DepthFormatProblem(camera.sensor->NuiDepthFrameFormat()).empty()) {
       camera.sensor->NuiShutdown();
       camera.sensor.reset();
       continue;
     }
     camera.serial = camera.sensor->NuiUniqueId();
-    cameras_.push_back({slot + 1, camera.serial});
+    const DepthFrameFormat format = camera.sensor->NuiDepthFrameFormat();
+    cameras_.push_back({slot + 1, camera.serial, PackedFormat(format.width, format.height, format.lens)});
   }
   if (cameras_.empty()) {
     *error = "no depth sensor found (" + backend.Name() + ")";
@@ -95,6 +97,13 @@ bool Station::Announce(std::string* error) {
   for (size_t i = 0; i < cameras_.size() && i < 4; ++i) {
     infos[i].camera = static_cast<std::uint16_t>(cameras_[i].camera);
     SetSampleText(cameras_[i].serial, infos[i].serial);
+    const DepthFrameFormat& format = cameras_[i].format;
+    infos[i].width = static_cast<std::uint16_t>(format.width);
+    infos[i].height = static_cast<std::uint16_t>(format.height);
+    infos[i].fx = format.lens.fx;
+    infos[i].fy = format.lens.fy;
+    infos[i].cx = format.lens.cx;
+    infos[i].cy = format.lens.cy;
   }
   announcement.cameras._buffer = infos;
   announcement.cameras._length = static_cast<std::uint32_t>(cameras_.size());
@@ -149,6 +158,7 @@ void Station::Send(int slot) {
   kestrova_net_DepthFrameSample sample{};
   bool first = true;
   std::uint32_t lastNumber = 0;
+  const DepthFrameFormat announced = camera.sensor->NuiDepthFrameFormat();
   while (!stopping_) {
     NuiImageFrame frame{};
     HRESULT result = camera.sensor->NuiImageStreamGetNextFrame(camera.stream, kFetchWaitMs, &frame);
@@ -176,12 +186,13 @@ void Station::Send(int slot) {
       camera.sensor->NuiImageStreamReleaseFrame(camera.stream, &frame);
       continue;
     }
-    NuiLockedRect rect;
-    frame.pFrameTexture->LockRect(0, &rect, nullptr, 0);
+    // The frame says what it holds: the announced size and lens, and a
+    // buffer that holds every row of it.
+    const NuiFrameTexture& texture = *frame.pFrameTexture;
+    const DepthFrameView view{texture.pixels.data(), texture.format};
     std::string error;
-    if (rect.size == kDepthPixels * 2 &&
-        encoder.Fill(name_, run_, slot + 1, camera.serial, frame,
-                     reinterpret_cast<const std::uint16_t*>(rect.pBits), &sample, &error)) {
+    if (SameFrames(texture.format, announced) && texture.pixels.size() >= texture.format.BufferPixels() &&
+        encoder.Fill(name_, run_, slot + 1, camera.serial, frame, view, &sample, &error)) {
       if (dds_write(frameWriter_, &sample) >= 0) {
         ++camera.sent;
         bytes_ += sample.pixels._length;

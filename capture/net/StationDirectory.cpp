@@ -16,7 +16,9 @@ std::vector<RemoteCamera> Cameras(const kestrova_net_CameraInfo* cameras, std::u
   std::vector<RemoteCamera> list;
   for (std::uint32_t c = 0; c < count && c < 4; ++c) {
     if (cameras[c].camera < 1 || cameras[c].camera > 4) continue;
-    list.push_back({cameras[c].camera, SampleText(cameras[c].serial, sizeof cameras[c].serial)});
+    const kestrova_net_CameraInfo& info = cameras[c];
+    list.push_back({info.camera, SampleText(info.serial, sizeof info.serial),
+                    PackedFormat(info.width, info.height, {info.fx, info.fy, info.cx, info.cy})});
   }
   return list;
 }
@@ -34,6 +36,12 @@ bool WriterParticipant(dds_entity_t reader, dds_instance_handle_t publication, P
 bool StationInfo::HasCamera(int camera) const {
   return std::any_of(cameras.begin(), cameras.end(),
                      [camera](const RemoteCamera& c) { return c.camera == camera; });
+}
+
+const RemoteCamera* StationInfo::Camera(int camera) const {
+  for (const RemoteCamera& c : cameras)
+    if (c.camera == camera) return &c;
+  return nullptr;
 }
 
 std::string RunText(const StationInfo& station) {

@@ -15,6 +15,7 @@
 
 #include "capture/net/DdsReading.h"
 #include "capture/net/NetDomain.h"
+#include "settings/DepthFrameFormat.h"
 
 namespace kestrova::net {
 
@@ -28,6 +29,9 @@ bool WriterParticipant(dds_entity_t reader, dds_instance_handle_t publication, P
 struct RemoteCamera {
   int camera = 0;  // 1 to 4, as the station numbers it
   std::string serial;
+  // The frames it sends, as announced (rows packed); a station of an older
+  // frame type announces none (0 x 0).
+  DepthFrameFormat format;
 };
 
 struct StationInfo {
@@ -42,6 +46,8 @@ struct StationInfo {
 
   bool Compatible() const { return frameType == FrameTypeVersion(); }
   bool HasCamera(int camera) const;
+  // The camera's entry; null when the run has none.
+  const RemoteCamera* Camera(int camera) const;
 };
 
 // "run 3f0a... on host h", for messages.

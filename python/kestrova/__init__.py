@@ -13,8 +13,9 @@ time-stamp lines, not by the size of a file.
 """
 
 from .files import TakeFormatError, TakeWarning
+from .lens import Intrinsics
 from .settings import CameraSetting, Settings, parse_settings
 from .take import Frame, Take, open_take
 
 __all__ = ["open_take", "Take", "Frame", "TakeFormatError", "TakeWarning", "Settings",
-           "CameraSetting", "parse_settings"]
+           "CameraSetting", "parse_settings", "Intrinsics"]

@@ -26,7 +26,7 @@ from .files import TakeFormatError, map_regular
 MAGIC = b"KVADEPTH"
 HEADER_BYTES = 16
 RECORD_HEADER_BYTES = 16
-MAX_PIXELS = 640 * 480
+MAX_WIDTH, MAX_HEIGHT = 640, 480
 
 _zstd = None
 
@@ -65,7 +65,7 @@ class DepthStream:
     """
 
     def __init__(self, path: str, name: str, frames: np.ndarray, stamps: np.ndarray,
-                 lines_name: str, check_pixels: bool = True):
+                 lines_name: str, check_pixels: bool = True, size=None):
         self.name = name
         self.size, self._map = map_regular(path, name)
         self.fault: Optional[TakeFormatError] = None
@@ -74,6 +74,10 @@ class DepthStream:
         self._offsets = np.zeros(0, dtype=np.int64)
         self._position = {}
         self.width, self.height = self._read_header()
+        if size is not None and (self.width, self.height) != size[:2]:
+            self.close()
+            raise TakeFormatError(name, 10, f"frames of {self.width} x {self.height}, but {size[2]} "
+                                  f"{size[0]} x {size[1]}")
         self._index(frames, stamps, lines_name)
         if check_pixels:
             self._check_pixels()
@@ -89,7 +93,7 @@ class DepthStream:
             raise TakeFormatError(self.name, 0, f"depth-frame file version {version} (this program reads version 1)")
         if codec != 1:
             raise TakeFormatError(self.name, 0, f"unknown depth-frame codec {codec}")
-        if width * height == 0 or width * height > MAX_PIXELS:
+        if width == 0 or height == 0 or width > MAX_WIDTH or height > MAX_HEIGHT:
             raise TakeFormatError(self.name, 0, f"frame size {width} x {height} is not one a sensor delivers")
         return width, height
 

@@ -13,9 +13,7 @@ from typing import Optional, Tuple
 
 import numpy as np
 
-FRAME_WIDTH = 320
-FRAME_HEIGHT = 240
-MAX_POINTS = FRAME_WIDTH * FRAME_HEIGHT  # a camera frame has no more points than pixels
+MAX_POINTS = 640 * 480  # a camera frame has no more points than the largest frame has pixels
 MAX_LINE = 64  # a time-stamp line is "frame high low " and CR LF: at most 38 characters
 
 

@@ -12,6 +12,7 @@ import numpy as np
 from .clock import map_frames, read_clock
 from .depth import DepthStream
 from .files import PointStream, TakeFormatError, TakeWarning, open_regular, read_time_stamps
+from .lens import DEFAULT_INTRINSICS, LENS_FILE, Intrinsics, read_lens
 from .settings import Settings, parse_settings, settings_fault, settings_lines
 from .times import time_table, time_table_columns
 
@@ -61,6 +62,7 @@ class Take:
         #: Faults found while opening; with strict=True the first one is raised.
         self.faults: List[TakeFormatError] = []
         self.settings, has_settings = self._read_settings()
+        self._lens, self._lens_sound = self._read_lens()
         self._cameras: Dict[int, CameraFrames] = {}
         numbers = self._take_cameras(has_settings)
         for number in numbers:
@@ -166,10 +168,20 @@ class Take:
             return xyz
         return xyz / np.float32(self.calibration)
 
+    def intrinsics(self, camera: int) -> Intrinsics:
+        """The camera's frame size and lens (pixels), from the take's
+        ``LENS.txt``; a take recorded before it existed has the default
+        320 x 240 frame and its lens."""
+        self._camera(camera)
+        if self._lens is not None and camera in self._lens:
+            return self._lens[camera]
+        return DEFAULT_INTRINSICS
+
     def depth(self, camera: int, frame: int) -> Optional[np.ndarray]:
-        """The camera's raw depth frame as a (240, 320) uint16 array (the
-        sensor's 16 bits: depth in mm in bits 3 to 15), by frame number; None
-        when the take kept no depth frames. KeyError when it has no such frame."""
+        """The camera's raw depth frame as a (height, width) uint16 array
+        (the sensor's 16 bits: depth in mm in bits 3 to 15; the size is the
+        camera's, :meth:`intrinsics`), by frame number; None when the take
+        kept no depth frames. KeyError when it has no such frame."""
         stream = self._camera(camera).depth
         return None if stream is None else stream.pixels(frame)
 
@@ -252,6 +264,14 @@ class Take:
             return Settings(), False
         return parse_settings(b"\n".join(line for line, _ in lines) + b"\n"), True
 
+    def _read_lens(self):
+        """The cameras of LENS.txt (None without one), and whether it read soundly."""
+        try:
+            return read_lens(self.path), True
+        except TakeFormatError as fault:
+            self._fault(fault)
+            return None, False
+
     def _read_clock(self):
         try:
             return read_clock(self.path)
@@ -286,6 +306,8 @@ class Take:
             if not os.path.lexists(os.path.join(self.path, name)):
                 self._fault(TakeFormatError(name, 0, "missing"))
                 missing = True
+        if self._lens is not None and number not in self._lens:
+            self._fault(TakeFormatError(LENS_FILE, 0, f"no line for camera {number}, which has files"))
         if missing:
             return  # a camera needs both to be read
         try:
@@ -325,8 +347,15 @@ class Take:
         path = os.path.join(self.path, name)
         if not os.path.lexists(path):
             return None
+        # Its frames are of the camera's size (unknown when LENS.txt is damaged).
+        size = None
+        if self._lens_sound:
+            lens = (self._lens or {}).get(number, DEFAULT_INTRINSICS)
+            size = (lens.width, lens.height,
+                    f"{LENS_FILE} gives camera {number}" if self._lens is not None
+                    else f"without {LENS_FILE} camera {number} has")
         try:
-            depth = DepthStream(path, name, frames, stamps, f"TS{number}.txt", check_pixels)
+            depth = DepthStream(path, name, frames, stamps, f"TS{number}.txt", check_pixels, size)
         except TakeFormatError as fault:
             self._fault(fault)
             return None

@@ -138,6 +138,12 @@ def test_kept_depth_frames_equal_the_take_tool_export(recorded_take, tmp_path):
     assert done.returncode == 0, done.stderr
     take = kestrova.open_take(recorded_take)
     for n in take.cameras:
+        # The default frame and its lens, as LENS.txt says and the export writes beside the frames.
+        focal = 1 / float(np.float32(0.003501))
+        assert take.intrinsics(n) == kestrova.Intrinsics(320, 240, focal, focal, 160.0, 120.0)
+        exported = json.loads((tmp_path / f"cam{n}" / "intrinsics.json").read_text())
+        assert exported == {"width": 320, "height": 240, "intrinsic_matrix": [focal, 0, 0, 0, focal, 0, 160, 120, 1],
+                            "depth_scale": 1000}
         np.testing.assert_array_equal(take.depth_frame_numbers(n), take.frame_numbers(n))
         for frame in (0, 7, 19):
             data = (tmp_path / f"cam{n}" / f"frame{frame:06d}.pgm").read_bytes()
@@ -340,6 +346,13 @@ DEPTH_SEED = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fuzz"
                           "depth-three-frames")
 
 
+def write_lens(directory, cameras):
+    """LENS.txt for {camera: (width, height)}, a lens of focal length 3 pixels at the middle."""
+    (directory / "LENS.txt").write_bytes(b"# lens\r\n" + b"".join(
+        b"camera %d width %d height %d fx 3 fy 3 cx %g cy %g\r\n" % (n, w, h, w / 2, h / 2)
+        for n, (w, h) in cameras.items()))
+
+
 def seed_pixels():
     # What the recorder's encoder was given: 4 x 3 pixels, (800 + 7 i) << 3 | (i & 7).
     return np.array([((800 + 7 * i) << 3) | (i & 7) for i in range(12)], dtype=np.uint16).reshape(3, 4)
@@ -349,7 +362,13 @@ def test_depth_frames_read_back_exactly(tmp_path):
     path = make_take(tmp_path, {1: [(0, 0, 1000, []), (1, 0, 1033, []), (2, 0, 1066, [])]})
     with open(DEPTH_SEED, "rb") as seed:
         (tmp_path / "DEPTH1.dat").write_bytes(seed.read())
+    # Frames of another size than the take's lens file gives are a fault.
+    with pytest.raises(kestrova.TakeFormatError, match="DEPTH1.dat: byte 10: frames of 4 x 3, but without "
+                       "LENS.txt camera 1 has 320 x 240"):
+        kestrova.open_take(path)
+    write_lens(tmp_path, {1: (4, 3)})
     take = kestrova.open_take(path)
+    assert take.intrinsics(1) == kestrova.Intrinsics(4, 3, 3.0, 3.0, 2.0, 1.5)
     np.testing.assert_array_equal(take.depth_frame_numbers(1), [0, 1, 2])
     depth = take.depth(1, 2)
     assert depth.dtype == np.uint16 and depth.shape == (3, 4)
@@ -360,6 +379,7 @@ def test_depth_frames_read_back_exactly(tmp_path):
 
 def test_damaged_depth_frames_raise_with_their_offset(tmp_path):
     path = make_take(tmp_path, {1: [(0, 0, 1000, []), (1, 0, 1033, []), (2, 0, 1066, [])]})
+    write_lens(tmp_path, {1: (4, 3)})
     with open(DEPTH_SEED, "rb") as seed:
         data = seed.read()
     (tmp_path / "DEPTH1.dat").write_bytes(data[:-7])
@@ -442,6 +462,14 @@ def _enable_only(cameras):
     return change
 
 
+def _edit_lens(old, new):
+    def change(take):
+        lens = (take / "LENS.txt").read_bytes()
+        assert old in lens
+        (take / "LENS.txt").write_bytes(lens.replace(old, new))
+    return change
+
+
 def _remove(*names):
     def change(take):
         for name in names:
@@ -465,6 +493,14 @@ HOSTILE_TAKES = {
     "settings whose labels are other words": lambda take: (take / "RECPARAM.txt").write_bytes(
         (take / "RECPARAM.txt").read_bytes().replace(b"CAL:", b"SCALE:").replace(b"ROI:", b"BOX")),
     "an enabled camera that had no sensor": _remove("TS4.txt", "PCL4.dat", "DEPTH4.dat"),
+    "no lens file (an older take)": _remove("LENS.txt"),
+    "a lens file of a later version": _edit_lens(b"cy 120\r\n", b"cy 120 k1 0.01\r\nversion 0.3\r\n"),
+    "a lens file giving another size than the depth frames": _edit_lens(
+        b"camera 2 width 320 height 240", b"camera 2 width 640 height 480"),
+    "a lens file without a camera of the take": _edit_lens(b"camera 3 width", b"# camera 3 width"),
+    "a lens value that is not a number": _edit_lens(b"camera 1 width 320 height 240 fx 2", b"camera 1 width 320 height 240 fx x2"),
+    "a lens file whose last line is cut short": lambda take: os.truncate(take / "LENS.txt", os.path.getsize(take / "LENS.txt") - 1),
+    "a lens file of a camera given twice": _edit_lens(b"camera 4", b"camera 1"),
 }
 
 

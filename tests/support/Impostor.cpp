@@ -45,6 +45,10 @@ void Impostor::Announce(const std::string& name, std::uint64_t run) {
   kestrova_net_CameraInfo camera{};
   camera.camera = 1;
   std::strcpy(camera.serial, "SIM0001");
+  // A simulated camera's frames: the default size and lens.
+  camera.width = 320, camera.height = 240;
+  camera.fx = camera.fy = 1 / double(0.003501f);
+  camera.cx = 160, camera.cy = 120;
   kestrova_net_StationAnnouncement announcement{};
   net::SetSampleText(name, announcement.station);
   std::strcpy(announcement.host, "impostor");
@@ -61,7 +65,7 @@ void Impostor::StartFrames(const std::string& name, int camera, int perSecond) {
 }
 
 void Impostor::WriteFrames(std::string name, int camera, int perSecond) {
-  const std::vector<std::uint16_t> wall(kDepthPixels, 800 << 3);
+  const std::vector<std::uint16_t> wall(kDefaultDepthPixels, 800 << 3);
   net::FrameSampleEncoder encoder;
   const auto period = std::chrono::microseconds(1000000 / perSecond);
   auto next = std::chrono::steady_clock::now();
@@ -71,8 +75,8 @@ void Impostor::WriteFrames(std::string name, int camera, int perSecond) {
     frame.liTimeStamp.QuadPart = 5000000000LL - 7LL * k;
     kestrova_net_DepthFrameSample sample{};
     std::string error;
-    if (encoder.Fill(name, run_, camera, "SIM000" + std::to_string(camera), frame, wall.data(), &sample,
-                     &error) &&
+    if (encoder.Fill(name, run_, camera, "SIM000" + std::to_string(camera), frame,
+                     DepthFrameView{wall.data(), DepthFrameFormat()}, &sample, &error) &&
         dds_write(frameWriter_, &sample) == 0)
       ++written_;
     next += period;
