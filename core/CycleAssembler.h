@@ -122,6 +122,20 @@ class CycleAssembler {
   // buffer holds less a few frames, so that none of its frames is dropped
   // while others are waited for.
   double BudgetMs(const CameraAcquisition::State& pacing) const;
+  // The first of the loop's cameras that is not lost (with all lost, the first).
+  int PacingSlot(const std::array<bool, kCameraCount>& participants) const;
+  // Whether some camera that may still deliver lacks what `hasWhatIsWanted`
+  // looks for, and the frame wait since the cycle began waiting is not over
+  // (`wakeMs`: until when).
+  bool Awaiting(const States& states, const std::array<bool, kCameraCount>& participants, bool allLost,
+                bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
+                double nowMs, double waitStartMs, double* wakeMs) const;
+  // The earliest next frame among the `eligible` cameras.
+  Moment EarliestNextFrame(const States& states, const std::array<bool, kCameraCount>& eligible) const;
+  // At a loop's start: the pacing camera's frame of the first moment every
+  // camera has; -1 if it has none yet.
+  int FirstPacingFrame(const States& states, const std::array<bool, kCameraCount>& participants,
+                       bool allLost, int pacing) const;
   // The pacing camera's next frame, or another camera's when it is overdue.
   Moment FindMoment(const States& states, const std::array<bool, kCameraCount>& participants,
                     bool lockstep, double nowMs, double waitStartMs, double* wakeMs) const;
