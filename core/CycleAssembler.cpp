@@ -99,17 +99,19 @@ int CycleAssembler::PacingSlot(const std::array<bool, kCameraCount>& participant
 }
 
 bool CycleAssembler::Awaiting(const States& states, const std::array<bool, kCameraCount>& participants,
-                              bool allLost, bool (*hasWhatIsWanted)(int, const CycleAssembler&,
-                                                                   const CameraAcquisition::State&),
+                              bool allLost, bool waitForLost,
+                              bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
                               double nowMs, double waitStartMs, double* wakeMs) const {
-  bool waiting = false;
+  double giveUp = -std::numeric_limits<double>::infinity();
   for (int slot = 0; slot < kCameraCount; ++slot) {
-    if (!participants[slot] || (lost_[slot] && !allLost)) continue;
+    if (!participants[slot]) continue;
+    const bool lost = lost_[slot] && !allLost;
+    if (lost && !waitForLost) continue;
     const CameraAcquisition::State& state = states[slot];
-    if (!hasWhatIsWanted(slot, *this, state) && !state.ended && !state.deviceGone) waiting = true;
+    if (hasWhatIsWanted(slot, *this, state) || state.ended || state.deviceGone) continue;
+    giveUp = std::max(giveUp, waitStartMs + Ms(lost ? timing_.latencyBudget : timing_.frameWait));
   }
-  const double giveUp = waitStartMs + Ms(timing_.frameWait);
-  if (!waiting || nowMs >= giveUp) return false;
+  if (nowMs >= giveUp) return false;
   *wakeMs = std::min(*wakeMs, giveUp);
   return true;
 }
@@ -152,7 +154,10 @@ CycleAssembler::Moment CycleAssembler::FindMoment(const States& states,
     auto hasNext = [](int slot, const CycleAssembler& self, const CameraAcquisition::State& state) {
       return self.NextFrameAfterMoment(slot, state) >= 0;
     };
-    if (Awaiting(states, participants, allLost, hasNext, nowMs, waitStartMs, wakeMs)) return Moment();
+    // A lost camera (a replay silent for a while) is waited for the latency
+    // budget only, so that its frames, played by their own stamps, still
+    // meet their cycles when it comes back.
+    if (Awaiting(states, participants, allLost, true, hasNext, nowMs, waitStartMs, wakeMs)) return Moment();
     return EarliestNextFrame(states, participants);
   }
   int index;
@@ -163,7 +168,7 @@ CycleAssembler::Moment CycleAssembler::FindMoment(const States& states,
     // that cameras switched on a frame apart do not miss its first cycles;
     // one that has given nothing within the frame wait is not waited for.
     auto hasAny = [](int, const CycleAssembler&, const CameraAcquisition::State& state) { return state.count > 0; };
-    if (Awaiting(states, participants, allLost, hasAny, nowMs, waitStartMs, wakeMs)) return Moment();
+    if (Awaiting(states, participants, allLost, false, hasAny, nowMs, waitStartMs, wakeMs)) return Moment();
     index = FirstPacingFrame(states, participants, allLost, pacing);
   }
   if (index >= 0) {

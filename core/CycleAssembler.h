@@ -51,7 +51,7 @@
 namespace kestrova {
 
 struct AssemblerTiming {
-  std::chrono::milliseconds latencyBudget{100};  // a late camera is waited for this long past the moment
+  std::chrono::milliseconds latencyBudget{200};  // a late camera is waited for this long past the moment
   std::chrono::milliseconds frameWait{500};      // the same for cameras that keep every frame
   std::chrono::milliseconds stallLimit{2000};    // no camera delivered: the loop is told
   std::chrono::milliseconds nominalPeriod{33};   // pacing without any sensor
@@ -125,10 +125,11 @@ class CycleAssembler {
   // The first of the loop's cameras that is not lost (with all lost, the first).
   int PacingSlot(const std::array<bool, kCameraCount>& participants) const;
   // Whether some camera that may still deliver lacks what `hasWhatIsWanted`
-  // looks for, and the frame wait since the cycle began waiting is not over
-  // (`wakeMs`: until when).
+  // looks for, and its wait since the cycle began waiting is not over
+  // (`wakeMs`: until when): the frame wait, or for a lost camera (with
+  // `waitForLost`) the latency budget.
   bool Awaiting(const States& states, const std::array<bool, kCameraCount>& participants, bool allLost,
-                bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
+                bool waitForLost, bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
                 double nowMs, double waitStartMs, double* wakeMs) const;
   // The earliest next frame among the `eligible` cameras.
   Moment EarliestNextFrame(const States& states, const std::array<bool, kCameraCount>& eligible) const;

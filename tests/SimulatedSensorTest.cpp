@@ -215,6 +215,8 @@ struct TimingFaultCase {
   double stampsPerHostMs;           // the clock's rate, over the 60 frames
 };
 
+void PrintTo(const TimingFaultCase& c, std::ostream* out) { *out << c.name; }
+
 class SimTimingFaults : public SimSensorTest, public ::testing::WithParamInterface<TimingFaultCase> {};
 
 TEST_P(SimTimingFaults, ShowInTheFramesAsToldAndNothingElse) {
