@@ -240,10 +240,8 @@ TEST_F(EngineTest, CheckedCameraWithoutSensorIsSkippedInATake) {
   Enable({1, 1, 1, 1});
   StartTicking();
   ASSERT_TRUE(Record());
-  ASSERT_TRUE(WaitForCycles(5));
+  ASSERT_TRUE(Eventually([&] { return engine_->GrabCount(0) >= 5 && engine_->GrabCount(2) >= 5; }));
   EXPECT_TRUE(engine_->StopRecording());
-  EXPECT_GE(engine_->GrabCount(0), 5u);
-  EXPECT_GE(engine_->GrabCount(2), 5u);
   EXPECT_EQ(engine_->GrabCount(1), 0u);
   EXPECT_EQ(engine_->GrabCount(3), 0u);
 }
