@@ -4,10 +4,14 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "capture/OpenNI2Spec.h"
 #include "capture/ReplaySensor.h"
 #include "capture/net/NetBackend.h"
 #ifdef KESTROVA_WITH_FREENECT
 #include "capture/FreenectSensor.h"
+#endif
+#ifdef KESTROVA_WITH_OPENNI2
+#include "capture/OpenNI2Sensor.h"
 #endif
 
 namespace kestrova {
@@ -54,6 +58,17 @@ std::unique_ptr<SensorBackend> FreenectBackend(bool wholeFrames, std::string* er
 #else
   (void)wholeFrames;
   *error = "freenect is not built in (libfreenect was not found when Kestrova was built)";
+  return nullptr;
+#endif
+}
+
+// The OpenNI2 cameras or recordings, when this build has the OpenNI2 backend.
+std::unique_ptr<SensorBackend> OpenNI2Backend(const OpenNI2Spec& spec, std::string* error) {
+#ifdef KESTROVA_WITH_OPENNI2
+  return MakeOpenNI2Backend(spec, error);
+#else
+  (void)spec;
+  *error = "openni2 is not built in (OpenNI2 was not found when Kestrova was built)";
   return nullptr;
 #endif
 }
@@ -128,7 +143,7 @@ class NoSensorBackend : public SensorBackend {
 }  // namespace
 
 bool KnownSensorSpec(const std::string& spec) {
-  return spec == "sim" || IsFreenectSpec(spec) || spec.rfind("sim:", 0) == 0 ||
+  return spec == "sim" || IsFreenectSpec(spec) || IsOpenNI2Spec(spec) || spec.rfind("sim:", 0) == 0 ||
          spec.rfind("replay:", 0) == 0 || net::IsNetSpec(spec);
 }
 
@@ -138,6 +153,11 @@ const char kSensorSpecHelp[] =
     "                           640 x 480 depth halved to 320 x 240\n"
     "  freenect:640x480         the same at the cameras' own 640 x 480, through\n"
     "                           each camera's own lens\n"
+    "  openni2                  OpenNI2 cameras (PrimeSense, Asus Xtion, Orbbec,\n"
+    "                           Structure), numbered by serial, 640 x 480 at 30 fps\n"
+    "  openni2:DEV,...          these OpenNI2 cameras as 1, 2, ...: each a URI, a\n"
+    "                           serial number, or a FILE.oni recording to play\n"
+    "    mode=WxH@FPS           the depth stream's mode (default 640x480@30)\n"
     "  sim                      four simulated cameras\n"
     "  sim:N                    N simulated cameras (0 to 4), numbers 1 to N\n"
     "  sim:N,OPTION,...         simulated cameras with options (C: a camera, 1 to 4):\n"
@@ -178,6 +198,10 @@ bool CheckSensorSpec(const std::string& spec, std::string* error) {
     SimOptions options;
     return ParseSimOptions(spec.substr(4), &options, error);
   }
+  if (IsOpenNI2Spec(spec)) {
+    OpenNI2Spec parsed;
+    return ParseOpenNI2Spec(spec, &parsed, error);
+  }
   if (spec.rfind("replay:", 0) == 0) {
     if (spec.size() > 7) return true;
     *error = "replay:DIR needs the folder to play";
@@ -187,11 +211,13 @@ bool CheckSensorSpec(const std::string& spec, std::string* error) {
     net::NetSpec netSpec;
     return net::ParseNetSpec(spec.substr(3), &netSpec, error);
   }
-  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR, freenect or net; see --help)";
+  *error = "unknown sensors '" + spec + "' (use sim, sim:N, replay:DIR, freenect, openni2 or net; see --help)";
   return false;
 }
 
-bool SensorsEndByThemselves(const std::string& spec) { return spec.rfind("replay:", 0) == 0; }
+bool SensorsEndByThemselves(const std::string& spec) {
+  return spec.rfind("replay:", 0) == 0 || IsOpenNI2Playback(spec);
+}
 
 std::unique_ptr<SensorBackend> MakeNoSensorBackend() { return std::make_unique<NoSensorBackend>(); }
 
@@ -286,6 +312,11 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     bool wholeFrames;
     if (!ParseFreenectSpec(spec, &wholeFrames, error)) return nullptr;
     return FreenectBackend(wholeFrames, error);
+  }
+  if (IsOpenNI2Spec(spec)) {
+    OpenNI2Spec parsed;
+    if (!ParseOpenNI2Spec(spec, &parsed, error)) return nullptr;
+    return OpenNI2Backend(parsed, error);
   }
   if (net::IsNetSpec(spec)) {
     net::NetSpec netSpec;

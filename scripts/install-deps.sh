@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ make pkg-config
-  libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev libpng-dev
+  libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libopenni2-dev libzstd-dev libpng-dev
   qtbase5-dev libx11-dev
   cyclonedds-dev cyclonedds-tools libddsc0debian openssl iproute2
   libgtest-dev libbenchmark-dev
