@@ -32,7 +32,8 @@ TEST(CommandLine, EveryProgramShowsTheSameTableOfSensorsAndSimulationOptions) {
   ASSERT_EQ(record.status, 0) << record.output;
   const std::string table = SensorsTable(record.output);
   for (const char* option : {"sim:N", "absent=C", "stall=C@F", "unplug=C@F", "resume=C@P", "failfetch=C@F",
-                             "seed=S", "pose=C@X/Y/Z/RX/RY/RZ", "replay:DIR", "freenect", "net:STATION/C"})
+                             "seed=S", "pose=C@X/Y/Z/RX/RY/RZ", "size=WxH", "replay:DIR", "freenect",
+                             "freenect:640x480", "openni2:DEV", "mode=WxH@FPS", "net:STATION/C"})
     EXPECT_NE(table.find(option), std::string::npos) << option << " in\n" << table;
   for (const char* program : {KESTROVA_ALIGN, KESTROVA_STATION, KESTROVA_WINDOW}) {
     const CommandRun help = RunTool(program, "--help");

@@ -15,6 +15,7 @@
 #include "capture/FreenectFrames.h"
 #include "capture/FreenectSensor.h"
 #include "capture/NuiSensor.h"
+#include "tests/support/Terminal.h"
 
 namespace kestrova {
 namespace {
@@ -69,22 +70,7 @@ std::unique_ptr<Bus> OpenBus(const std::string& cameras, bool wholeFrames = fals
   return bus;
 }
 
-// The terminal (standard error) from construction to Text(); released even
-// when an assertion ends the test early.
-class Terminal {
- public:
-  Terminal() { ::testing::internal::CaptureStderr(); }
-  ~Terminal() {
-    if (capturing_) ::testing::internal::GetCapturedStderr();
-  }
-  std::string Text() {
-    capturing_ = false;
-    return ::testing::internal::GetCapturedStderr();
-  }
-
- private:
-  bool capturing_ = true;
-};
+using testing::Terminal;
 
 int Occurrences(const std::string& text, const std::string& part) {
   int count = 0;

@@ -159,6 +159,29 @@ TEST(StationTool, ATakeOfFourCamerasFromTwoStations) {
   EndStation(*right);
 }
 
+// Stations send each frame with its size and lens: a 640 x 480 camera and a
+// default one make a take whose LENS.txt and depth files say so, byte for byte.
+TEST(StationTool, FramesOfTheirOwnSizeAndLensReachTheTake) {
+  TempDir dir;
+  auto large = StartStation(dir, "large", "sim:1,size=640x480");
+  auto small = StartStation(dir, "small", "sim:1");
+  auto run = Record("--sensors net:large/1,small/1,domain=" + Domain() + " --frames 20 --keep-depth --params " +
+                    AllCamerasParams(dir) + " --out " + dir.path());
+  ASSERT_EQ(run.status, 0) << run.output;
+  // 1 / 0.003501 held as a float, twice at 640 x 480; the axis at the middle.
+  EXPECT_EQ(ReadFile(dir.File("LENS.txt")),
+            "# Kestrova lens 1: camera N width W height H fx FX fy FY cx CX cy CY (pixels)\r\n"
+            "camera 1 width 640 height 480 fx 571.2653338858489 fy 571.2653338858489 cx 320 cy 240\r\n"
+            "camera 2 width 320 height 240 fx 285.63266694292446 fy 285.63266694292446 cx 160 cy 120\r\n");
+  // KVADEPTH, then version 1, width, height and codec 1 as 16-bit little-endian numbers.
+  const std::string large640("KVADEPTH\x01\x00\x80\x02\xe0\x01\x01\x00", 16);
+  const std::string small320("KVADEPTH\x01\x00\x40\x01\xf0\x00\x01\x00", 16);
+  EXPECT_EQ(ReadFile(dir.File("DEPTH1.dat")).substr(0, 16), large640);
+  EXPECT_EQ(ReadFile(dir.File("DEPTH2.dat")).substr(0, 16), small320);
+  EndStation(*large);
+  EndStation(*small);
+}
+
 // Depth frames within the cameras' default depth limit (1228 mm), with a
 // bump that moves from frame to frame, so that every frame makes other points.
 void WriteReplayFrames(const std::string& dir, int cameras, int frames) {

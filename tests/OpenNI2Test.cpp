@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "capture/NuiSensor.h"
+#include "tests/support/Terminal.h"
 #include "capture/SensorChoice.h"
 #include "record/TakeLens.h"
 #include "tests/support/Commands.h"
@@ -31,20 +32,7 @@
 namespace kestrova {
 namespace {
 
-class Terminal {
- public:
-  Terminal() { ::testing::internal::CaptureStderr(); }
-  ~Terminal() {
-    if (capturing_) ::testing::internal::GetCapturedStderr();
-  }
-  std::string Text() {
-    capturing_ = false;
-    return ::testing::internal::GetCapturedStderr();
-  }
-
- private:
-  bool capturing_ = true;
-};
+using testing::Terminal;
 
 // The cameras of a sensor spec, opened as the engine opens them.
 struct Rig {

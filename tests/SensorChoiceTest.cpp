@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
+#include "capture/OpenNI2Spec.h"
 #include "capture/SensorChoice.h"
 
 namespace kestrova {
@@ -77,6 +80,40 @@ TEST(SensorChoice, BadTextsAreRefusedWithAReason) {
   EXPECT_EQ(MakeSensorBackend("kinect", 30, &error), nullptr);
   EXPECT_NE(error.find("kinect"), std::string::npos);
   EXPECT_EQ(MakeSensorBackend("sim", -1, &error), nullptr);
+}
+
+// The openni2 texts: devices in their places, the mode, and what is refused.
+TEST(SensorChoice, OpenNI2TextsNameDevicesAndAMode) {
+  const struct {
+    const char* text;
+    std::vector<std::string> devices;
+    int width, height, fps;
+  } good[] = {
+      {"openni2", {}, 640, 480, 30},
+      {"openni2:B2,A1", {"B2", "A1"}, 640, 480, 30},
+      {"openni2:mode=320x240@60,1d27/0600@2/5", {"1d27/0600@2/5"}, 320, 240, 60},
+      {"openni2:/data/a.oni,/data/b.ONI", {"/data/a.oni", "/data/b.ONI"}, 640, 480, 30},
+  };
+  for (const auto& c : good) {
+    OpenNI2Spec spec;
+    std::string error;
+    ASSERT_TRUE(ParseOpenNI2Spec(c.text, &spec, &error)) << c.text << ": " << error;
+    EXPECT_EQ(spec.devices, c.devices) << c.text;
+    EXPECT_EQ(spec.width, c.width) << c.text;
+    EXPECT_EQ(spec.height, c.height) << c.text;
+    EXPECT_EQ(spec.fps, c.fps) << c.text;
+    EXPECT_TRUE(CheckSensorSpec(c.text, &error)) << c.text;
+  }
+  EXPECT_TRUE(SensorsEndByThemselves("openni2:/data/a.oni,/data/b.ONI"));
+  EXPECT_FALSE(SensorsEndByThemselves("openni2:/data/a.oni,A1"));
+  EXPECT_FALSE(SensorsEndByThemselves("openni2"));
+  for (const char* bad : {"openni2:", "openni2:A,,B", "openni2:A,A", "openni2:A,B,C,D,E", "openni2:mode=640x480",
+                          "openni2:mode=641x480@30", "openni2:mode=640x481@30", "openni2:mode=640x480@0",
+                          "openni2:mode=x480@30", "openni2:mode=-1x480@30", "openni2x"}) {
+    std::string error;
+    EXPECT_FALSE(CheckSensorSpec(bad, &error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
 }
 
 TEST(SensorChoice, SimWithCountCreatesThoseSensorsOnly) {
