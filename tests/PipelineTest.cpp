@@ -64,6 +64,54 @@ TEST(DepthConversion, WorkedExamplesToTheFloat) {
   EXPECT_EQ(centre[0].z, 0.625f);
 }
 
+// The default lens gives, pixel for pixel, the fixed formula of the 320 x 240
+// frame: x = (column - 160) * 0.003501f * z, y = (120 - row) * 0.003501f * z.
+// A 640 x 480 frame of the default lens's field of view sees the same rays
+// at its corners (fx twice as long, the axis at 320, 240), and a frame
+// whose rows are padded gives the points of the packed one.
+TEST(DepthConversion, EachLensAndStrideGivesItsOwnRaysAndTheDefaultTheFixedFormula) {
+  std::vector<std::uint16_t> frame(kDefaultDepthPixels);
+  for (int k = 0; k < kDefaultDepthPixels; ++k) frame[k] = Pixel(8 + (k * 37) % 8180, k % 8);
+  const Cloud converted = Convert(frame, 8192);
+  ASSERT_EQ(converted.size(), static_cast<size_t>(kDefaultDepthPixels));
+  const double c = 0.003501f;  // the fixed inverse focal length, a float
+  int wrong = 0;
+  for (int k = 0; k < kDefaultDepthPixels; ++k) {
+    const int row = k / 320, column = k % 320;
+    const float z = static_cast<float>(((frame[k] >> 3) >> 3) / 1000.0);
+    const pcl::PointXYZ expected(static_cast<float>((column - 160) * c * z), static_cast<float>((120 - row) * c * z),
+                                 z);
+    if (converted[k].x != expected.x || converted[k].y != expected.y || converted[k].z != expected.z) ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+
+  const DepthFrameFormat large = ScaledDefaultFormat(640, 480);
+  EXPECT_EQ(large.lens.fx, 2 / c);
+  EXPECT_EQ(large.lens.cx, 320);
+  EXPECT_EQ(large.lens.cy, 240);
+  std::vector<std::uint16_t> big(640 * 480, Pixel(8191));
+  big[0] = Pixel(8000);  // row 0, column 0: the ray of the 320 x 240 frame's first pixel
+  Cloud corner;
+  ConvertDepthFrame(DepthFrameView{big.data(), large}, 8190, corner);
+  ASSERT_EQ(corner.size(), 1u);
+  EXPECT_EQ(corner[0].x, -0.56016004f);
+  EXPECT_EQ(corner[0].y, 0.42012000f);
+  EXPECT_EQ(corner[0].z, 1.0f);
+
+  DepthFrameFormat padded;
+  padded.rowStride = 333;
+  std::vector<std::uint16_t> rows(padded.BufferPixels(), Pixel(100));  // the padding would pass the limit
+  for (int row = 0; row < 240; ++row)
+    std::copy(frame.begin() + row * 320, frame.begin() + (row + 1) * 320, rows.begin() + row * 333);
+  Cloud fromPadded;
+  ConvertDepthFrame(DepthFrameView{rows.data(), padded}, 8192, fromPadded);
+  ASSERT_EQ(fromPadded.size(), converted.size());
+  for (size_t i = 0; i < converted.size(); ++i)
+    ASSERT_TRUE(fromPadded[i].x == converted[i].x && fromPadded[i].y == converted[i].y &&
+                fromPadded[i].z == converted[i].z)
+        << i;
+}
+
 TEST(DepthConversion, DepthLimitEdgesAndNoLowerBound) {
   const int limit = DepthLimit(15);
   EXPECT_EQ(Convert(FrameWith(10, 10, Pixel(1228, 7)), limit).size(), 1u);  // low bits ignored
