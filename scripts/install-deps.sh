@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache
   libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev libpng-dev
   qtbase5-dev libx11-dev
   cyclonedds-dev cyclonedds-tools libddsc0debian openssl iproute2
