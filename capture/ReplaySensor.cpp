@@ -97,7 +97,9 @@ void ReplaySensor::ProduceFromDepthFile() {
     buffer->pixels = record.pixels;
     NuiTimeStamp stamp;
     stamp.QuadPart = record.stamp;
-    if (!Queue().Publish(std::move(buffer), stamp, n)) return;
+    // The take's frame number: frames of one cycle of the take carry the
+    // same one in every camera's file, which is how a replay matches them.
+    if (!Queue().Publish(std::move(buffer), stamp, static_cast<std::uint32_t>(record.frame))) return;
     SignalFrameEnd();
   }
   // The frames before a damaged one stay delivered; the take ends there.

@@ -4,8 +4,10 @@
 // PNG frames played in file-name order; a missing file or folder is a
 // missing sensor. Every frame is delivered exactly once and in order: the
 // queue waits for the consumer instead of dropping. A take's frames keep
-// their own time stamps and, paced, their own spacing; folder frames are
-// stamped with the frame index times the frame period in milliseconds.
+// their own time stamps, the take's frame numbers (so the frames of one
+// cycle of the take are matched again) and, paced, their own spacing;
+// folder frames are numbered by their index and stamped with the index
+// times the frame period in milliseconds.
 // After the last frame the sensor delivers nothing more and says so
 // (NuiStreamEnded); a frame that cannot be read ends the replay there, and
 // NuiStreamError says which and why.

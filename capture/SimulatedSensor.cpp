@@ -174,10 +174,12 @@ void SimulatedSensor::Produce() {
     }
     ++slot;
     if (paced) {
-      // Frames are taken at the world's moments: those that passed while
-      // this thread was held up are lost, as they would be on a real device.
+      // Frames are taken at the world's moments whether this thread runs or
+      // not: those that passed while it was held up come late, as a real
+      // device's buffered frames do, up to what such buffers hold; older
+      // ones are lost.
       const auto now = Clock::now();
-      if (now > worldStart_ + period * (slot + 1)) slot = slotAt(now);
+      if (now > worldStart_ + period * (slot + kHeldFramesAtMost)) slot = slotAt(now);
     }
   }
 }

@@ -30,6 +30,9 @@ namespace kestrova {
 constexpr double kNominalFps = 30;
 // A late camera is late during the third second of every five of the world's clock.
 constexpr int kLateEverySeconds = 5;
+// Frames a simulated camera still delivers, late, when its thread was held
+// up (a busy machine); beyond that the oldest are lost.
+constexpr int kHeldFramesAtMost = 8;
 
 struct SimOptions {
   std::array<bool, 4> present{{true, true, true, true}};

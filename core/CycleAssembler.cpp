@@ -88,71 +88,88 @@ int CycleAssembler::NextFrameAfterMoment(int slot, const CameraAcquisition::Stat
   return -1;
 }
 
+int CycleAssembler::PacingSlot(const std::array<bool, kCameraCount>& participants) const {
+  int pacing = -1, first = -1;
+  for (int slot = kCameraCount - 1; slot >= 0; --slot) {
+    if (!participants[slot]) continue;
+    first = slot;
+    if (!lost_[slot]) pacing = slot;
+  }
+  return pacing >= 0 ? pacing : first;  // all lost: any of them may pace
+}
+
+bool CycleAssembler::Awaiting(const States& states, const std::array<bool, kCameraCount>& participants,
+                              bool allLost, bool waitForLost,
+                              bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
+                              double nowMs, double waitStartMs, double* wakeMs) const {
+  double giveUp = -std::numeric_limits<double>::infinity();
+  for (int slot = 0; slot < kCameraCount; ++slot) {
+    if (!participants[slot]) continue;
+    const bool lost = lost_[slot] && !allLost;
+    if (lost && !waitForLost) continue;
+    const CameraAcquisition::State& state = states[slot];
+    if (hasWhatIsWanted(slot, *this, state) || state.ended || state.deviceGone) continue;
+    giveUp = std::max(giveUp, waitStartMs + Ms(lost ? timing_.latencyBudget : timing_.frameWait));
+  }
+  if (nowMs >= giveUp) return false;
+  *wakeMs = std::min(*wakeMs, giveUp);
+  return true;
+}
+
+CycleAssembler::Moment CycleAssembler::EarliestNextFrame(const States& states,
+                                                         const std::array<bool, kCameraCount>& eligible) const {
+  Moment best;
+  for (int slot = 0; slot < kCameraCount; ++slot) {
+    if (!eligible[slot]) continue;
+    const int index = NextFrameAfterMoment(slot, states[slot]);
+    if (index < 0) continue;
+    const BufferedFrame& frame = states[slot].frames[index];
+    if (!best.found || frame.key < best.key) best = {true, slot, frame.serial, frame.key};
+  }
+  return best;
+}
+
+int CycleAssembler::FirstPacingFrame(const States& states, const std::array<bool, kCameraCount>& participants,
+                                     bool allLost, int pacing) const {
+  // The latest of the cameras' first frames: the first moment all of them have.
+  double start = -std::numeric_limits<double>::infinity();
+  for (int slot = 0; slot < kCameraCount; ++slot)
+    if (participants[slot] && (allLost || !lost_[slot]) && states[slot].count > 0)
+      start = std::max(start, states[slot].frames[0].key);
+  const CameraAcquisition::State& state = states[pacing];
+  for (int i = 0; i < state.count; ++i)
+    if (state.frames[i].key >= start - HalfPeriod(state)) return i;
+  return -1;
+}
+
 CycleAssembler::Moment CycleAssembler::FindMoment(const States& states,
                                                   const std::array<bool, kCameraCount>& participants,
                                                   bool lockstep, double nowMs, double waitStartMs,
                                                   double* wakeMs) const {
-  int pacing = -1, firstParticipant = -1;
-  for (int slot = kCameraCount - 1; slot >= 0; --slot) {
-    if (!participants[slot]) continue;
-    firstParticipant = slot;
-    if (!lost_[slot]) pacing = slot;
-  }
-  if (pacing < 0) pacing = firstParticipant;  // all lost: any of them may pace
+  const int pacing = PacingSlot(participants);
   const bool allLost = lost_[pacing];
-
-  // The earliest next frame of the cameras `eligible` allows.
-  auto earliest = [&](auto eligible) {
-    Moment best;
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (!participants[slot] || !eligible(slot)) continue;
-      const int index = NextFrameAfterMoment(slot, states[slot]);
-      if (index < 0) continue;
-      const BufferedFrame& frame = states[slot].frames[index];
-      if (!best.found || frame.key < best.key) best = {true, slot, frame.serial, frame.key};
-    }
-    return best;
-  };
-
   if (lockstep) {
     // Every camera that may still deliver shows its next frame first, so
     // that the lowest frame number sets the moment and none is skipped.
-    bool waiting = false;
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (!participants[slot] || (lost_[slot] && !allLost)) continue;
-      const CameraAcquisition::State& state = states[slot];
-      if (NextFrameAfterMoment(slot, state) < 0 && !state.ended && !state.deviceGone) waiting = true;
-    }
-    const double giveUp = waitStartMs + Ms(timing_.frameWait);
-    if (waiting && nowMs < giveUp) {
-      *wakeMs = std::min(*wakeMs, giveUp);
-      return Moment();
-    }
-    return earliest([](int) { return true; });
+    auto hasNext = [](int slot, const CycleAssembler& self, const CameraAcquisition::State& state) {
+      return self.NextFrameAfterMoment(slot, state) >= 0;
+    };
+    // A lost camera (a replay silent for a while) is waited for the latency
+    // budget only, so that its frames, played by their own stamps, still
+    // meet their cycles when it comes back.
+    if (Awaiting(states, participants, allLost, true, hasNext, nowMs, waitStartMs, wakeMs)) return Moment();
+    return EarliestNextFrame(states, participants);
   }
-
-  int index = NextFrameAfterMoment(pacing, states[pacing]);
-  if (!haveMoment_ && index >= 0) {
+  int index;
+  if (haveMoment_) {
+    index = NextFrameAfterMoment(pacing, states[pacing]);
+  } else {
     // A loop starts at the first moment every camera that delivers has, so
     // that cameras switched on a frame apart do not miss its first cycles;
     // one that has given nothing within the frame wait is not waited for.
-    double start = -std::numeric_limits<double>::infinity();
-    bool waiting = false;
-    for (int slot = 0; slot < kCameraCount; ++slot) {
-      if (!participants[slot] || (lost_[slot] && !allLost)) continue;
-      if (states[slot].count == 0)
-        waiting = true;
-      else
-        start = std::max(start, states[slot].frames[0].key);
-    }
-    const double giveUp = waitStartMs + Ms(timing_.frameWait);
-    if (waiting && nowMs < giveUp) {
-      *wakeMs = std::min(*wakeMs, giveUp);
-      return Moment();
-    }
-    while (index < states[pacing].count && states[pacing].frames[index].key < start - HalfPeriod(states[pacing]))
-      ++index;
-    if (index == states[pacing].count) index = -1;
+    auto hasAny = [](int, const CycleAssembler&, const CameraAcquisition::State& state) { return state.count > 0; };
+    if (Awaiting(states, participants, allLost, false, hasAny, nowMs, waitStartMs, wakeMs)) return Moment();
+    index = FirstPacingFrame(states, participants, allLost, pacing);
   }
   if (index >= 0) {
     const BufferedFrame& frame = states[pacing].frames[index];
@@ -165,7 +182,10 @@ CycleAssembler::Moment CycleAssembler::FindMoment(const States& states,
     *wakeMs = std::min(*wakeMs, overdueAt);
     return Moment();
   }
-  return earliest([&](int slot) { return slot != pacing && (allLost || !lost_[slot]); });
+  std::array<bool, kCameraCount> others{};
+  for (int slot = 0; slot < kCameraCount; ++slot)
+    others[slot] = participants[slot] && slot != pacing && (allLost || !lost_[slot]);
+  return EarliestNextFrame(states, others);
 }
 
 bool CycleAssembler::Decide(const States& states, const std::array<bool, kCameraCount>& participants,

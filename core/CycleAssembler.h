@@ -51,7 +51,7 @@
 namespace kestrova {
 
 struct AssemblerTiming {
-  std::chrono::milliseconds latencyBudget{100};  // a late camera is waited for this long past the moment
+  std::chrono::milliseconds latencyBudget{200};  // a late camera is waited for this long past the moment
   std::chrono::milliseconds frameWait{500};      // the same for cameras that keep every frame
   std::chrono::milliseconds stallLimit{2000};    // no camera delivered: the loop is told
   std::chrono::milliseconds nominalPeriod{33};   // pacing without any sensor
@@ -122,6 +122,21 @@ class CycleAssembler {
   // buffer holds less a few frames, so that none of its frames is dropped
   // while others are waited for.
   double BudgetMs(const CameraAcquisition::State& pacing) const;
+  // The first of the loop's cameras that is not lost (with all lost, the first).
+  int PacingSlot(const std::array<bool, kCameraCount>& participants) const;
+  // Whether some camera that may still deliver lacks what `hasWhatIsWanted`
+  // looks for, and its wait since the cycle began waiting is not over
+  // (`wakeMs`: until when): the frame wait, or for a lost camera (with
+  // `waitForLost`) the latency budget.
+  bool Awaiting(const States& states, const std::array<bool, kCameraCount>& participants, bool allLost,
+                bool waitForLost, bool (*hasWhatIsWanted)(int, const CycleAssembler&, const CameraAcquisition::State&),
+                double nowMs, double waitStartMs, double* wakeMs) const;
+  // The earliest next frame among the `eligible` cameras.
+  Moment EarliestNextFrame(const States& states, const std::array<bool, kCameraCount>& eligible) const;
+  // At a loop's start: the pacing camera's frame of the first moment every
+  // camera has; -1 if it has none yet.
+  int FirstPacingFrame(const States& states, const std::array<bool, kCameraCount>& participants,
+                       bool allLost, int pacing) const;
   // The pacing camera's next frame, or another camera's when it is overdue.
   Moment FindMoment(const States& states, const std::array<bool, kCameraCount>& participants,
                     bool lockstep, double nowMs, double waitStartMs, double* wakeMs) const;

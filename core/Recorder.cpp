@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <system_error>
 #include <thread>
 
 #include "settings/TimeText.h"
@@ -33,9 +34,14 @@ void CRecorder::OpenSensors(SensorBackend& backend) {
       sensor->NuiShutdown();
       continue;
     }
+    try {
+      acquisitions_[i] = std::make_unique<CameraAcquisition>(*sensor, stream);
+    } catch (const std::system_error&) {
+      sensor->NuiShutdown();  // no thread to drain it: the camera counts as missing
+      continue;
+    }
     sensors_[i] = std::move(sensor);
     depthStreams_[i] = stream;
-    acquisitions_[i] = std::make_unique<CameraAcquisition>(*sensors_[i], stream);
   }
 }
 

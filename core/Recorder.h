@@ -66,7 +66,7 @@ struct TakeOutcome {
 // Bounds of the engine's waits.
 struct EngineTiming {
   // A late camera is waited for at most this long past a cycle's moment.
-  std::chrono::milliseconds latencyBudget{100};
+  std::chrono::milliseconds latencyBudget{200};
   // The same for cameras that keep every frame (replays).
   std::chrono::milliseconds frameWait{500};
   std::chrono::milliseconds stallLimit{2000};    // no camera delivered this long: a stalled sensor

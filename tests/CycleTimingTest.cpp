@@ -74,6 +74,20 @@ TEST(CyclesInStep, TheGapMostCyclesShowIsTheUsualOne) {
   EXPECT_EQ(CyclesInStep(cycles, kFirstThree), Steps({1, 1, 1, 1, 1}));
 }
 
+TEST(OffsetChanges, NamesTheFirstCameraWhoseOffsetTakesTwoValues) {
+  std::vector<CycleStamps> cycles = ThreeCameras(6);
+  EXPECT_EQ(OffsetChanges(cycles, kFirstThree), -1);
+  for (int k = 0; k < 6; ++k) cycles[k].time[2] += 5;  // jitter within 8 ms: one offset
+  cycles[4].time[1] -= 4;
+  EXPECT_EQ(OffsetChanges(cycles, kFirstThree), -1);
+  for (int k = 3; k < 6; ++k) cycles[k].time[2] -= 33;  // camera 3 a frame behind from cycle 3 on
+  EXPECT_EQ(OffsetChanges(cycles, kFirstThree), 2);
+  cycles[5].time[1] += 33;  // camera 2 too, in one cycle: the first such camera is named
+  EXPECT_EQ(OffsetChanges(cycles, kFirstThree), 1);
+  cycles[5].present[1] = false;  // a cycle a camera missed says nothing
+  EXPECT_EQ(OffsetChanges(cycles, kFirstThree), 2);
+}
+
 TEST(CyclesInStep, NoCyclesNoSteps) {
   EXPECT_TRUE(CyclesInStep({}, kFirstThree).empty());
   // A single camera is always in step with itself.

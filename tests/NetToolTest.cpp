@@ -86,13 +86,19 @@ size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-// A simulated camera at 30 frames a second: every time stamp one frame
-// period (33 or 34 ms) after the one before.
+// A simulated camera at 30 frames a second: every time stamp a whole number
+// of frame periods after the one before (one, or more where a busy machine
+// cost a frame), never a stamp of another clock.
 void ExpectOneCamerasFrames(const std::vector<std::array<long long, 3>>& lines, const std::string& what) {
+  int lost = 0;
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::int64_t step = Stamp(lines[i]) - Stamp(lines[i - 1]);
-    EXPECT_TRUE(step == 33 || step == 34) << what << ", frame " << lines[i][0] << ": " << step << " ms";
+    const double periods = step / (1000.0 / 30);
+    EXPECT_TRUE(step > 0 && std::abs(periods - std::round(periods)) * (1000.0 / 30) <= 1.0)
+        << what << ", frame " << lines[i][0] << ": " << step << " ms";
+    lost += static_cast<int>(std::round(periods)) - 1;
   }
+  EXPECT_LE(lost, 3) << what << ": frames lost";
 }
 
 void EndStation(BackgroundProgram& station) {
@@ -142,8 +148,10 @@ TEST(StationTool, ATakeOfFourCamerasFromTwoStations) {
   EXPECT_NE(run.output.find("camera 3: net sensor right/SIM0002"), std::string::npos) << run.output;
   for (int camera = 1; camera <= 4; ++camera) {
     const std::string n = std::to_string(camera);
-    EXPECT_EQ(ReadTimeStampLines(dir.File("TS" + n + ".txt")).size(), 60u) << camera;
-    EXPECT_EQ(ReadRecordCounts(dir.File("PCL" + n + ".dat")).size(), 60u) << camera;
+    // Every cycle (a camera held up on a busy machine may miss one).
+    const size_t lines = ReadTimeStampLines(dir.File("TS" + n + ".txt")).size();
+    EXPECT_GE(lines, 59u) << camera;
+    EXPECT_EQ(ReadRecordCounts(dir.File("PCL" + n + ".dat")).size(), lines) << camera;
   }
   // The progress line shows the recorder listening.
   EXPECT_NE(left->Output().find("recorders 1"), std::string::npos) << left->Output();
@@ -247,21 +255,39 @@ TEST(StationTool, AKilledStationIsALostCameraWithinSeconds) {
 
 // A station killed mid-take is a lost camera: the take goes on with the
 // other station's camera and the tool exits 3 naming camera 2.
-TEST(StationTool, AStationKilledMidTakeIsALostCameraOfTheTake) {
+// A station killed mid-take is found out by DDS liveliness alone, which
+// takes more than a second; meanwhile the other station's cameras lose no
+// frame (before, every cycle waited for the dead cameras, and the others
+// lost some 40 frames each).
+TEST(StationTool, AStationKilledMidTakeIsALostCameraAndTheOthersLoseNoFrame) {
   TempDir dir;
-  auto kept = StartStation(dir, "kept", "sim:1");
-  auto doomed = StartStation(dir, "doomed2", "sim:1");
+  auto kept = StartStation(dir, "kept", "sim:2");
+  auto doomed = StartStation(dir, "doomed2", "sim:2");
   BackgroundProgram recorder({KESTROVA_RECORD, "--sensors",
-                              "net:kept/1,doomed2/1,domain=" + Domain(), "--seconds", "30",
+                              "net:kept/1,kept/2,doomed2/1,doomed2/2,domain=" + Domain(), "--seconds", "30",
                               "--params", AllCamerasParams(dir), "--out", dir.path()},
                              dir.File("record.log"));
   ASSERT_TRUE(recorder.WaitForOutput("cycles/s", 20s)) << recorder.Output();
   doomed->Signal(SIGKILL);
-  EXPECT_TRUE(recorder.WaitForOutput("camera 2 lost at frame", 20s)) << recorder.Output();
+  EXPECT_TRUE(recorder.WaitForOutput("camera 4 lost at frame", 20s)) << recorder.Output();
+  std::this_thread::sleep_for(1s);
   recorder.Signal(SIGINT);
   EXPECT_EQ(recorder.Wait(20s), 3) << recorder.Output();
-  EXPECT_NE(recorder.Output().find("recorded, but camera 2 was lost at frame"), std::string::npos)
+  EXPECT_NE(recorder.Output().find("recorded, but camera 3 was lost at frame"), std::string::npos)
       << recorder.Output();
+  for (int camera : {1, 2}) {
+    // The kept cameras' stamps step by one frame period (33 or 34 ms at 30
+    // a second) from the first line to the last; a busy machine may make a
+    // simulated camera miss a frame of its own now and then.
+    const auto lines = ReadTimeStampLines(dir.File("TS" + std::to_string(camera) + ".txt"));
+    ASSERT_GT(lines.size(), 60u);
+    int lost = 0;
+    for (size_t i = 1; i < lines.size(); ++i)
+      lost += static_cast<int>(std::lround((lines[i][2] - lines[i - 1][2]) / (1000.0 / 30))) - 1;
+    EXPECT_LE(lost, 2) << "camera " << camera << " lost " << lost << " frames";
+    EXPECT_EQ(lines.back()[0] - lines.front()[0] + 1, static_cast<long long>(lines.size()))
+        << "camera " << camera << " missed cycles";
+  }
   EndStation(*kept);
 }
 

@@ -1,9 +1,12 @@
 // The live preview window (under Xvfb): the items it draws after a frame,
-// its redraw at every frame, its hand-over to takes and back with exactly
-// one window on screen, and the operator closing it by hand.
+// its redraw at every frame, a slow redraw that never holds the cameras,
+// its hand-over to takes and back with exactly one window on screen, and
+// the operator closing it by hand.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include <vtkActor.h>
@@ -201,6 +204,48 @@ TEST_F(PreviewTest, RendersEveryFrameWithNobodyTouchingTheWindow) {
   // And not more often than the cameras deliver: once per cycle, besides
   // the few times the window is mapped and exposed.
   EXPECT_LE(preview.Renders(), engine->PreviewCycles() + 4);
+}
+
+// A redraw that takes long (here: held at a gate) skips preview frames; the
+// cameras' cycles go on at their own pace and lose nothing.
+TEST_F(PreviewTest, ASlowRedrawSkipsPreviewFramesAndNeverHoldsTheCameras) {
+  // Where the render thread waits after its first redraw; opened at the
+  // latest when the test ends, before the engine joins that thread.
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false, open = false;
+    void Open() {
+      std::lock_guard<std::mutex> lock(mutex);
+      open = true;
+      changed.notify_all();
+    }
+  };
+  auto engine = SimEngine({1, 1, 0, 0});
+  PclPreview preview;
+  Gate gate;
+  std::unique_ptr<Gate, void (*)(Gate*)> opener(&gate, [](Gate* g) { g->Open(); });
+  preview.SetAfterDraw([&gate](PCLVisualizer&) {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.held = true;
+    gate.changed.notify_all();
+    gate.changed.wait(lock, [&gate] { return gate.open; });
+  });
+  engine->SetPreview(&preview);
+  engine->StartPreview();
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    ASSERT_TRUE(gate.changed.wait_for(lock, 20s, [&gate] { return gate.held; }));
+  }
+  // The redraw is held: the cameras' cycles still come, a second's worth.
+  const std::uint64_t cycles = engine->PreviewCycles();
+  EXPECT_TRUE(Eventually([&] { return engine->PreviewCycles() >= cycles + 30; }));
+  EXPECT_EQ(preview.FramesDrawn(), 0u);
+  EXPECT_GE(preview.FramesSkipped(), 25u);
+  EXPECT_EQ(engine->Statistics().Missed(0) + engine->Statistics().Missed(1), 0u);
+  gate.Open();
+  EXPECT_TRUE(Eventually([&] { return preview.FramesDrawn() >= 2; }));
+  engine->Close();
 }
 
 TEST_F(PreviewTest, ATakeClosesThePreviewAndANewOneOpensAfterIt) {

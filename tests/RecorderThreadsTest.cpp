@@ -104,13 +104,14 @@ class EngineTest : public ::testing::Test {
     return stamps;
   }
 
-  // Every frame camera `slot` handed over, from its first recorded frame to
-  // its last, is in the take, in order: the engine lost none of them.
+  // Every frame camera `slot` made, from its first recorded frame to its
+  // last, is in the take, in order: none was lost, neither in the sensor's
+  // own queue (taken too late) nor in the engine.
   void ExpectNoFrameLost(int slot) {
     const std::vector<std::int64_t> recorded = RecordedStamps(slot);
     ASSERT_FALSE(recorded.empty());
     std::lock_guard<std::mutex> lock(states_[slot]->mutex);
-    const std::vector<std::int64_t>& taken = states_[slot]->handedOver;
+    const std::vector<std::int64_t>& taken = states_[slot]->produced;
     auto first = std::find(taken.begin(), taken.end(), recorded.front());
     ASSERT_NE(first, taken.end());
     for (size_t i = 0; i < recorded.size(); ++i) {
@@ -239,10 +240,8 @@ TEST_F(EngineTest, CheckedCameraWithoutSensorIsSkippedInATake) {
   Enable({1, 1, 1, 1});
   StartTicking();
   ASSERT_TRUE(Record());
-  ASSERT_TRUE(WaitForCycles(5));
+  ASSERT_TRUE(Eventually([&] { return engine_->GrabCount(0) >= 5 && engine_->GrabCount(2) >= 5; }));
   EXPECT_TRUE(engine_->StopRecording());
-  EXPECT_GE(engine_->GrabCount(0), 5u);
-  EXPECT_GE(engine_->GrabCount(2), 5u);
   EXPECT_EQ(engine_->GrabCount(1), 0u);
   EXPECT_EQ(engine_->GrabCount(3), 0u);
 }
@@ -421,7 +420,14 @@ class LostCameraTest : public EngineTest {
 };
 
 TEST_F(LostCameraTest, SilentCameraIsLostAfterThreeCyclesCostsTheOthersNoFrameAndIsTakenBack) {
-  RecordAFewCycles({true, true, true, false}, {1, 1, 1, 0});
+  // Sensors that keep only their newest frame and deliver one every 40 ms:
+  // a cycle that held them up for more than a period would cost frames.
+  Make({true, true, true, false}, 5s);
+  for (int slot : {0, 1, 2}) states_[slot]->queueLimit = 1;
+  Enable({1, 1, 1, 0});
+  StartTicking(nullptr, 40ms);
+  ASSERT_TRUE(Record());
+  ASSERT_TRUE(WaitForCycles(5));
   states_[1]->SetStalled(true);
   ASSERT_TRUE(Eventually([&] { return engine_->Loss(1).LostNow(); }));  // told during the take
   const int lostAt = engine_->Loss(1).lostAt;
@@ -450,23 +456,19 @@ TEST_F(LostCameraTest, SilentCameraIsLostAfterThreeCyclesCostsTheOthersNoFrameAn
   ExpectNoFrameLost(2);
 }
 
-// A camera whose frame comes late (held up on its way), and then with the
-// next one in a burst, gives each cycle the frame of that cycle's moment:
-// it is never left a frame behind the others.
-TEST_F(LostCameraTest, ACameraWhoseFrameCameLateIsInStepAtEveryCycle) {
+// A camera that drops a frame now and then (a USB hiccup) gives each cycle
+// the frame of that cycle's moment, and none in the cycle whose frame it
+// dropped: it is never left a frame behind or ahead of the others (before,
+// it handed its next frame to the cycle it had none for, and stayed a
+// frame ahead from then on).
+TEST_F(LostCameraTest, ACameraThatDroppedAFrameIsInStepAtEveryCycle) {
   Make({true, true, false, false}, 5s);
   Enable({1, 1, 0, 0});
   // Both cameras take every frame at the same moment, so they stamp it alike.
-  std::int64_t heldUp = 0;
-  StartTicking([this, &heldUp](int tick) {
+  StartTicking([this](int tick) {
     const std::int64_t now = states_[0]->ClockMs();
     states_[0]->TickStamped(now);
-    if (tick % 40 == 20) {
-      heldUp = now;  // camera 2's frame is held up ...
-      return;
-    }
-    if (tick % 40 == 21) states_[1]->TickStamped(heldUp);  // ... and comes with the next one
-    states_[1]->TickStamped(now);
+    if (tick % 40 != 20) states_[1]->TickStamped(now);  // camera 2 drops this one
   }, 20ms);
   ASSERT_TRUE(Record());
   ASSERT_TRUE(WaitForCycles(100));
@@ -475,11 +477,15 @@ TEST_F(LostCameraTest, ACameraWhoseFrameCameLateIsInStepAtEveryCycle) {
   const auto first = testing::ReadTimeStampLines(dir_.File("TS1.txt"));
   const auto second = testing::ReadTimeStampLines(dir_.File("TS2.txt"));
   ASSERT_GE(first.size(), 100u);
-  ASSERT_EQ(second.size(), first.size());
-  for (size_t i = 0; i < first.size(); ++i) {
-    EXPECT_EQ(second[i][0], first[i][0]);
-    EXPECT_EQ(second[i][2], first[i][2]) << "frame " << first[i][0] << ": camera 2 is out of step";
+  EXPECT_GE(second.size(), first.size() - 4);  // a frame dropped every 40 cycles
+  size_t compared = 0;
+  for (const auto& line : second) {
+    auto same = std::find_if(first.begin(), first.end(), [&](const auto& l) { return l[0] == line[0]; });
+    ASSERT_NE(same, first.end()) << "frame " << line[0] << " of camera 2 alone";
+    EXPECT_EQ(line[2], (*same)[2]) << "frame " << line[0] << ": camera 2 is out of step";
+    ++compared;
   }
+  EXPECT_EQ(compared, second.size());
   ExpectNoFrameLost(0);
   ExpectNoFrameLost(1);
 }

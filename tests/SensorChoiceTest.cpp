@@ -11,9 +11,14 @@ namespace {
 TEST(SensorChoice, CountAndFaultsAreParsed) {
   SimOptions options;
   std::string error;
-  ASSERT_TRUE(ParseSimOptions("3,absent=1,stall=2@100,failfetch=3@5,seed=9,unplug=3@7,resume=3@40",
+  ASSERT_TRUE(ParseSimOptions("3,absent=1,stall=2@100,failfetch=3@5,seed=9,unplug=3@7,resume=3@40,"
+                              "late=2@60,jitter=3@25,drop=2@10,drift=3@-120",
                               &options, &error))
       << error;
+  EXPECT_EQ(options.lateMs[1], 60);
+  EXPECT_EQ(options.jitterMs[2], 25);
+  EXPECT_EQ(options.dropPercent[1], 10);
+  EXPECT_EQ(options.driftPpm[2], -120);
   EXPECT_FALSE(options.present[0]);
   EXPECT_TRUE(options.present[1]);
   EXPECT_TRUE(options.present[2]);
@@ -61,7 +66,8 @@ TEST(SensorChoice, BadTextsAreRefusedWithAReason) {
   for (const char* bad : {"5", "x", "2,stall=5@1", "2,absent=0", "2,failfetch=1@0", "2,bogus=1",
                           "2,unplug=2", "2,resume=1@5", "2,pose=1@1/2/3/4/5", "2,pose=1@1/2/3/4/5/6/7",
                           "2,pose=5@1/2/3/4/5/6", "2,pose=1@1/2/x/4/5/6", "2,pose=1@1//3/4/5/6",
-                          "2,pose=1@nan/2/3/4/5/6"}) {
+                          "2,pose=1@nan/2/3/4/5/6", "2,late=1@2001", "2,jitter=1@-1", "2,drop=1@101",
+                          "2,drift=1@10001", "2,drift=1@x", "2,late=5@10"}) {
     SimOptions options;
     std::string error;
     EXPECT_FALSE(ParseSimOptions(bad, &options, &error)) << bad;

@@ -2,6 +2,7 @@
 // their queue and the faults they can be told to show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <future>
 #include <numeric>
@@ -202,6 +203,74 @@ TEST_F(SimSensorTest, InjectedFetchFailureHitsExactlyThatFetch) {
   frame = Fetch(*sensor, stream_);
   sensor->NuiImageStreamReleaseFrame(stream_, &frame);
 }
+
+// What 60 frames of camera 1 at 100 frames a second show with each timing
+// fault, against a fault-free camera.
+struct TimingFaultCase {
+  const char* name;
+  void (*inject)(SimOptions&);
+  int minGaps, maxGaps;             // frames lost between two taken ones
+  double minArrivalSpreadMs;        // spread of (arrival - stamp) over the frames
+  double maxArrivalSpreadMs;
+  double stampsPerHostMs;           // the clock's rate, over the 60 frames
+};
+
+void PrintTo(const TimingFaultCase& c, std::ostream* out) { *out << c.name; }
+
+class SimTimingFaults : public SimSensorTest, public ::testing::WithParamInterface<TimingFaultCase> {};
+
+TEST_P(SimTimingFaults, ShowInTheFramesAsToldAndNothingElse) {
+  const TimingFaultCase& c = GetParam();
+  SimOptions options;
+  options.fps = 100;
+  c.inject(options);
+  auto sensor = Open(0, options);
+  std::vector<std::uint32_t> numbers;
+  std::vector<double> lateness;  // arrival on the host clock less the stamp
+  std::int64_t firstStamp = 0, lastStamp = 0;
+  for (int i = 0; i < 60; ++i) {
+    NuiImageFrame frame = Fetch(*sensor, stream_);
+    const double arrival = std::chrono::duration<double, std::milli>(
+                               std::chrono::steady_clock::now().time_since_epoch()).count();
+    numbers.push_back(frame.dwFrameNumber);
+    lateness.push_back(arrival - static_cast<double>(frame.liTimeStamp.QuadPart));
+    if (i == 0) firstStamp = frame.liTimeStamp.QuadPart;
+    lastStamp = frame.liTimeStamp.QuadPart;
+    sensor->NuiImageStreamReleaseFrame(stream_, &frame);
+  }
+  int gaps = 0;
+  for (size_t i = 1; i < numbers.size(); ++i) {
+    ASSERT_GT(numbers[i], numbers[i - 1]) << c.name << ": frames out of order";
+    gaps += static_cast<int>(numbers[i] - numbers[i - 1]) - 1;
+  }
+  EXPECT_GE(gaps, c.minGaps) << c.name;
+  EXPECT_LE(gaps, c.maxGaps) << c.name;
+  const auto [low, high] = std::minmax_element(lateness.begin(), lateness.end());
+  EXPECT_GE(*high - *low, c.minArrivalSpreadMs) << c.name;
+  EXPECT_LE(*high - *low, c.maxArrivalSpreadMs) << c.name;
+  // The clock's rate: stamps over the frames' own spacing (10 ms each),
+  // within the whole milliseconds of the two stamps.
+  const double hostMs = 10.0 * (numbers.back() - numbers.front());
+  EXPECT_NEAR(static_cast<double>(lastStamp - firstStamp) / hostMs, c.stampsPerHostMs, 2.0 / hostMs) << c.name;
+}
+
+constexpr int kAnyGaps = 1000;
+constexpr double kAnySpread = 1e9;
+
+// Each fault is judged by what it shows; a busy machine may hold the
+// sensor's thread up now and then, so the fault-free bounds leave room.
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimTimingFaults,
+    ::testing::Values(
+        TimingFaultCase{"none", [](SimOptions&) {}, 0, 4, 0, 40, 1.0},
+        TimingFaultCase{"drop=1@50", [](SimOptions& o) { o.dropPercent[0] = 50; }, 25, kAnyGaps, 0, kAnySpread, 1.0},
+        TimingFaultCase{"jitter=1@80", [](SimOptions& o) { o.jitterMs[0] = 80; }, 0, kAnyGaps, 45, kAnySpread, 1.0},
+        TimingFaultCase{"drift=1@10000", [](SimOptions& o) { o.driftPpm[0] = 10000; }, 0, kAnyGaps, 0, kAnySpread, 1.01}),
+    [](const ::testing::TestParamInfo<TimingFaultCase>& info) {
+      std::string name = info.param.name;
+      name = name.substr(0, name.find('='));
+      return name;
+    });
 
 TEST_F(SimSensorTest, FreeRunningFramesAreReproducibleFromTheSeed) {
   SimOptions options;

@@ -9,7 +9,7 @@ std::int64_t FakeSensorState::ClockMs() const {
 void FakeSensorState::TickStamped(std::int64_t stamp) {
   std::lock_guard<std::mutex> lock(mutex);
   if (stalled || unplugged || shutDown) return;
-  if (pending.size() == 2) pending.pop_front();
+  if (pending.size() >= queueLimit) pending.pop_front();
   pending.push_back({stamp, ++frameNumber});
   produced.push_back(pending.back().stamp);
   if (frameEnd) frameEnd->Set();

@@ -22,13 +22,14 @@ struct FakeSensorState {
   std::mutex mutex;
   std::condition_variable changed;
   ManualResetEvent* frameEnd = nullptr;
-  // Frames ready to fetch, oldest first (at most 2: the oldest goes), as
-  // their stamps and frame numbers.
+  // Frames ready to fetch, oldest first (at most `queueLimit`: the oldest
+  // goes), as their stamps and frame numbers.
   struct Pending {
     std::int64_t stamp;
     std::uint32_t frameNumber;
   };
   std::deque<Pending> pending;
+  std::size_t queueLimit = 2;
   // Its clock: 1000 ms when the state is made, then running with the host's.
   const std::chrono::steady_clock::time_point born = std::chrono::steady_clock::now();
   std::uint32_t frameNumber = 0;
