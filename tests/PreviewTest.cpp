@@ -225,7 +225,7 @@ TEST_F(PreviewTest, ASlowRedrawSkipsPreviewFramesAndNeverHoldsTheCameras) {
   PclPreview preview;
   Gate gate;
   std::unique_ptr<Gate, void (*)(Gate*)> opener(&gate, [](Gate* g) { g->Open(); });
-  preview.SetAfterDraw([&gate](PCLVisualizer&) {
+  preview.SetAfterShow([&gate](PreviewWindow&) {
     std::unique_lock<std::mutex> lock(gate.mutex);
     gate.held = true;
     gate.changed.notify_all();
