@@ -38,13 +38,8 @@ typed_cam2=$(grep '^CAM2:' "$work/run/KVA_Params.txt" | tr -d '\r')
 
 start_kestrova --sensors sim
 
-# Zooms the Preview in on the region of interest with the wheel.
-zoom_preview() {
-  local preview
-  preview=$(xdotool search --onlyvisible --name '^Preview$' | head -n1)
-  eval "$(xdotool getwindowgeometry --shell "$preview")"
-  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
-  for _ in $(seq 6); do xdotool click 4; sleep 0.05; done
+# Lets the Preview draw its newest cycle; it opens on the whole region box.
+settle_preview() {
   park_pointer
   sleep 1
 }
@@ -89,7 +84,7 @@ recorded_cam2=$(grep '^CAM2:' "$work/takes/RECPARAM.txt" | tr -d '\r')
 
 # --- the Preview closed by hand; Align, then Apply ----------------------------------
 sleep 1
-zoom_preview
+settle_preview
 grab_preview before-align 1 >/dev/null
 click_close_box "$(xdotool search --onlyvisible --name '^Preview$' | head -n1)"
 wait_for 10 previews_are 0 || fatal "the Preview's close box did not close it"
@@ -102,7 +97,7 @@ xdotool key Return
 wait_for 5 sh -c "[ \$(xdotool search --onlyvisible --name '^Align\$' 2>/dev/null | wc -l) -eq 0 ]" ||
   fatal "Enter did not apply and close the result"
 sleep 1
-zoom_preview
+settle_preview
 grab_preview after-align 1 >/dev/null
 import -window root "$shots/screen-after-align.png"
 
