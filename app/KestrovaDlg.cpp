@@ -145,8 +145,9 @@ void CKestrovaDlg::BuildControls() {
   group("ROI", 6, 174, 198, 72);
   group("Recording", 6, 309, 198, 76);
 
-  calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 9, 93, 10},
-                         {102, 7, 60, 14});
+  // The label's room allows for the wider Latin letters of Japanese fonts.
+  calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 9, 103, 10},
+                         {112, 7, 50, 14});
   ShowAsReadOnly(calibration_);
   auto* set = new QPushButton("Set", this);
   Tag(set, 1018, "OnSetClicked");

@@ -97,7 +97,7 @@ find_kestrova_window() {
 # The controls of the Kestrova window in its dialog units (211 x 391 of them
 # span its client area): x y width height.
 declare -A control=(
-  [calibration]="102 7 60 14" [set]="166 7 36 14" [camera1]="54 27 19 10" [preview]="166 25 36 14"
+  [calibration]="112 7 50 14" [set]="166 7 36 14" [camera1]="54 27 19 10" [preview]="166 25 36 14"
   [cameraHint]="12 39 190 10"
   [cameraId]="52 64 28 12" [maxDepth]="154 64 44 12" [x]="52 83 44 12" [rx]="154 83 44 12"
   [y]="52 102 44 12" [ry]="154 102 44 12" [z]="52 121 44 12" [rz]="154 121 44 12"
