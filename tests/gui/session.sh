@@ -132,8 +132,14 @@ enter_value() {  # NAME TEXT: click the field, replace its text, Enter
 copied() {
   printf '' | xclip -selection clipboard >/dev/null 2>&1  # it stays to serve the selection: not on our pipe
   xdotool key ctrl+c
-  sleep 0.2
-  xclip -o -selection clipboard 2>/dev/null
+  # A busy machine may take a while to pass it on: up to 3 s.
+  local text="" i
+  for ((i = 0; i < 30; i++)); do
+    sleep 0.1
+    text=$(xclip -o -selection clipboard 2>/dev/null)
+    [ -n "$text" ] && break
+  done
+  printf '%s\n' "$text"
 }
 read_field() {  # NAME
   click_control "$1"
