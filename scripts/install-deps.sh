@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth locales fonts-ipafont-gothic
   python3 python3-numpy python3-pytest python3-open3d python3-wheel python3-pip python3-venv
   python3-setuptools
-  openbox xdotool x11-utils imagemagick
+  openbox xdotool x11-utils imagemagick xclip
 )
 
 missing=()
