@@ -20,6 +20,7 @@
 #include "app/FolderEdit.h"
 #include "preview/Calibration.h"
 #include "record/ExistingTake.h"
+#include "settings/Version.h"
 
 namespace kestrova {
 
@@ -213,6 +214,13 @@ void CKestrovaDlg::BuildControls() {
   cycleStatus_ = new QLabel(this);
   cycleStatus_->setObjectName("cycleStatus");
   cycleStatus_->setGeometry(u.Rect(12, 453, 188, 9));
+  // Which build this is: the version every take of this window records.
+  auto* version = new QLabel(QString::fromStdString(ProgramVersion()), this);
+  version->setObjectName("version");
+  version->setToolTip(QString::fromStdString("Kestrova " + ProgramVersion()));
+  version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  version->setStyleSheet("color: #808080;");
+  version->setGeometry(u.Rect(134, 443, 70, 10));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {

@@ -144,12 +144,19 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
     return false;
   }
 
+  // The new take names this build as its writer and keeps the version that
+  // recorded the frames; a damaged VERSION.txt counts as none (unknown).
+  TakeVersion original;
+  ReadFault versionFault;
+  const bool versionFound = ReadTakeVersion(options.take, &original, &versionFault);
+
   StagedFolder staged;
   if (!staged.Begin(options.out, error)) return false;
   TakeWriter writer;
   auto writeSnapshot = [&paramsText](const std::string& path, std::string* why) {
     return WriteFileAtomically(path, paramsText, why);
   };
+  writer.SetVersion(ReprocessingVersion(original, versionFound));
   if (!writer.Open(staged.Path(), chosen, writeSnapshot, error)) return false;
 
   PipelineClouds clouds;

@@ -9,6 +9,7 @@
 
 #include "settings/ParamsFile.h"
 #include "record/TakeReader.h"
+#include "record/TakeVersion.h"
 
 namespace kestrova {
 
@@ -40,6 +41,8 @@ struct TakeReport {
   std::string timeText;          // the TIME: line's text, printable characters only
   OperatorSettings settings;
   CameraSettings cameras;
+  bool hasVersion = false;       // VERSION.txt exists and reads (older takes have none)
+  TakeVersion version;           // ... which build wrote the take
   std::vector<CameraReport> cameraReports;  // cameras in the take or with files
   std::vector<ReadFault> faults;            // take-wide (RECPARAM.txt)
 

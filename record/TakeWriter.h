@@ -27,6 +27,7 @@
 #include "settings/Settings.h"
 #include "record/DepthFrameFile.h"
 #include "record/TakeLayout.h"
+#include "record/TakeVersion.h"
 
 namespace kestrova {
 
@@ -52,7 +53,7 @@ class TakeWriter {
 
   // Starts a take in `dir` for the cameras marked in `cameras`: opens every
   // camera file (an older take is not touched yet), writes the settings
-  // snapshot "RECPARAM.txt" through `writeSnapshot`, removes the snapshot's
+  // snapshot "RECPARAM.txt" through `writeSnapshot` and "VERSION.txt", removes the snapshot's
   // temporaries that a take killed while starting left behind and every
   // file of an older take that this take does not write, then empties the
   // camera files. On failure nothing stays open, no file this call created is
@@ -63,6 +64,9 @@ class TakeWriter {
   // Whether the next takes keep their depth frames (DEPTHn.dat per camera).
   // Read by Open.
   void SetKeepDepth(bool keep) { keepDepth_ = keep; }
+  // The versions Open writes into VERSION.txt (see TakeVersion.h); by
+  // default this program's, as the recorder.
+  void SetVersion(const TakeVersion& version) { version_ = version; }
 
   // Appends one time-stamp line and one point record for camera `slot`, and,
   // when the take keeps depth frames, the record of `depth` (which must then
@@ -107,6 +111,7 @@ class TakeWriter {
   void RemoveOlderTakeFiles(const std::string& dir, const std::array<bool, kCameraCount>& cameras) const;
 
   bool keepDepth_ = false;
+  TakeVersion version_ = RecordingVersion();
   std::array<CameraFiles, kCameraCount> files_;
 };
 
