@@ -32,11 +32,15 @@ foreach(entry ${KESTROVA_MAN_NAMES})
   if(KESTROVA_HELP2MAN)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTROVA_MAN_DIR}
-      COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY ${KESTROVA_HELP2MAN} --no-info --no-discard-stderr
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTROVA_MAN_DIR}/bin
+      COMMAND ${CMAKE_COMMAND} -E create_symlink ${CMAKE_SOURCE_DIR}/package/help-for-man.sh
+              ${KESTROVA_MAN_DIR}/bin/${program}
+      COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY KESTROVA_PROGRAM=$<TARGET_FILE:${program}>
+              ${KESTROVA_HELP2MAN} --no-info --no-discard-stderr
               --name=${summary} --section=1 --source=Kestrova --manual=Kestrova
-              --output=${KESTROVA_MAN_DIR}/${program}.1 $<TARGET_FILE:${program}>
+              --output=${KESTROVA_MAN_DIR}/${program}.1 ${KESTROVA_MAN_DIR}/bin/${program}
       COMMAND gzip -9nf ${KESTROVA_MAN_DIR}/${program}.1
-      DEPENDS ${program} VERBATIM)
+      DEPENDS ${program} ${CMAKE_SOURCE_DIR}/package/help-for-man.sh VERBATIM)
   endif()
   list(APPEND pages ${page})
   install(FILES ${page} DESTINATION share/man/man1 OPTIONAL)
@@ -47,16 +51,23 @@ endif()
 # The changelog package.sh writes from the history.
 install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz DESTINATION share/doc/kestrova OPTIONAL)
 
+# Installing (and so packaging) builds nothing: package.sh builds the
+# programs and pages it needs, and the tests of a test build are not waited for.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrova)
 set(CPACK_PACKAGE_VERSION ${KESTROVA_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Kestrova developers")
-set(CPACK_PACKAGE_CONTACT "The Kestrova developers <kestrova@localhost.localdomain>" CACHE STRING
-    "The package's maintainer, name and address")
+# A lab that makes its own packages names itself here
+# (-DKESTROVA_PACKAGE_MAINTAINER="Name <address>").
+set(KESTROVA_PACKAGE_MAINTAINER "The Kestrova developers <kestrova@example.org>" CACHE STRING
+    "The Debian package's maintainer: name and address")
+set(CPACK_PACKAGE_CONTACT ${KESTROVA_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "record moving 3D scenes with up to four depth cameras")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "record moving 3D scenes with up to four depth cameras
-Kestrova turns every depth frame of up to four cameras (Kinect-class through
+# The synopsis is the summary; this is the text below it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Kestrova turns every depth frame of up to four cameras (Kinect-class through
 libfreenect, simulated, replayed, or sent by other machines over DDS) into 3D
 points, thinned, posed into one common frame and cropped to a box, shows them
 live and records them as takes.

@@ -2,7 +2,7 @@
 # Builds the programs and makes the Debian package kestrova_VERSION_amd64.deb,
 # which `apt install ./kestrova_VERSION_amd64.deb` installs.
 #
-# usage: scripts/package.sh [BUILD_DIR]
+# usage: [KESTROVA_PACKAGE_MAINTAINER="Name <address>"] scripts/package.sh [BUILD_DIR]
 #
 # BUILD_DIR defaults to build-package, a release build of the programs alone
 # (no tests, no benchmarks). Given an existing build directory (build, as the
@@ -17,13 +17,15 @@ for tool in dpkg-deb dpkg-shlibdeps help2man gzip; do
   command -v "$tool" >/dev/null || { echo "package.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 
-launcher=()
-if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+options=()
+if command -v ccache >/dev/null 2>&1; then options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# The maintainer the package names (the default is the project's placeholder).
+if [ -n "${KESTROVA_PACKAGE_MAINTAINER:-}" ]; then options+=("-DKESTROVA_PACKAGE_MAINTAINER=$KESTROVA_PACKAGE_MAINTAINER"); fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTROVA_BUILD_TESTS=OFF -DKESTROVA_BUILD_BENCH=OFF \
-    "${launcher[@]}" >/dev/null
+    "${options[@]}" >/dev/null
 else
-  cmake "$build" >/dev/null  # the version follows the clone's HEAD
+  cmake "$build" "${options[@]}" >/dev/null  # the version follows the clone's HEAD
 fi
 programs=(kestrova kestrova-record kestrova-station kestrova-align kestrova-take)
 cmake --build "$build" -j "$(nproc)" --target "${programs[@]}" kestrova_manpages

@@ -67,10 +67,9 @@ import kestrova
 take_dir, version, root = sys.argv[1:]
 assert kestrova.__file__.startswith(root), kestrova.__file__
 take = kestrova.open_take(take_dir)
-assert take.cameras == [1, 2, 3, 4], take.cameras
-assert all(len(take.frame_numbers(n)) == 30 for n in take.cameras)
+assert take.cameras and all(len(take.frame_numbers(n)) == 30 for n in take.cameras), take.cameras
 assert take.version.written == version and take.version.recorded is None, take.version
-print(f"python3 read {len(take.cameras)} cameras of 30 frames, written by kestrova {take.version.written}")
+print(f"python3 read cameras {take.cameras}, 30 frames each, written by kestrova {take.version.written}")
 PY
   fail "the Python reader"
 
