@@ -7,7 +7,6 @@
 #include "record/TakeCheck.h"
 #include "record/TakeLayout.h"
 #include "record/TakePaths.h"
-#include "record/TakeVersion.h"
 
 namespace kestrova {
 
@@ -47,7 +46,6 @@ std::string DescribeExistingTake(const std::string& dir) {
   for (int n = 1; n <= kCameraCount; ++n) {
     for (CameraFile kind : kCameraFiles) names.push_back(CameraFileName(kind, n - 1));
   }
-  names.push_back(kTakeVersionFile);
   std::string files;
   double bytes = 0;
   for (const std::string& name : names) {

@@ -63,15 +63,9 @@ bool ReadTakeVersion(const std::string& dir, TakeVersion* version, ReadFault* fa
   for (long long lineIndex = 0;; ++lineIndex) {
     const std::uint64_t start = bytes.Offset();
     std::string line;
-    int c;
-    while ((c = bytes.Get()) >= 0 && c != '\n') {
-      if (line.size() >= kMaxLineBytes) return fail(start, lineIndex, "a line longer than a version");
-      line.push_back(static_cast<char>(c));
-    }
-    if (bytes.Failed()) return fail(start, lineIndex, "cannot be read");
-    if (c < 0 && line.empty()) break;
-    if (c < 0) return fail(start, lineIndex, "a line cut short");
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const TextLine read = ReadTextLine(bytes, kMaxLineBytes, &line);
+    if (read == TextLine::End) break;
+    if (read != TextLine::Line) return fail(start, lineIndex, TextLineFault(read, "a version"));
     if (line.empty() || line[0] == '#') continue;
     std::string* field = StartsWith(line, kWrittenLabel)    ? &version->written
                          : StartsWith(line, kRecordedLabel) ? &version->recorded

@@ -140,7 +140,7 @@ TEST(RecordTool, ReplaceRemovesEveryFileOfTheOlderTakeAndSaysWhich) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"PCL1.dat", "PCL2.dat", "RECPARAM.txt", "TS1.txt", "TS2.txt",
-                                             "params.txt"}));
+                                             "VERSION.txt", "params.txt"}));
   ExpectWholeTake(dir, 1, 4);
   ExpectWholeTake(dir, 2, 4);
 }
