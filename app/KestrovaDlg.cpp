@@ -220,7 +220,7 @@ void CKestrovaDlg::BuildControls() {
   version->setToolTip(QString::fromStdString("Kestrova " + ProgramVersion()));
   version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   version->setStyleSheet("color: #808080;");
-  version->setGeometry(u.Rect(134, 443, 70, 10));
+  version->setGeometry(u.Rect(120, 443, 78, 10));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
