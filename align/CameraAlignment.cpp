@@ -5,15 +5,9 @@
 
 #include <pcl/common/centroid.h>
 #include <pcl/common/transforms.h>
-#include <pcl/features/normal_3d.h>
-#include <pcl/filters/voxel_grid.h>
 #include <pcl/kdtree/kdtree_flann.h>
-#include <pcl/registration/gicp.h>
-#include <pcl/registration/icp.h>
-#include <pcl/registration/correspondence_rejection_surface_normal.h>
-#include <pcl/registration/transformation_estimation_2D.h>
-#include <pcl/segmentation/sac_segmentation.h>
 
+#include "align/AlignmentGeometry.h"
 #include "align/PoseAngles.h"
 
 namespace kestrova {
@@ -23,63 +17,7 @@ namespace {
 using CloudN = CameraAlignment::CloudN;
 using Cloud = CameraAlignment::Cloud;
 
-constexpr int kNormalNeighbours = 12;
-constexpr double kTopCosine = 0.9;  // within about 25 degrees of up
-constexpr double kFloorShareMin = 0.15;       // a floor holds at least this share of the points
 constexpr double kFloorTiltMaxDegrees = 30;   // between a camera's floor and the reference's, as typed
-
-bool HasReading(const pcl::PointXYZ& p) {
-  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && p.z > 0;
-}
-
-Eigen::Isometry3d Isometry(const Eigen::Matrix4f& m) {
-  Eigen::Isometry3d out;
-  out.matrix() = m.cast<double>();
-  // Float products drift from a pure rotation; take the nearest one.
-  Eigen::JacobiSVD<Eigen::Matrix3d> svd(out.linear(), Eigen::ComputeFullU | Eigen::ComputeFullV);
-  out.linear() = svd.matrixU() * svd.matrixV().transpose();
-  return out;
-}
-
-// Runs `registration` over the distance schedule, each stage starting from
-// where the last one ended.
-template <typename Registration>
-Eigen::Isometry3d RunSchedule(Registration& registration, const Eigen::Isometry3d& start,
-                              const std::vector<double>& scheduleCm, int iterations) {
-  typename Registration::PointCloudSource moved;
-  Eigen::Matrix4f guess = start.matrix().cast<float>();
-  registration.setMaximumIterations(iterations);
-  registration.setTransformationEpsilon(1e-8);
-  registration.setEuclideanFitnessEpsilon(1e-8);
-  for (double distance : scheduleCm) {
-    registration.setMaxCorrespondenceDistance(distance);
-    registration.align(moved, guess);
-    guess = registration.getFinalTransformation();
-  }
-  const Eigen::Isometry3d out = Isometry(guess);
-  return out.linear().determinant() > 0 ? out : start;
-}
-
-// Pairs of points whose normals differ much are not one surface seen twice
-// but, most often, the two sides of a thin object seen by cameras facing
-// each other; pairing them would pull those cameras together.
-pcl::registration::CorrespondenceRejector::Ptr SameSideRejector() {
-  auto rejector = std::make_shared<pcl::registration::CorrespondenceRejectorSurfaceNormal>();
-  rejector->setThreshold(std::cos(45.0 * EIGEN_PI / 180.0));
-  return rejector;
-}
-
-Cloud Positions(const CloudN& cloud) {
-  Cloud out;
-  pcl::copyPointCloud(cloud, out);
-  return out;
-}
-
-// The plane n.p + d = 0 of a camera, seen in the common frame through `pose`.
-Eigen::Vector4d PlaneInCommonFrame(const Eigen::Vector4d& plane, const Eigen::Isometry3d& pose) {
-  const Eigen::Vector3d n = pose.linear() * plane.head<3>();
-  return Eigen::Vector4d(n.x(), n.y(), n.z(), plane.w() - n.dot(pose.translation()));
-}
 
 // Share of `source`'s points (moved by `pose`) within `distance` of `tree`'s
 // points, and the RMS distance of those.
@@ -125,82 +63,6 @@ void CameraAlignment::setInputCloud(int slot, const Cloud& cloud, const CameraSe
   Prepare(camera, cloud);
 }
 
-void CameraAlignment::Prepare(Camera& camera, const Cloud& cloud) const {
-  Cloud::Ptr centimetres(new Cloud);
-  centimetres->reserve(cloud.size());
-  for (const pcl::PointXYZ& p : cloud) {
-    if (!HasReading(p)) continue;
-    const double scale = 1.0 / calibration_;
-    centimetres->push_back(pcl::PointXYZ(static_cast<float>(p.x * scale), static_cast<float>(p.y * scale),
-                                         static_cast<float>(p.z * scale)));
-  }
-
-  Cloud::Ptr thinned(new Cloud);
-  pcl::VoxelGrid<pcl::PointXYZ> grid;
-  const float leaf = static_cast<float>(options_.leafCm);
-  grid.setLeafSize(leaf, leaf, leaf);
-  grid.setInputCloud(centimetres);
-  grid.filter(*thinned);
-  if (thinned->size() < static_cast<size_t>(kNormalNeighbours)) return;
-
-  // Normals in the camera's own coordinates, turned towards the camera.
-  pcl::PointCloud<pcl::Normal> normals;
-  pcl::NormalEstimation<pcl::PointXYZ, pcl::Normal> estimation;
-  estimation.setInputCloud(thinned);
-  estimation.setKSearch(kNormalNeighbours);
-  estimation.setViewPoint(0, 0, 0);
-  estimation.compute(normals);
-  for (size_t i = 0; i < thinned->size(); ++i) {
-    const pcl::Normal& n = normals[i];
-    if (!std::isfinite(n.normal_x) || !std::isfinite(n.normal_y) || !std::isfinite(n.normal_z)) continue;
-    if (n.curvature > options_.maxCurvature) continue;
-    pcl::PointNormal p;
-    p.x = (*thinned)[i].x, p.y = (*thinned)[i].y, p.z = (*thinned)[i].z;
-    p.normal_x = n.normal_x, p.normal_y = n.normal_y, p.normal_z = n.normal_z;
-    p.curvature = n.curvature;
-    camera.points.push_back(p);
-  }
-
-  // The largest plane, taken for the floor when it holds enough of the points.
-  pcl::SACSegmentation<pcl::PointXYZ> segmentation;
-  segmentation.setModelType(pcl::SACMODEL_PLANE);
-  segmentation.setMethodType(pcl::SAC_RANSAC);
-  segmentation.setDistanceThreshold(options_.floorToleranceCm);
-  segmentation.setMaxIterations(200);
-  Cloud::Ptr positions(new Cloud(Positions(camera.points)));
-  segmentation.setInputCloud(positions);
-  pcl::PointIndices inliers;
-  pcl::ModelCoefficients plane;
-  segmentation.segment(inliers, plane);
-  if (plane.values.size() != 4 ||
-      inliers.indices.size() < kFloorShareMin * static_cast<double>(positions->size()))
-    return;
-  Eigen::Vector4d floor(plane.values[0], plane.values[1], plane.values[2], plane.values[3]);
-  floor /= floor.head<3>().norm();
-  if (floor.w() < 0) floor = -floor;  // the camera (the origin) on the positive side
-  camera.hasFloor = true;
-  camera.floor = floor;
-  CloudN::Ptr lying(new CloudN);
-  for (const pcl::PointNormal& p : camera.points)
-    (floor.head<3>().dot(p.getVector3fMap().cast<double>()) + floor.w() > options_.standingMinCm ? camera.standing
-                                                                                             : *lying)
-        .push_back(p);
-  // The floor holds most of the points but fixes only its three degrees of
-  // freedom: a coarser grid keeps it from outweighing what stands on it and
-  // saves most of the registration's time.
-  pcl::VoxelGrid<pcl::PointNormal> floorGrid;
-  const float floorLeaf = static_cast<float>(options_.floorLeafCm);
-  floorGrid.setLeafSize(floorLeaf, floorLeaf, floorLeaf);
-  floorGrid.setInputCloud(lying);
-  floorGrid.filter(camera.points);
-  camera.points += camera.standing;
-  // Tops: what stands on the floor and faces up. Every camera above the
-  // scene sees the same tops, whichever side it looks from.
-  for (const pcl::PointNormal& p : camera.standing)
-    if (std::abs(floor.head<3>().dot(p.getNormalVector3fMap().cast<double>())) >= kTopCosine)
-      camera.tops.push_back(p);
-}
-
 CameraAlignment::Selection CameraAlignment::AllBut(int slot) const {
   Selection all{};
   for (int i = 0; i < kCameraCount; ++i) all[i] = cameras_[i].present && i != slot;
@@ -240,86 +102,6 @@ Eigen::Isometry3d CameraAlignment::Level(const Camera& camera, const Eigen::Vect
                            Eigen::Translation3d(-pivot);
   const double gap = target.dot(pivot) + floor.w();
   return Eigen::Translation3d(-gap * target) * turn * camera.pose;
-}
-
-Eigen::Isometry3d CameraAlignment::PlaceOnFloor(const Camera& camera, const Eigen::Isometry3d& pose,
-                                                const Eigen::Vector4d& floor,
-                                                const Selection& targets) const {
-  // The floor's frame: the floor is z = 0, up is +z.
-  const Eigen::Vector3d up = floor.head<3>();
-  const Eigen::Isometry3d toFloor = Eigen::Isometry3d(Eigen::Quaterniond::FromTwoVectors(up, Eigen::Vector3d::UnitZ())) *
-                                    Eigen::Translation3d(floor.w() * up);
-  CloudN::Ptr target(new CloudN), source(new CloudN);
-  pcl::transformPointCloudWithNormals(InCommonFrame(targets, true), *target, toFloor.matrix().cast<float>());
-  pcl::transformPointCloudWithNormals(camera.tops, *source, (toFloor * pose).matrix().cast<float>());
-  if (target->size() < 10 || source->size() < 10) return pose;
-
-  pcl::IterativeClosestPoint<pcl::PointNormal, pcl::PointNormal> icp;
-  icp.setTransformationEstimation(
-      pcl::registration::TransformationEstimation2D<pcl::PointNormal, pcl::PointNormal>::Ptr(
-          new pcl::registration::TransformationEstimation2D<pcl::PointNormal, pcl::PointNormal>));
-  icp.addCorrespondenceRejector(SameSideRejector());
-  icp.setInputTarget(target);
-  icp.setInputSource(source);
-  pcl::KdTreeFLANN<pcl::PointNormal> tree;
-  tree.setInputCloud(target);
-
-  Eigen::Vector4f centre;
-  pcl::compute3DCentroid(*source, centre);
-  const Eigen::Vector3d pivot(centre.x(), centre.y(), 0);
-  const double last = options_.placeScheduleCm.back();
-  Eigen::Isometry3d best = Eigen::Isometry3d::Identity();
-  double bestShare = -1;
-  for (double turn = -options_.turnRangeDegrees; turn <= options_.turnRangeDegrees + 1e-9;
-       turn += options_.turnStepDegrees) {
-    const Eigen::Isometry3d start = Eigen::Translation3d(pivot) *
-                                    Eigen::AngleAxisd(turn * EIGEN_PI / 180.0, Eigen::Vector3d::UnitZ()) *
-                                    Eigen::Translation3d(-pivot);
-    Eigen::Isometry3d found = RunSchedule(icp, start, options_.placeScheduleCm, options_.iterationsPerStage);
-    found.translation().z() = 0;  // the floors already coincide
-    // The share of the standing points that found a partner.
-    CloudN moved;
-    pcl::transformPointCloud(*source, moved, found.matrix().cast<float>());
-    std::vector<int> index(1);
-    std::vector<float> squared(1);
-    size_t near = 0;
-    for (const pcl::PointNormal& p : moved)
-      if (tree.nearestKSearch(p, 1, index, squared) == 1 && squared[0] <= last * last) ++near;
-    const double share = static_cast<double>(near) / static_cast<double>(moved.size());
-    if (share > bestShare) bestShare = share, best = found;
-  }
-  return toFloor.inverse() * best * toFloor * pose;
-}
-
-Eigen::Isometry3d CameraAlignment::Refine(const Camera& camera, const Eigen::Isometry3d& pose,
-                                          const Selection& targets,
-                                          const std::vector<double>& scheduleCm) const {
-  CloudN::Ptr target(new CloudN(InCommonFrame(targets, false)));
-  if (target->empty() || camera.points.empty()) return pose;
-  CloudN::Ptr source(new CloudN(camera.points));
-  const int iterations = options_.iterationsPerStage;
-  switch (options_.method) {
-    case RegistrationMethod::PointToPlane: {
-      pcl::IterativeClosestPointWithNormals<pcl::PointNormal, pcl::PointNormal> icp;
-      icp.addCorrespondenceRejector(SameSideRejector());
-      icp.setInputSource(source);
-      icp.setInputTarget(target);
-      return RunSchedule(icp, pose, scheduleCm, iterations);
-    }
-    case RegistrationMethod::Generalized: {
-      pcl::GeneralizedIterativeClosestPoint<pcl::PointXYZ, pcl::PointXYZ> gicp;
-      gicp.setInputSource(Cloud::Ptr(new Cloud(Positions(*source))));
-      gicp.setInputTarget(Cloud::Ptr(new Cloud(Positions(*target))));
-      return RunSchedule(gicp, pose, scheduleCm, iterations);
-    }
-    case RegistrationMethod::PointToPoint: {
-      pcl::IterativeClosestPoint<pcl::PointNormal, pcl::PointNormal> icp;
-      icp.setInputSource(source);
-      icp.setInputTarget(target);
-      return RunSchedule(icp, pose, scheduleCm, iterations);
-    }
-  }
-  return pose;
 }
 
 Eigen::Isometry3d CameraAlignment::Place(int slot, const Selection& targets) const {

@@ -9,7 +9,7 @@ namespace kestrova {
 
 namespace {
 
-constexpr double kSingularToleranceDegrees = 0.05;
+constexpr double kSingularToleranceDegrees = 0.2;
 
 double Radians(double degrees) { return degrees / 180.0 * EIGEN_PI; }
 double Degrees(double radians) { return radians * 180.0 / EIGEN_PI; }
@@ -34,23 +34,18 @@ double Distance(const Angles& a, const Angles& typed) {
   return std::hypot(a.rx - typed.rx, a.ry - typed.ry, a.rz - typed.rz);
 }
 
-// At ry = +90 the rotation fixes only rx - rz, at -90 only rx + rz: split
-// the defined combination so that rx and rz move as little as possible
-// from the typed ones.
+// At ry = +90 the rotation fixes only rx - rz, at -90 only rx + rz: rx
+// stays as typed and rz takes the rest.
 Angles SingularSplit(const Eigen::Matrix3d& r, double ry, const Angles& typed) {
-  Angles out{0, ry, 0};
+  Angles out{typed.rx, ry, 0};
   if (ry > 0) {
     // Rz(c) Ry(90) Rx(a): element (0,1) = sin(a - c), (1,1) = cos(a - c).
     const double difference = Degrees(std::atan2(r(0, 1), r(1, 1)));
-    const double shift = Nearest(difference - (typed.rx - typed.rz), 0.0) / 2.0;
-    out.rx = typed.rx + shift;
-    out.rz = typed.rz - shift;
+    out.rz = typed.rx - difference;
   } else {
     // Rz(c) Ry(-90) Rx(a): element (0,1) = -sin(a + c), (1,1) = cos(a + c).
     const double sum = Degrees(std::atan2(-r(0, 1), r(1, 1)));
-    const double shift = Nearest(sum - (typed.rx + typed.rz), 0.0) / 2.0;
-    out.rx = typed.rx + shift;
-    out.rz = typed.rz + shift;
+    out.rz = sum - typed.rx;
   }
   return out;
 }

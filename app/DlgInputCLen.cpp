@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <algorithm>
 
@@ -19,6 +21,16 @@ int TitleRoom(const QString& title) {
   titleFont.setBold(true);
   return QFontMetrics(titleFont).horizontalAdvance(title) + 120;
 }
+
+// Cancel in the user's language: the template's Japanese where the user
+// reads Japanese, else English.
+QString CancelText() {
+  const QStringList languages = QLocale().uiLanguages();
+  const bool japanese = !languages.isEmpty() && languages.first().startsWith("ja");
+  return japanese ? QString::fromUtf8("キャンセル") : QString("Cancel");
+}
+
+constexpr char kAskForLength[] = "Please enter the length in centimetres, a number above 0.";
 }  // namespace
 
 CDlgInputCLen::CDlgInputCLen(QWidget* parent, Prompter prompt)
@@ -28,21 +40,28 @@ CDlgInputCLen::CDlgInputCLen(QWidget* parent, Prompter prompt)
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(TemplateFont(8));
   const DialogUnits units(font());
-  setFixedSize(std::max(units.X(148), TitleRoom(windowTitle())), units.Y(63));
-  const int shift = (width() - units.X(148)) / 2;  // the template's controls, centred
+  // The template's controls, centred, under a line saying what to type.
+  setFixedSize(std::max(units.X(148), TitleRoom(windowTitle())), units.Y(77));
+  const int shift = (width() - units.X(148)) / 2;
+
+  auto* question = new QLabel("The real distance between the two picked points, in centimetres:", this);
+  question->setObjectName("question");
+  question->setWordWrap(true);
+  question->setGeometry(units.Rect(10, 5, 128, 20).translated(shift, 0));
 
   edit_ = new QLineEdit(this);
   edit_->setObjectName("length");
   edit_->setAlignment(Qt::AlignRight);
-  edit_->setGeometry(units.Rect(18, 12, 108, 12).translated(shift, 0));
+  edit_->setGeometry(units.Rect(18, 27, 108, 12).translated(shift, 0));
+  question->setBuddy(edit_);
 
   auto* ok = new QPushButton("OK", this);
   ok->setObjectName("IDOK");
-  ok->setGeometry(units.Rect(18, 36, 50, 14).translated(shift, 0));
+  ok->setGeometry(units.Rect(18, 50, 50, 14).translated(shift, 0));
   ok->setDefault(true);
-  auto* cancel = new QPushButton(QString::fromUtf8("キャンセル"), this);
+  auto* cancel = new QPushButton(CancelText(), this);
   cancel->setObjectName("IDCANCEL");
-  cancel->setGeometry(units.Rect(78, 36, 50, 14).translated(shift, 0));
+  cancel->setGeometry(units.Rect(78, 50, 50, 14).translated(shift, 0));
   cancel->setAutoDefault(false);
   connect(ok, &QPushButton::clicked, this, &CDlgInputCLen::accept);
   connect(cancel, &QPushButton::clicked, this, &CDlgInputCLen::reject);
@@ -58,9 +77,10 @@ int CDlgInputCLen::exec() {
 }
 
 void CDlgInputCLen::accept() {
+  // A length of 0 or less gives no scale: refused as letters are.
   float value;
-  if (!ParseFloat(edit_->text(), &value)) {
-    prompt_(this, "Please enter a number.");
+  if (!ParseFloat(edit_->text(), &value) || !(value > 0)) {
+    prompt_(this, kAskForLength);
     edit_->setFocus();
     edit_->selectAll();
     return;

@@ -1,6 +1,7 @@
-// The small modal dialog "Length of Calibration (cm)": one right-aligned
-// edit for the real distance between the two picked points, OK and Cancel.
-// OK with a text that is not a number prompts and keeps the dialog open.
+// The small modal dialog "Length of Calibration (cm)": a line saying what to
+// type, one right-aligned edit for the real distance between the two picked
+// points, OK and Cancel (in Japanese where the user's language is). OK with
+// a text that is not a number above 0 prompts and keeps the dialog open.
 #pragma once
 
 #include <QDialog>

@@ -4,12 +4,17 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "align/AlignmentRun.h"
 #include "app/AlignResultDialog.h"
@@ -18,6 +23,8 @@
 #include "app/DlgInputCLen.h"
 #include "app/FloatText.h"
 #include "app/FolderEdit.h"
+#include "app/WindowPlacement.h"
+#include "capture/SensorChoice.h"
 #include "preview/Calibration.h"
 #include "record/ExistingTake.h"
 #include "settings/Version.h"
@@ -25,6 +32,10 @@
 namespace kestrova {
 
 namespace {
+
+// The window's size in dialog units.
+constexpr int kWindowWidth = 211;
+constexpr int kWindowHeight = 391;
 
 void Tag(QWidget* widget, int id, const char* name) {
   widget->setObjectName(name);
@@ -46,6 +57,13 @@ void ShowAsReadOnly(QLineEdit* edit) {
   QPalette palette = edit->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Window));
   edit->setPalette(palette);
+}
+
+// Shows a number from its start: a text longer than its field shows its
+// sign and leading digits, never only its tail.
+void ShowText(QLineEdit* edit, const QString& text) {
+  edit->setText(text);
+  edit->setCursorPosition(0);
 }
 
 bool IsFault(TakeEnd end) {
@@ -114,113 +132,143 @@ QLineEdit* CKestrovaDlg::AddEdit(int id, const char* name, const char* label, QR
 }
 
 void CKestrovaDlg::BuildControls() {
+  // The template's controls, packed to fit a 1024 x 768 screen beside the
+  // Preview: rows 19 dialog units apart, edit fields wide enough for a
+  // signed number of six digits.
   const DialogUnits u(font());
-  setFixedSize(u.X(211), u.Y(463));
+  setFixedSize(u.X(kWindowWidth), u.Y(kWindowHeight));
   // Group boxes first, so the controls drawn over them stay on top.
   auto group = [&](const char* title, int x, int y, int w, int h) {
     auto* box = new QGroupBox(title, this);
     box->setGeometry(u.Rect(x, y, w, h));
   };
-  group("Camera Setting", 6, 60, 198, 144);
-  group("ROI", 6, 216, 198, 96);
-  group("Recording", 6, 396, 198, 60);
+  group("Camera Setting", 6, 50, 198, 118);
+  group("ROI", 6, 174, 198, 72);
+  group("Recording", 6, 309, 198, 76);
 
-  calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 11, 93, 10},
-                         {102, 9, 60, 14});
+  // The label's room allows for the wider Latin letters of Japanese fonts.
+  calibration_ = AddEdit(1000, "calibration", "Calibration (PCL Unit / cm):", {7, 9, 103, 10},
+                         {112, 7, 50, 14});
   ShowAsReadOnly(calibration_);
   auto* set = new QPushButton("Set", this);
   Tag(set, 1018, "OnSetClicked");
-  set->setGeometry(u.Rect(168, 9, 32, 14));
+  set->setGeometry(u.Rect(166, 7, 36, 14));
   connect(set, &QPushButton::clicked, this, &CKestrovaDlg::OnSetClicked);
 
   auto* cameraLabel = new QLabel("Camera:", this);
-  cameraLabel->setGeometry(u.Rect(7, 34, 44, 10));
-  const int checkX[kCameraCount] = {54, 85, 114, 145};
+  cameraLabel->setGeometry(u.Rect(7, 27, 44, 10));
+  const int checkX[kCameraCount] = {54, 80, 106, 132};
   for (int i = 0; i < kCameraCount; ++i) {
     cameraChecks_[i] = new QCheckBox(QString::number(i + 1), this);
     Tag(cameraChecks_[i], 1019 + i, QString("cameraEnabled%1").arg(i).toLatin1().constData());
-    cameraChecks_[i]->setGeometry(u.Rect(checkX[i], 33, 19, 10));
+    cameraChecks_[i]->setGeometry(u.Rect(checkX[i], 27, 19, 10));
     connect(cameraChecks_[i], &QCheckBox::clicked, this, &CKestrovaDlg::OnCameraCheckClicked);
   }
+  previewButton_ = new QPushButton("Preview", this);
+  Tag(previewButton_, 1028, "OnPreviewClicked");
+  previewButton_->setGeometry(u.Rect(166, 25, 36, 14));
+  previewButton_->setToolTip("Opens the Preview window, or brings it to the front");
+  connect(previewButton_, &QPushButton::clicked, this, &CKestrovaDlg::OnPreviewClicked);
+  // Said in the window, not only on the terminal, when no camera was found.
+  cameraHint_ = new QLabel(this);
+  cameraHint_->setObjectName("cameraHint");
+  cameraHint_->setStyleSheet("color: #c00000;");
+  cameraHint_->setGeometry(u.Rect(12, 39, 190, 10));
 
   auto* listLabel = new QLabel("Camera ID:", this);
-  listLabel->setGeometry(u.Rect(12, 83, 52, 10));
+  listLabel->setGeometry(u.Rect(12, 66, 40, 10));
   cameraList_ = new QComboBox(this);
   Tag(cameraList_, 1008, "cameraIndex");
   cameraList_->addItems({"1", "2", "3", "4"});
-  cameraList_->setGeometry(u.Rect(66, 81, 24, 12));
+  cameraList_->setGeometry(u.Rect(52, 64, 28, 12));
   connect(cameraList_, QOverload<int>::of(&QComboBox::activated), this,
           [this](int) { OnCameraIdChanged(); });
 
-  QLineEdit* maxDepth = AddEdit(1001, "maxDepth", "Max Depth (%):", {100, 83, 54, 10}, {156, 81, 36, 12});
-  QLineEdit* x = AddEdit(1007, "x", "X (cm):", {12, 107, 40, 10}, {54, 105, 36, 12});
-  QLineEdit* rx = AddEdit(1002, "rx", "RX (degree):", {100, 107, 54, 10}, {156, 105, 36, 12});
-  QLineEdit* y = AddEdit(1006, "y", "Y (cm):", {12, 131, 40, 10}, {54, 129, 36, 12});
-  QLineEdit* ry = AddEdit(1003, "ry", "RY (degree):", {100, 131, 54, 10}, {156, 129, 36, 12});
-  QLineEdit* z = AddEdit(1005, "z", "Z (cm):", {12, 155, 40, 10}, {54, 153, 36, 12});
-  QLineEdit* rz = AddEdit(1004, "rz", "RZ (degree):", {100, 155, 54, 10}, {156, 153, 36, 12});
+  // Two columns of labelled fields.
+  const QRect leftLabel(12, 0, 39, 10), leftEdit(52, 0, 44, 12);
+  const QRect rightLabel(101, 0, 52, 10), rightEdit(154, 0, 44, 12);
+  auto left = [&](int id, const char* name, const char* label, int y) {
+    return AddEdit(id, name, label, leftLabel.translated(0, y + 2), leftEdit.translated(0, y));
+  };
+  auto right = [&](int id, const char* name, const char* label, int y) {
+    return AddEdit(id, name, label, rightLabel.translated(0, y + 2), rightEdit.translated(0, y));
+  };
+  QLineEdit* maxDepth = right(1001, "maxDepth", "Max Depth (%):", 64);
+  QLineEdit* x = left(1007, "x", "X (cm):", 83);
+  QLineEdit* rx = right(1002, "rx", "RX (degree):", 83);
+  QLineEdit* y = left(1006, "y", "Y (cm):", 102);
+  QLineEdit* ry = right(1003, "ry", "RY (degree):", 102);
+  QLineEdit* z = left(1005, "z", "Z (cm):", 121);
+  QLineEdit* rz = right(1004, "rz", "RZ (degree):", 121);
 
   auto* colorLabel = new QLabel("Color in Preview:", this);
-  colorLabel->setGeometry(u.Rect(12, 180, 64, 10));
+  colorLabel->setGeometry(u.Rect(12, 143, 64, 10));
   colorButton_ = new ColorButton(this);
   Tag(colorButton_, 1026, "previewColor");
-  colorButton_->setGeometry(u.Rect(78, 177, 50, 14));
+  colorButton_->setGeometry(u.Rect(78, 141, 50, 14));
   connect(colorButton_, &ColorButton::colorChosen, this, [this] { OnColorClicked(); });
   align_ = new QPushButton("Align", this);
   Tag(align_, 1027, "OnAlignClicked");
-  align_->setGeometry(u.Rect(142, 177, 50, 14));
+  align_->setGeometry(u.Rect(148, 141, 50, 14));
   connect(align_, &QPushButton::clicked, this, &CKestrovaDlg::OnAlignClicked);
 
-  QLineEdit* xMin = AddEdit(1009, "xMin", "X min (cm):", {12, 239, 46, 10}, {60, 237, 36, 12});
-  QLineEdit* xMax = AddEdit(1014, "xMax", "X max (cm):", {106, 239, 49, 10}, {157, 237, 36, 12});
-  QLineEdit* yMin = AddEdit(1010, "yMin", "Y min (cm):", {12, 263, 46, 10}, {60, 261, 36, 12});
-  QLineEdit* yMax = AddEdit(1013, "yMax", "Y max (cm):", {106, 263, 49, 10}, {157, 261, 36, 12});
-  QLineEdit* zMin = AddEdit(1011, "zMin", "Z min (cm):", {12, 287, 46, 10}, {60, 285, 36, 12});
-  QLineEdit* zMax = AddEdit(1012, "zMax", "Z max (cm):", {106, 287, 49, 10}, {157, 285, 36, 12});
-  QLineEdit* resolution = AddEdit(1015, "resolution", "Resolution (points/m):", {7, 324, 122, 10},
-                                  {132, 321, 60, 14});
+  QLineEdit* xMin = left(1009, "xMin", "X min (cm):", 189);
+  QLineEdit* xMax = right(1014, "xMax", "X max (cm):", 189);
+  QLineEdit* yMin = left(1010, "yMin", "Y min (cm):", 208);
+  QLineEdit* yMax = right(1013, "yMax", "Y max (cm):", 208);
+  QLineEdit* zMin = left(1011, "zMin", "Z min (cm):", 227);
+  QLineEdit* zMax = right(1012, "zMax", "Z max (cm):", 227);
+  QLineEdit* resolution = AddEdit(1015, "resolution", "Resolution (points/m):", {7, 255, 122, 10},
+                                  {132, 253, 60, 14});
   QLineEdit* maxMinutes = AddEdit(1016, "maxRecordingMinutes", "Max Recording Time (min):",
-                                  {7, 348, 122, 10}, {132, 345, 60, 14});
+                                  {7, 273, 122, 10}, {132, 271, 60, 14});
 
   auto* outputLabel = new QLabel("Output Dir:", this);
-  outputLabel->setGeometry(u.Rect(7, 372, 62, 10));
+  outputLabel->setGeometry(u.Rect(7, 291, 62, 10));
   outputDir_ = new FolderEdit(this);
   Tag(outputDir_, 1017, "outputDir");
-  outputDir_->setGeometry(u.Rect(72, 369, 120, 14));
+  outputDir_->setGeometry(u.Rect(72, 289, 120, 14));
   outputLabel->setBuddy(outputDir_);
 
-  QPushButton* record = ImageButton(this, ":/rec.bmp");
-  Tag(record, 1023, "OnRecordClicked");
-  record->setGeometry(u.Rect(18, 414, 18, 18));
-  connect(record, &QPushButton::clicked, this, &CKestrovaDlg::OnRecordClicked);
+  // The record button stays down while a take runs.
+  record_ = ImageButton(this, ":/rec.bmp");
+  Tag(record_, 1023, "OnRecordClicked");
+  record_->setCheckable(true);
+  record_->setGeometry(u.Rect(18, 322, 18, 18));
+  connect(record_, &QPushButton::clicked, this, &CKestrovaDlg::OnRecordClicked);
   QPushButton* stop = ImageButton(this, ":/stop.bmp");
   Tag(stop, 1024, "OnStopClicked");
-  stop->setGeometry(u.Rect(48, 414, 18, 18));
+  stop->setGeometry(u.Rect(48, 322, 18, 18));
   connect(stop, &QPushButton::clicked, this, &CKestrovaDlg::OnStopClicked);
+  recordingMark_ = new QLabel("Recording", this);
+  recordingMark_->setObjectName("recordingMark");
+  recordingMark_->setStyleSheet("color: #e00000; font-weight: bold;");
+  recordingMark_->setGeometry(u.Rect(70, 327, 34, 10));
+  recordingMark_->hide();
 
-  elapsed_ = AddEdit(1025, "elapsedText", "Time:", {100, 419, 30, 10}, {132, 417, 60, 14});
+  elapsed_ = AddEdit(1025, "elapsedText", "Time:", {106, 327, 24, 10}, {132, 324, 60, 14});
   ShowAsReadOnly(elapsed_);
   // Cameras lost during the take, shown while it goes on without them.
   lostCameras_ = new QLabel(this);
   lostCameras_->setObjectName("lostCameras");
   lostCameras_->setStyleSheet("color: #c00000;");
-  lostCameras_->setGeometry(u.Rect(12, 433, 188, 9));
+  lostCameras_->setGeometry(u.Rect(12, 344, 188, 9));
   // Takes that keep every depth frame can be processed again with other settings.
   keepDepth_ = new QCheckBox("Keep depth frames", this);
   keepDepth_->setObjectName("keepDepth");
   keepDepth_->setChecked(options_.keepDepth);
-  keepDepth_->setGeometry(u.Rect(12, 443, 120, 10));
+  keepDepth_->setGeometry(u.Rect(12, 355, 120, 10));
   // How the running (or the latest) take's cycles come out.
   cycleStatus_ = new QLabel(this);
   cycleStatus_->setObjectName("cycleStatus");
-  cycleStatus_->setGeometry(u.Rect(12, 453, 188, 9));
+  cycleStatus_->setGeometry(u.Rect(12, 368, 188, 9));
   // Which build this is: the version every take of this window records.
   auto* version = new QLabel(QString::fromStdString(ProgramVersion()), this);
   version->setObjectName("version");
   version->setToolTip(QString::fromStdString("Kestrova " + ProgramVersion()));
   version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   version->setStyleSheet("color: #808080;");
-  version->setGeometry(u.Rect(120, 443, 78, 10));
+  version->setGeometry(u.Rect(120, 355, 78, 10));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -229,27 +277,28 @@ void CKestrovaDlg::BuildControls() {
   }
 
   // The exchange order of the float fields that follow the calibration.
-  floatFields_ = {{maxDepth, &OperatorSettings::maxDepth, true},
-                  {rx, &OperatorSettings::rx, false},
-                  {ry, &OperatorSettings::ry, false},
-                  {rz, &OperatorSettings::rz, false},
-                  {x, &OperatorSettings::x, false},
-                  {y, &OperatorSettings::y, false},
-                  {z, &OperatorSettings::z, false},
-                  {maxMinutes, &OperatorSettings::maxRecordingMinutes, false},
-                  {resolution, &OperatorSettings::resolution, false},
-                  {xMax, &OperatorSettings::xMax, false},
-                  {xMin, &OperatorSettings::xMin, false},
-                  {yMax, &OperatorSettings::yMax, false},
-                  {yMin, &OperatorSettings::yMin, false},
-                  {zMax, &OperatorSettings::zMax, false},
-                  {zMin, &OperatorSettings::zMin, false}};
+  using S = OperatorSettings;
+  floatFields_ = {{maxDepth, &S::maxDepth, "Max Depth (%)", true, nullptr},
+                  {rx, &S::rx, "RX (degree)", false, nullptr},
+                  {ry, &S::ry, "RY (degree)", false, nullptr},
+                  {rz, &S::rz, "RZ (degree)", false, nullptr},
+                  {x, &S::x, "X (cm)", false, nullptr},
+                  {y, &S::y, "Y (cm)", false, nullptr},
+                  {z, &S::z, "Z (cm)", false, nullptr},
+                  {maxMinutes, &S::maxRecordingMinutes, "Max Recording Time (min)", false, nullptr},
+                  {resolution, &S::resolution, "Resolution (points/m)", false, nullptr},
+                  {xMax, &S::xMax, "X max (cm)", false, nullptr},
+                  {xMin, &S::xMin, "X min (cm)", false, &S::xMax},
+                  {yMax, &S::yMax, "Y max (cm)", false, nullptr},
+                  {yMin, &S::yMin, "Y min (cm)", false, &S::yMax},
+                  {zMax, &S::zMax, "Z max (cm)", false, nullptr},
+                  {zMin, &S::zMin, "Z min (cm)", false, &S::zMax}};
 
-  // The template's tab order.
+  // The template's tab order, with the Preview button after the cameras.
   QWidget* order[] = {calibration_, set, cameraChecks_[0], cameraChecks_[1], cameraChecks_[2],
-                      cameraChecks_[3], cameraList_, maxDepth, x, rx, y, ry, z, rz, colorButton_, align_,
-                      xMin, xMax, yMin, yMax, zMin, zMax, resolution, maxMinutes, outputDir_,
-                      record, stop, elapsed_};
+                      cameraChecks_[3], previewButton_, cameraList_, maxDepth, x, rx, y, ry, z, rz,
+                      colorButton_, align_, xMin, xMax, yMin, yMax, zMin, zMax, resolution, maxMinutes,
+                      outputDir_, record_, stop, elapsed_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QWidget* widget : order) widget->setFocusPolicy(Qt::StrongFocus);
 }
@@ -260,7 +309,12 @@ int CKestrovaDlg::DoModal() {
 }
 
 void CKestrovaDlg::OnInitDialog() {
-  move(870, 50);
+  // Beside the Preview, both on the screen's free area.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const WindowPlaces places =
+      PlaceWindows(screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768), size());
+  move(places.window);
+  if (options_.placePreview) options_.placePreview(places.preview, places.previewSize);
   show();
   raise();
   engine_ = std::make_unique<CRecorder>(options_.makeBackend ? options_.makeBackend() : nullptr);
@@ -280,6 +334,10 @@ void CKestrovaDlg::OnInitDialog() {
     }
     cameraChecks_[i]->setEnabled(false);  // keeps its checked state
     cameraChecks_[i]->setToolTip("No depth sensor for this camera");
+  }
+  if (engine_->SensorCount() == 0) {
+    cameraHint_->setText("No depth camera found. To try: kestrova --sensors sim");
+    cameraHint_->setToolTip(kTrySimulatedCameras);
   }
   OnCameraIdChanged();
   outputDir_->setText(options_.outputDir);
@@ -311,8 +369,7 @@ void CKestrovaDlg::keyPressEvent(QKeyEvent* event) {
   // dialogs. So each Enter pressed in this window arrives here exactly once.
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     event->accept();  // never presses a button, never closes the window
-    UpdateData(true);
-    StoreCameraSetting();
+    StoreCameraSetting();  // takes every field once: one message for a bad one
     return;
   }
   if (event->key() == Qt::Key_Escape) {
@@ -322,33 +379,56 @@ void CKestrovaDlg::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+bool CKestrovaDlg::Refuse(QLineEdit* edit, const QString& message) {
+  prompt_(this, message);
+  edit->setFocus();
+  edit->selectAll();
+  return false;
+}
+
 bool CKestrovaDlg::UpdateData(bool saveAndValidate) {
   OperatorSettings s = settings_.Settings();
   if (!saveAndValidate) {
     for (int i = 0; i < kCameraCount; ++i) cameraChecks_[i]->setChecked(s.cameraEnabled[i] != 0);
     cameraList_->setCurrentIndex(s.cameraIndex);
-    calibration_->setText(FormatFloat(s.calibration));
-    for (const FloatField& f : floatFields_) f.edit->setText(FormatFloat(s.*f.field));
-    elapsed_->setText(QString::fromStdString(s.elapsedText));
+    ShowText(calibration_, FormatFloat(s.calibration));
+    for (const FloatField& f : floatFields_) ShowText(f.edit, FormatFloat(s.*f.field));
+    ShowText(elapsed_, QString::fromStdString(settings_.ElapsedText()));
     return true;
   }
-  // Fields are taken in order; the first that fails stops the exchange
-  // with the ones before it taken.
-  auto fail = [&](QLineEdit* edit, const QString& message) {
-    settings_.StoreSettings(s);
-    prompt_(this, message);
-    edit->setFocus();
-    edit->selectAll();
-    return false;
-  };
+  // Fields are taken in order; the first bad one stops the exchange with
+  // the ones before it taken, itself and the ones after it unchanged.
+  const OperatorSettings before = s;
   for (int i = 0; i < kCameraCount; ++i) s.cameraEnabled[i] = cameraChecks_[i]->isChecked() ? 1 : 0;
   s.cameraIndex = cameraList_->currentIndex();
-  if (!ParseFloat(calibration_->text(), &s.calibration))
-    return fail(calibration_, "Please enter a number.");
+  if (!ParseFloat(calibration_->text(), &s.calibration)) {
+    s.calibration = before.calibration;
+    settings_.StoreSettings(s);
+    return Refuse(calibration_, "Calibration (PCL Unit / cm): please enter a number.");
+  }
   for (const FloatField& f : floatFields_) {
-    if (!ParseFloat(f.edit->text(), &(s.*f.field))) return fail(f.edit, "Please enter a number.");
-    if (f.percentRange && !(s.*f.field >= 0 && s.*f.field <= 100))
-      return fail(f.edit, "Please enter a number between 0 and 100.");
+    float value;
+    QString problem;
+    if (!ParseFloat(f.edit->text(), &value)) {
+      problem = QString("%1: please enter a number.").arg(f.label);
+    } else if (f.percentRange && !(value >= 0 && value <= 100)) {
+      problem = QString("%1: please enter a number between 0 and 100.").arg(f.label);
+    } else if (f.maximum && value > s.*f.maximum) {
+      // A region with its minimum above its maximum holds nothing: neither
+      // bound is taken, the focus goes to the one the operator changed.
+      const FloatField& max = *std::prev(&f);
+      s.*f.maximum = before.*f.maximum;
+      settings_.StoreSettings(s);
+      const bool minChanged = value != before.*f.field;
+      return Refuse(minChanged ? f.edit : max.edit,
+                    QString("%1 must not lie above %2: the region would hold nothing.")
+                        .arg(f.label, max.label));
+    }
+    if (!problem.isEmpty()) {
+      settings_.StoreSettings(s);
+      return Refuse(f.edit, problem);
+    }
+    s.*f.field = value;
   }
   settings_.StoreSettings(s);
   return true;
@@ -393,14 +473,25 @@ void CKestrovaDlg::OnCameraCheckClicked() { UpdateData(true); }
 void CKestrovaDlg::OnColorClicked() { StoreCameraSetting(); }
 
 void CKestrovaDlg::OnRecordClicked() {
-  UpdateData(true);
-  // The directory in the locale's encoding (UTF-8), as the take files name it.
-  engine_->SetOutputDir(outputDir_->text().toLocal8Bit().toStdString());
+  ShowRecordingState();  // the button stays as the take is, not as clicked
   if (engine_->IsRecording()) return;
+  // A new press starts from 0, also when the take is refused.
+  settings_.SetElapsedText(ElapsedText(0));
+  ShowTime();
+  if (!UpdateData(true)) return;  // not with a value the operator is told is bad
+  // The directory in the locale's encoding (UTF-8), as the take files name it.
+  const QString dir = outputDir_->text();
+  engine_->SetOutputDir(dir.toLocal8Bit().toStdString());
   if (IsAligning()) {
     prompt_(this, "Align is still running; start the take when its result has shown.");
     return;
   }
+  const OperatorSettings s = settings_.Settings();
+  if (std::none_of(std::begin(s.cameraEnabled), std::end(s.cameraEnabled), [](int on) { return on != 0; })) {
+    prompt_(this, "No camera is ticked: tick the cameras to record beside \"Camera:\" first.");
+    return;
+  }
+  if (options_.makeOutputDir && dir == options_.outputDir && !QFileInfo::exists(dir)) QDir().mkdir(dir);
   if (!MayReplaceTake()) return;
   engine_->SetKeepDepth(keepDepth_->isChecked());
   std::string error;
@@ -409,6 +500,8 @@ void CKestrovaDlg::OnRecordClicked() {
   } else {
     prompt_(this, "The take could not start: " + QString::fromStdString(error));
   }
+  ShowRecordingState();
+  ShowTime();
 }
 
 // A new take replaces the take files in its directory: only when the
@@ -423,11 +516,13 @@ bool CKestrovaDlg::MayReplaceTake() {
 
 void CKestrovaDlg::OnStopClicked() {
   if (engine_->StopRecording()) ReportTakeEnd();
+  ShowRecordingState();
 }
 
 void CKestrovaDlg::ReportTakeEnd() {
   if (!watchingTake_ || engine_->TakeThreadAlive()) return;
   watchingTake_ = false;
+  ShowTime();  // the take's whole length
   const TakeOutcome outcome = engine_->LastTake();
   if (IsFault(outcome.end)) {
     prompt_(this, QString("The take ended after %1 frames: %2.")
@@ -449,8 +544,10 @@ void CKestrovaDlg::OnSetClicked() {
   const PickState none;
   auto picks = [this, &none] { return options_.picks ? options_.picks->Picks() : none; };
   if (picks().count != 2) {
-    prompt_(this, "Pick the two ends of an object of known length in the Preview first, "
-                  "with shift + left click; then press Set.");
+    const QString open = engine_->IsPreviewRunning() ? "" : "Open the Preview with its button, then ";
+    prompt_(this, open + QString(open.isEmpty() ? "Pick" : "pick") +
+                      " the two ends of an object of known length in the Preview first, "
+                      "with shift + left click; then press Set.");
     return;
   }
   float length = 100.0f;
@@ -464,6 +561,18 @@ void CKestrovaDlg::OnSetClicked() {
   }
   settings_.Modify([scale](OperatorSettings& s) { s.calibration = scale; });
   UpdateData(false);
+}
+
+void CKestrovaDlg::OnPreviewClicked() {
+  if (engine_->IsRecording() || engine_->TakeThreadAlive()) {
+    prompt_(this, "The Preview is closed during a take; it opens again when the take ends.");
+    return;
+  }
+  if (engine_->IsPreviewRunning()) {
+    if (options_.raisePreview) options_.raisePreview();
+    return;
+  }
+  engine_->StartPreview();
 }
 
 void CKestrovaDlg::OnAlignClicked() {
@@ -521,8 +630,22 @@ void CKestrovaDlg::ApplyAlignment(const AlignmentReport& report) {
   OnCameraIdChanged();  // the selected camera's fields show its new pose
 }
 
+void CKestrovaDlg::ShowTime() {
+  // Only the Time field: a refresh never touches a field the operator edits.
+  const QString time = QString::fromStdString(settings_.ElapsedText());
+  if (elapsed_->text() != time) ShowText(elapsed_, time);
+}
+
+void CKestrovaDlg::ShowRecordingState() {
+  const bool recording = engine_ && engine_->IsRecording();
+  record_->setChecked(recording);
+  recordingMark_->setVisible(recording);
+  previewButton_->setEnabled(!recording);
+}
+
 void CKestrovaDlg::OnTimer() {
-  if (engine_->IsRecording()) UpdateData(false);
+  ShowTime();
+  ShowRecordingState();
   lostCameras_->setText(LostCamerasText(*engine_));
   // The take's own figures; the preview that follows it counts afresh.
   if (engine_->IsRecording()) cycleStatus_->setText(CycleStatusText(*engine_));

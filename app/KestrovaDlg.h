@@ -42,8 +42,15 @@ class CKestrovaDlg : public QDialog {
     FrameConsumer* preview = nullptr;
     // Where the points picked in the preview go; null: none can be picked.
     CalibrationPicks* picks = nullptr;
+    // Places the preview's window, where the operator window places it.
+    std::function<void(const QPoint& frame, const QSize& size)> placePreview;
+    // Brings a running preview's window to the front.
+    std::function<void()> raisePreview;
     QString paramsPath = "KVA_Params.txt";
     QString outputDir;  // the output directory shown at start
+    // The first take into `outputDir` makes it when it does not exist (the
+    // program's default folder); any other missing folder is refused.
+    bool makeOutputDir = false;
     bool keepDepth = false;  // the start state of "Keep depth frames"
   };
 
@@ -66,6 +73,8 @@ class CKestrovaDlg : public QDialog {
   void OnRecordClicked();
   void OnStopClicked();
   void OnSetClicked();
+  // Opens the Preview when the operator closed it, or brings it to the front.
+  void OnPreviewClicked();
   // Aligns the live cameras while the preview goes on, then shows the result
   // with "Apply" and "Cancel"; never during a take.
   void OnAlignClicked();
@@ -90,11 +99,20 @@ class CKestrovaDlg : public QDialog {
   struct FloatField {
     QLineEdit* edit;
     float OperatorSettings::*field;
-    bool percentRange;  // checked 0 to 100 after it is taken
+    const char* label;  // as the operator reads it beside the field
+    bool percentRange;  // must lie between 0 and 100
+    // A region minimum: must not lie above the maximum, its field before it.
+    float OperatorSettings::*maximum;
   };
 
   void BuildControls();
   QLineEdit* AddEdit(int id, const char* name, const char* label, QRect labelDlu, QRect dlu);
+  // Refuses a bad field: one message naming it, the focus there.
+  bool Refuse(QLineEdit* edit, const QString& message);
+  void ShowTime();
+  // The record button, the recording mark and the Preview button as the
+  // take's state is.
+  void ShowRecordingState();
   void ReportTakeEnd();
   bool MayReplaceTake();
   int AskLength(float* length);
@@ -122,6 +140,10 @@ class CKestrovaDlg : public QDialog {
   QComboBox* cameraList_;
   QLineEdit* calibration_;
   QLineEdit* elapsed_;
+  QPushButton* record_ = nullptr;
+  QPushButton* previewButton_ = nullptr;
+  QLabel* recordingMark_ = nullptr;
+  QLabel* cameraHint_ = nullptr;
   QLabel* lostCameras_;
   QLabel* cycleStatus_ = nullptr;
   std::vector<FloatField> floatFields_;  // in exchange order, after the calibration

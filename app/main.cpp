@@ -73,7 +73,12 @@ int main(int argc, char** argv) {
   options.makeBackend = [opened] { return std::unique_ptr<kestrova::SensorBackend>(opened); };
   options.preview = &preview;
   options.picks = &preview.Picks();
+  options.placePreview = [&preview](const QPoint& frame, const QSize& size) {
+    preview.SetPlacement({frame.x(), frame.y(), size.width(), size.height()});
+  };
+  options.raisePreview = [&preview] { preview.Raise(); };
   options.outputDir = QDir::homePath() + "/Kestrova";
+  options.makeOutputDir = true;
   options.keepDepth = parsed.keepDepth;
   kestrova::CKestrovaDlg window(options);
 

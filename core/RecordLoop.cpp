@@ -8,7 +8,6 @@
 namespace kestrova {
 
 namespace {
-constexpr int kElapsedRefreshCycles = 30;
 
 // "camera 2 stopped delivering frames", "cameras 1, 3 stopped delivering frames".
 std::string StoppedCamerasText(const std::vector<int>& slots) {
@@ -94,6 +93,7 @@ bool CRecorder::StartRecording(std::string* error) {
     return false;
   }
   FinishTake(TakeEnd::None, 0, std::string());
+  owner->SetElapsedText(ElapsedText(0));  // not the previous take's time
   lostCameras_.Start(takeCameras_);
   try {
     recordLoopAlive_ = true;
@@ -134,6 +134,7 @@ void CRecorder::RecordLoop() {
     why = std::move(reason);
   };
   int frame = 0;
+  std::int64_t takeMs = 0;
   {
     CycleAssembler assembler(AcquisitionPointers(), AssemblyTiming());
     assembler.SetCameras(takeCameras_);
@@ -144,6 +145,7 @@ void CRecorder::RecordLoop() {
                  std::chrono::steady_clock::now() - start)
           .count();
     };
+    std::int64_t shownSeconds = 0;
     while (recording_) {
       const CycleAssembler::Wait wait = assembler.Next(recording_, &cycle_);
       if (wait == CycleAssembler::Wait::Stopped) break;
@@ -176,7 +178,12 @@ void CRecorder::RecordLoop() {
       }
       ++frame;
       ++recordCycles_;
-      if (frame % kElapsedRefreshCycles == 0) owner->SetElapsedText(ElapsedText(elapsedMs()));
+      // The elapsed time whenever it reaches a new second.
+      const std::int64_t ms = elapsedMs();
+      if (ms / 1000 != shownSeconds) {
+        shownSeconds = ms / 1000;
+        owner->SetElapsedText(ElapsedText(ms));
+      }
       const int cycleLimit = takeCycleLimit_;
       if (cycleLimit > 0 && frame >= cycleLimit) {
         endTake(TakeEnd::CycleLimit);
@@ -190,7 +197,9 @@ void CRecorder::RecordLoop() {
         break;
       }
     }
+    takeMs = elapsedMs();
   }
+  owner->SetElapsedText(ElapsedText(takeMs));  // the take's whole length
   std::string closeError;
   if (!take_.Close(&closeError) && end != TakeEnd::WriteFailed) {
     end = TakeEnd::WriteFailed;

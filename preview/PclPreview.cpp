@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <system_error>
 
-#include <vtkRenderWindow.h>
-
-#include "preview/X11Events.h"
-
 namespace kestrova {
 
 namespace {
 // How long the render thread waits for a cycle before it looks at the
 // window's events again.
 constexpr std::chrono::milliseconds kEventSlice{20};
+
+bool SamePicks(const PickState& a, const PickState& b) {
+  return a.count == b.count && std::equal(&a.points[0][0], &a.points[0][0] + 6, &b.points[0][0]);
+}
 }  // namespace
 
 PclPreview::PclPreview() = default;
@@ -24,6 +24,7 @@ PclPreview::~PclPreview() {
 
 void PclPreview::Begin(CRecorder&) {
   closedByOperator_ = false;
+  raise_ = false;
   running_ = true;
   try {
     renderThread_ = std::thread(&PclPreview::Render, this);
@@ -34,7 +35,7 @@ void PclPreview::Begin(CRecorder&) {
 
 bool PclPreview::OnCycle(const CycleFrame& cycle) {
   if (closedByOperator_) return false;
-  mailbox_.Put(SceneOfFrame(cycle, PickState()));
+  mailbox_.Put(cycle);
   return true;
 }
 
@@ -44,36 +45,35 @@ void PclPreview::End(CRecorder&) {
 }
 
 void PclPreview::Render() {
-  PreviewViewer viewer = MakePreviewViewer();
-  viewer->registerPointPickingCallback([this](const pcl::visualization::PointPickingEvent& event) {
-    float x, y, z;
-    event.getPoint(x, y, z);
-    picks_.OnPointPicked(x, y, z);
-  });
-  vtkRenderWindow* window = viewer->getRenderWindow();
+  PreviewWindow window(placement_, picks_, keptView_);
   PreviewFrame frame;
   bool haveFrame = false;
-  PickState drawnPicks;
-  while (running_ && !viewer->wasStopped()) {
+  PickState shownPicks;
+  auto lastRender = std::chrono::steady_clock::now();
+  while (running_ && !window.ClosedByOperator()) {
     const bool fresh = mailbox_.Take(&frame, kEventSlice);
     haveFrame = haveFrame || fresh;
     const PickState picks = picks_.Picks();
-    const bool picksChanged = picks.count != drawnPicks.count ||
-                              !std::equal(&picks.points[0][0], &picks.points[0][0] + 6, &drawnPicks.points[0][0]);
-    if (haveFrame && (fresh || picksChanged)) {
-      // The viewer's X interactor repaints only on X events, and its own
-      // event loop blocks for up to a second when none comes: render each
-      // new cycle here, once.
-      DrawScene(*viewer, frame.Scene(picks));
-      if (afterDraw_) afterDraw_(*viewer);
-      window->Render();
-      drawnPicks = picks;
-      ++framesDrawn_;
+    const bool show = haveFrame && (fresh || !SamePicks(picks, shownPicks));
+    if (show) {
+      window.Show(frame, picks);
+      shownPicks = picks;
+      if (afterShow_) afterShow_(window);
     }
-    HandlePendingEvents(*window);
+    window.HandleEvents();
+    if (raise_.exchange(false)) window.Raise();
+    // The viewer's X interactor draws nothing itself here: a new cycle is
+    // drawn at once, the operator's moves at most every kViewRedrawInterval.
+    const auto now = std::chrono::steady_clock::now();
+    if (haveFrame && window.NeedsRender() && (show || now - lastRender >= kViewRedrawInterval)) {
+      window.Render();
+      lastRender = now;
+      ++renders_;
+      if (show) ++framesDrawn_;
+    }
   }
-  if (viewer->wasStopped()) closedByOperator_ = true;
-  viewer.reset();  // takes the window away
+  if (haveFrame) keptView_ = window.View();
+  if (window.ClosedByOperator()) closedByOperator_ = true;
 }
 
 }  // namespace kestrova

@@ -4,38 +4,40 @@
 
 namespace kestrova {
 
-void PreviewFrame::CopyFrom(const PreviewScene& scene) {
+void PreviewFrame::CopyFrom(const CycleFrame& cycle) {
+  const FrameSettings& settings = *cycle.settings;
   for (int i = 0; i < kCameraCount; ++i) {
-    active[i] = scene.active[i] && scene.clouds[i] != nullptr;
-    if (active[i]) {
-      clouds[i].points.assign(scene.clouds[i]->points.begin(), scene.clouds[i]->points.end());
-      clouds[i].width = static_cast<std::uint32_t>(clouds[i].points.size());
-      clouds[i].height = 1;
-    } else {
-      clouds[i].clear();
+    const Cloud* cloud = cycle.final[i];
+    active[i] = cycle.active[i];
+    std::vector<float>& xyz = points[i];
+    xyz.resize(active[i] && cloud ? 3 * cloud->size() : 0);  // keeps the capacity
+    float* out = xyz.data();
+    if (active[i] && cloud) {
+      for (const pcl::PointXYZ& p : cloud->points) {
+        *out++ = p.x;
+        *out++ = p.y;
+        *out++ = p.z;
+      }
     }
-    for (int c = 0; c < 3; ++c) colours[i][c] = scene.colours[i][c];
+    // A colour part stored beyond 0..255 shows by its low 8 bits, as the
+    // operator window shows it.
+    const CameraSetting& camera = settings.cameras[i];
+    colours[i][0] = camera.r & 0xFF;
+    colours[i][1] = camera.g & 0xFF;
+    colours[i][2] = camera.b & 0xFF;
   }
-  for (int k = 0; k < 6; ++k) box[k] = scene.box[k];
+  const CropBox crop = CropLimits(settings.operatorSettings);
+  for (int axis = 0; axis < 3; ++axis) {
+    box[2 * axis] = crop.min[axis];
+    box[2 * axis + 1] = crop.max[axis];
+  }
 }
 
-PreviewScene PreviewFrame::Scene(const PickState& picks) const {
-  PreviewScene scene;
-  for (int i = 0; i < kCameraCount; ++i) {
-    scene.active[i] = active[i];
-    scene.clouds[i] = active[i] ? &clouds[i] : nullptr;
-    for (int c = 0; c < 3; ++c) scene.colours[i][c] = colours[i][c];
-  }
-  for (int k = 0; k < 6; ++k) scene.box[k] = box[k];
-  scene.picks = picks;
-  return scene;
-}
-
-void PreviewMailbox::Put(const PreviewScene& scene) {
+void PreviewMailbox::Put(const CycleFrame& cycle) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (fresh_) ++skipped_;
-    newest_.CopyFrom(scene);
+    newest_.CopyFrom(cycle);
     fresh_ = true;
   }
   put_.notify_one();
@@ -44,14 +46,7 @@ void PreviewMailbox::Put(const PreviewScene& scene) {
 bool PreviewMailbox::Take(PreviewFrame* frame, std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!put_.wait_for(lock, wait, [this] { return fresh_; })) return false;
-  for (int i = 0; i < kCameraCount; ++i) {
-    std::swap(frame->active[i], newest_.active[i]);
-    std::swap(frame->clouds[i].points, newest_.clouds[i].points);
-    std::swap(frame->clouds[i].width, newest_.clouds[i].width);
-    std::swap(frame->clouds[i].height, newest_.clouds[i].height);
-    for (int c = 0; c < 3; ++c) frame->colours[i][c] = newest_.colours[i][c];
-  }
-  for (int k = 0; k < 6; ++k) frame->box[k] = newest_.box[k];
+  std::swap(*frame, newest_);  // vectors swap their buffers: nothing is copied
   fresh_ = false;
   return true;
 }

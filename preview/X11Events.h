@@ -8,5 +8,8 @@
 class vtkRenderWindow;
 
 namespace kestrova {
-void HandlePendingEvents(vtkRenderWindow& window);
+// True when the window was exposed, mapped or resized: it must be drawn again.
+bool HandlePendingEvents(vtkRenderWindow& window);
+// Asks the window manager to bring the window to the front.
+void RaiseWindow(vtkRenderWindow& window);
 }

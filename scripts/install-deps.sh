@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache
   libpcl-dev libboost-thread-dev libeigen3-dev libfreenect-dev libzstd-dev libpng-dev
   qtbase5-dev libx11-dev
   cyclonedds-dev cyclonedds-tools libddsc0debian openssl iproute2
@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth locales fonts-ipafont-gothic
   python3 python3-numpy python3-pytest python3-open3d python3-wheel python3-pip python3-venv
   python3-setuptools
-  openbox xdotool x11-utils imagemagick
+  openbox xdotool x11-utils imagemagick xclip
   dpkg-dev help2man man-db lintian
 )
 

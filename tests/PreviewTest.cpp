@@ -11,13 +11,15 @@
 
 #include <vtkActor.h>
 #include <vtkCallbackCommand.h>
+#include <vtkDataSet.h>
+#include <vtkMapper.h>
 #include <vtkProperty.h>
 #include <vtkNew.h>
 #include <vtkRenderWindow.h>
 
 #include "capture/SensorChoice.h"
 #include "preview/PclPreview.h"
-#include "preview/PreviewScene.h"
+#include "preview/PreviewWindow.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 #include "tests/support/X11Close.h"
@@ -37,65 +39,91 @@ class PreviewTest : public ::testing::Test {
   }
 };
 
-vtkActor* CloudActor(PCLVisualizer& viewer, const std::string& id) {
-  auto found = viewer.getCloudActorMap()->find(id);
-  return found == viewer.getCloudActorMap()->end() ? nullptr : found->second.actor.GetPointer();
-}
-
-vtkActor* ShapeActor(PCLVisualizer& viewer, const std::string& id) {
-  auto found = viewer.getShapeActorMap()->find(id);
-  if (found == viewer.getShapeActorMap()->end()) return nullptr;
-  return vtkActor::SafeDownCast(found->second);
-}
-
-TEST_F(PreviewTest, CamerasBoxAndPickMarkerAsItemsOfTheViewer) {
-  auto viewer = MakePreviewViewer();
-  pcl::PointCloud<pcl::PointXYZ> cloud;
-  cloud.push_back({0.01f, -0.02f, 0.0f});
-  PreviewScene scene;
-  scene.active[2] = true;  // camera 3 alone
-  for (auto& c : scene.clouds) c = &cloud;
-  scene.colours[2][0] = 0;
-  scene.colours[2][1] = 255;
-  scene.colours[2][2] = 255;
+// One camera's cycle: camera 3 alone (slot 2) with `points` as its final cloud.
+PreviewFrame CameraThreeFrame(std::vector<float> points) {
+  PreviewFrame frame;
+  frame.active[2] = true;
+  frame.points[2] = std::move(points);
+  frame.colours[2][1] = frame.colours[2][2] = 255;
   const float box[6] = {-0.0348f, 0.0312f, -0.0492f, -0.0048f, -0.0264f, 0.0156f};
-  std::copy(box, box + 6, scene.box);
+  std::copy(box, box + 6, frame.box);
+  return frame;
+}
 
-  DrawScene(*viewer, scene);
-  EXPECT_EQ(viewer->getCloudActorMap()->size(), 1u);
-  ASSERT_NE(CloudActor(*viewer, "cloud2"), nullptr);
-  EXPECT_DOUBLE_EQ(CloudActor(*viewer, "cloud2")->GetProperty()->GetPointSize(), 2.0);
-  vtkActor* roi = ShapeActor(*viewer, "roi");
-  ASSERT_NE(roi, nullptr);
+std::vector<float> ActorPoints(vtkActor* actor) {
+  vtkDataSet* data = actor->GetMapper()->GetInput();
+  std::vector<float> xyz;
+  for (vtkIdType i = 0; i < data->GetNumberOfPoints(); ++i)
+    for (int k = 0; k < 3; ++k) xyz.push_back(static_cast<float>(data->GetPoint(i)[k]));
+  return xyz;
+}
+
+TEST_F(PreviewTest, ItemsAreUpdatedInPlaceFrameByFrame) {
+  WindowPlacement placement;
+  CalibrationPicks picks;
+  PreviewWindow window(placement, picks, std::nullopt);
+  const PreviewItems& items = window.Items();
+  vtkActor* cloud = items.CloudActor(2);
+  PreviewFrame frame = CameraThreeFrame({0.01f, -0.02f, 0.0f});
+  PickState noPicks;
+  window.Show(frame, noPicks);
+  window.Render();
+  EXPECT_TRUE(cloud->GetVisibility());
+  for (int slot : {0, 1, 3}) EXPECT_FALSE(items.CloudActor(slot)->GetVisibility());
+  EXPECT_EQ(ActorPoints(cloud), (std::vector<float>{0.01f, -0.02f, 0.0f}));
+  EXPECT_DOUBLE_EQ(cloud->GetProperty()->GetPointSize(), 2.0);
+  EXPECT_DOUBLE_EQ(cloud->GetProperty()->GetColor()[0], 0.0);
+  EXPECT_DOUBLE_EQ(cloud->GetProperty()->GetColor()[1], 1.0);
+  vtkActor* roi = items.BoxActor();
   EXPECT_EQ(roi->GetProperty()->GetRepresentation(), VTK_WIREFRAME);
   EXPECT_DOUBLE_EQ(roi->GetProperty()->GetColor()[0], 0.3);
   double bounds[6];
   roi->GetBounds(bounds);
-  for (int i = 0; i < 6; ++i) EXPECT_NEAR(bounds[i], box[i], 1e-6);
-  EXPECT_FALSE(viewer->contains("pick"));
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(bounds[i], frame.box[i], 1e-6);
+  EXPECT_FALSE(items.PickPointActor()->GetVisibility());
+  EXPECT_FALSE(items.PickLineActor()->GetVisibility());
 
-  scene.picks.count = 1;
-  scene.picks.points[0][0] = 0.005f;
-  DrawScene(*viewer, scene);  // everything removed and added again: no duplicate ids
-  ASSERT_NE(CloudActor(*viewer, "pick"), nullptr);
-  EXPECT_DOUBLE_EQ(CloudActor(*viewer, "pick")->GetProperty()->GetPointSize(), 8.0);
-  EXPECT_EQ(ShapeActor(*viewer, "pick"), nullptr);
+  // The next frames: the same actors with the new points, larger and smaller.
+  std::vector<float> many;
+  for (int i = 0; i < 3000; ++i) many.insert(many.end(), {i * 1e-5f, 0.001f, -0.002f});
+  PreviewFrame larger = CameraThreeFrame(many);
+  window.Show(larger, noPicks);
+  window.Render();
+  EXPECT_EQ(items.CloudActor(2), cloud);
+  EXPECT_EQ(ActorPoints(cloud), many);
+  PreviewFrame smaller = CameraThreeFrame({0.003f, 0.004f, 0.005f, 0.006f, 0.007f, 0.008f});
+  window.Show(smaller, noPicks);
+  window.Render();
+  EXPECT_EQ(ActorPoints(cloud), (std::vector<float>{0.003f, 0.004f, 0.005f, 0.006f, 0.007f, 0.008f}));
 
-  scene.picks.count = 2;
-  DrawScene(*viewer, scene);
-  EXPECT_EQ(CloudActor(*viewer, "pick"), nullptr);
-  vtkActor* line = ShapeActor(*viewer, "pick");
-  ASSERT_NE(line, nullptr);
+  // The marker: a red point of size 8 on the first pick, a red line of
+  // width 5 after the second, nothing after the third.
+  PickState one;
+  one.count = 1;
+  one.points[0][0] = 0.005f;
+  window.Show(smaller, one);
+  EXPECT_TRUE(items.PickPointActor()->GetVisibility());
+  EXPECT_FALSE(items.PickLineActor()->GetVisibility());
+  EXPECT_DOUBLE_EQ(items.PickPointActor()->GetProperty()->GetPointSize(), 8.0);
+  EXPECT_EQ(ActorPoints(items.PickPointActor()), (std::vector<float>{0.005f, 0, 0}));
+  PickState two = one;
+  two.count = 2;
+  two.points[1][1] = 0.01f;
+  window.Show(smaller, two);
+  EXPECT_FALSE(items.PickPointActor()->GetVisibility());
+  vtkActor* line = items.PickLineActor();
+  ASSERT_TRUE(line->GetVisibility());
+  line->GetMapper()->Update();
+  EXPECT_EQ(ActorPoints(line).size(), 6u);
   EXPECT_DOUBLE_EQ(line->GetProperty()->GetLineWidth(), 5.0);
   EXPECT_DOUBLE_EQ(line->GetProperty()->GetColor()[0], 1.0);
   EXPECT_DOUBLE_EQ(line->GetProperty()->GetColor()[1], 0.0);
-
-  scene.picks.count = 0;
-  scene.active[2] = false;
-  DrawScene(*viewer, scene);
-  EXPECT_FALSE(viewer->contains("pick"));
-  EXPECT_FALSE(viewer->contains("cloud2"));
-  EXPECT_TRUE(viewer->contains("roi"));
+  PreviewFrame none = smaller;
+  none.active[2] = false;
+  window.Show(none, noPicks);
+  EXPECT_FALSE(cloud->GetVisibility());
+  EXPECT_FALSE(line->GetVisibility());
+  EXPECT_TRUE(roi->GetVisibility());
 }
 
 // Counts the preview windows opened and closed, what the last frame showed,
@@ -103,10 +131,12 @@ TEST_F(PreviewTest, CamerasBoxAndPickMarkerAsItemsOfTheViewer) {
 class WatchedPreview : public PclPreview {
  public:
   WatchedPreview() {
-    SetAfterDraw([this](PCLVisualizer& viewer) {
+    SetAfterShow([this](PreviewWindow& shown) {
       std::lock_guard<std::mutex> lock(mutex);
-      ids.clear();
-      for (const auto& entry : *viewer.getCloudActorMap()) ids.push_back(entry.first);
+      PCLVisualizer& viewer = shown.Viewer();
+      shownSlots.clear();
+      for (int slot = 0; slot < kCameraCount; ++slot)
+        if (shown.Items().CloudActor(slot)->GetVisibility()) shownSlots.push_back(slot);
       window = reinterpret_cast<unsigned long>(viewer.getRenderWindow()->GetGenericWindowId());
       if (!drawnThisRun) {
         drawnThisRun = true;
@@ -129,13 +159,13 @@ class WatchedPreview : public PclPreview {
     PclPreview::End(engine);
     ++closed;
   }
-  std::vector<std::string> Ids() {
+  std::vector<int> ShownSlots() {
     std::lock_guard<std::mutex> lock(mutex);
-    return ids;
+    return shownSlots;
   }
 
   std::mutex mutex;
-  std::vector<std::string> ids;
+  std::vector<int> shownSlots;
   unsigned long window = 0;
   bool drawnThisRun = false;
   std::atomic<int> opened{0}, closed{0}, draws{0}, renders{0};
@@ -150,13 +180,13 @@ std::unique_ptr<CRecorder> SimEngine(std::array<int, 4> enabled) {
   return engine;
 }
 
-TEST_F(PreviewTest, ShowsCameraThreeAloneAsCloud2) {
+TEST_F(PreviewTest, ShowsCameraThreeAloneInSlot2) {
   auto engine = SimEngine({0, 0, 1, 0});
   WatchedPreview preview;
   engine->SetPreview(&preview);
   engine->StartPreview();
   ASSERT_TRUE(Eventually([&] { return preview.draws > 2; }));
-  EXPECT_EQ(preview.Ids(), std::vector<std::string>{"cloud2"});
+  EXPECT_EQ(preview.ShownSlots(), std::vector<int>{2});
   engine->Close();
   EXPECT_EQ(preview.opened, 1);
   EXPECT_EQ(preview.closed, 1);
@@ -171,6 +201,9 @@ TEST_F(PreviewTest, RendersEveryFrameWithNobodyTouchingTheWindow) {
   engine->Close();
   // Counted from the first frame's draw on, which comes before its render.
   EXPECT_GE(preview.renders, preview.draws - 1);
+  // And not more often than the cameras deliver: once per cycle, besides
+  // the few times the window is mapped and exposed.
+  EXPECT_LE(preview.Renders(), engine->PreviewCycles() + 4);
 }
 
 // A redraw that takes long (here: held at a gate) skips preview frames; the
@@ -192,7 +225,7 @@ TEST_F(PreviewTest, ASlowRedrawSkipsPreviewFramesAndNeverHoldsTheCameras) {
   PclPreview preview;
   Gate gate;
   std::unique_ptr<Gate, void (*)(Gate*)> opener(&gate, [](Gate* g) { g->Open(); });
-  preview.SetAfterDraw([&gate](PCLVisualizer&) {
+  preview.SetAfterShow([&gate](PreviewWindow&) {
     std::unique_lock<std::mutex> lock(gate.mutex);
     gate.held = true;
     gate.changed.notify_all();

@@ -41,14 +41,15 @@ std::string AllCamerasParams(const TempDir& dir) {
 
 // The camera's lines and records pair up and end whole, numbered by cycle
 // below `cycles`; a simulated camera held up past the latency budget on a
-// busy machine may miss a cycle now and then (at most one in a hundred).
+// busy machine may miss a cycle now and then (at most three in a hundred;
+// a camera that loses frames loses far more).
 void ExpectWholeTake(const TempDir& dir, int camera, size_t cycles) {
   std::string n = std::to_string(camera);
   auto lines = ReadTimeStampLines(dir.File("TS" + n + ".txt"));
   size_t trailing = 1;
   auto records = ReadRecordCounts(dir.File("PCL" + n + ".dat"), &trailing);
   EXPECT_LE(lines.size(), cycles) << "camera " << camera;
-  EXPECT_GE(lines.size() + 1 + cycles / 100, cycles) << "camera " << camera;
+  EXPECT_GE(lines.size() + 1 + 3 * cycles / 100, cycles) << "camera " << camera;
   EXPECT_EQ(records.size(), lines.size()) << "camera " << camera;
   EXPECT_EQ(trailing, 0u) << "camera " << camera;
   for (size_t i = 0; i < lines.size(); ++i) {

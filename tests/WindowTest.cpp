@@ -9,17 +9,22 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QScreen>
 #include <QtTest>
 #include <cmath>
+#include <tuple>
 
 #include "app/ColorButton.h"
 #include "app/DlgInputCLen.h"
 #include "app/KestrovaDlg.h"
+#include "app/WindowPlacement.h"
 #include "preview/CalibrationPicks.h"
 #include "capture/SensorChoice.h"
 #include "tests/support/TempDir.h"
 
 using namespace kestrova;
+
+static const char kLengthPrompt[] = "Please enter the length in centimetres, a number above 0.";
 
 class WindowTest : public QObject {
   Q_OBJECT
@@ -67,6 +72,7 @@ class WindowTest : public QObject {
     emit list->activated(index);  // as a choice in the list
   }
   CameraSetting Camera(int i) { return dlg_->engine()->Camera(i); }
+  void UpdateDataFalse() { dlg_->UpdateData(false); }
   OperatorSettings Settings() { return dlg_->settings().Settings(); }
 
  private slots:
@@ -83,8 +89,11 @@ class WindowTest : public QObject {
   void opensWithTheDefaults() {
     Open();
     QCOMPARE(dlg_->windowTitle(), QString("Kestrova"));
-    QCOMPARE(dlg_->pos(), QPoint(870, 50));
     QCOMPARE(dlg_->minimumSize(), dlg_->maximumSize());  // fixed size
+    // Beside the Preview, both within the screen (by PlaceWindows).
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(screen.contains(dlg_->frameGeometry()));
+    QCOMPARE(dlg_->pos(), PlaceWindows(screen, dlg_->size()).window);
     QVERIFY(Control<QCheckBox>("cameraEnabled0")->isChecked());
     QVERIFY(!Control<QCheckBox>("cameraEnabled1")->isChecked());
     QCOMPARE(Control<QComboBox>("cameraIndex")->currentText(), QString("1"));
@@ -117,12 +126,13 @@ class WindowTest : public QObject {
     QCOMPARE(Settings().cameraEnabled[2], 1);
   }
 
-  void withoutSensorsEveryBoxIsDisabled() {
+  void withoutSensorsEveryBoxIsDisabledAndTheWindowSaysWhy() {
     Open("sim:0");
     for (int i = 0; i < 4; ++i)
       QVERIFY(!Control<QCheckBox>(QString("cameraEnabled%1").arg(i).toLatin1().constData())->isEnabled());
     QVERIFY(Control<QCheckBox>("cameraEnabled0")->isChecked());
     QVERIFY(dlg_->isVisible());
+    QVERIFY(Control<QLabel>("cameraHint")->text().contains("--sensors sim"));
   }
 
   void realSensorsAbsentLeaveEveryBoxDisabled() {
@@ -162,7 +172,7 @@ class WindowTest : public QObject {
     Type("rx", "abc");
     PressEnter("rx");
     PressEnter("rx");
-    QCOMPARE(prompts_.size(), 4);  // twice per Enter
+    QCOMPARE(prompts_, QStringList({"RX (degree): please enter a number.", "RX (degree): please enter a number."}));  // once per Enter
     Type("rx", "5");
     Type("z", "-3");
     PressEnter("z");
@@ -205,33 +215,59 @@ class WindowTest : public QObject {
     QCOMPARE(Camera(0).x, 3.0f);
   }
 
-  void badNumberStopsTheExchangeThereTwiceOnEnter() {
+  void aBadValueStopsTheExchangeThereWithOneMessageNamingIt() {
     Open();
     Type("maxDepth", "20");   // before RX in the exchange order
     Type("rx", "abc");
     Type("resolution", "50");  // after it
     PressEnter("resolution");
-    QCOMPARE(prompts_.size(), 2);  // Enter takes the controls twice
-    QCOMPARE(prompts_[0], QString("Please enter a number."));
+    QCOMPARE(prompts_, QStringList{"RX (degree): please enter a number."});
     QCOMPARE(Settings().maxDepth, 20.0f);
     QCOMPARE(Settings().rx, 17.0f);
     QCOMPARE(Settings().resolution, 100.0f);
     QCOMPARE(Camera(0).maxDepth, 20.0f);
     QCOMPARE(Camera(0).rx, 17.0f);
     QCOMPARE(dlg_->focusWidget(), Control<QWidget>("rx"));
-  }
 
-  void maxDepthOutOfRangeIsTakenThenRefused() {
-    Open();
-    Type("maxDepth", "120");
+    // Out of range: refused like a bad number, the previous value stays.
+    prompts_.clear();
     Type("rx", "5");
+    Type("maxDepth", "120");
     PressEnter("rx");
-    QCOMPARE(prompts_.size(), 2);
-    QCOMPARE(prompts_[0], QString("Please enter a number between 0 and 100."));
-    QCOMPARE(Settings().maxDepth, 120.0f);
-    QCOMPARE(Camera(0).maxDepth, 120.0f);
+    QCOMPARE(prompts_, QStringList{"Max Depth (%): please enter a number between 0 and 100."});
+    QCOMPARE(Settings().maxDepth, 20.0f);
+    QCOMPARE(Camera(0).maxDepth, 20.0f);
     QCOMPARE(Settings().rx, 17.0f);
     QCOMPARE(dlg_->focusWidget(), Control<QWidget>("maxDepth"));
+  }
+
+  void aRegionWithItsMinimumAboveItsMaximumIsRefused() {
+    const struct {
+      const char* field;
+      const char* text;
+      const char* message;
+    } cases[] = {{"xMin", "30", "X min (cm) must not lie above X max (cm): the region would hold nothing."},
+                 {"yMax", "-50", "Y min (cm) must not lie above Y max (cm): the region would hold nothing."},
+                 {"zMin", "13.5", "Z min (cm) must not lie above Z max (cm): the region would hold nothing."}};
+    Open();
+    for (const auto& c : cases) {
+      prompts_.clear();
+      Type("resolution", "50");  // before the region, taken
+      Type("zMax", "12");  // after the x and y bounds: taken only in the z case, which it is part of
+      Type(c.field, c.text);
+      PressEnter(c.field);
+      QCOMPARE(prompts_, QStringList{c.message});
+      QCOMPARE(dlg_->focusWidget(), Control<QWidget>(c.field));
+      const OperatorSettings s = Settings();
+      QCOMPARE(std::make_tuple(s.xMin, s.xMax, s.yMin, s.yMax, s.zMin),
+               std::make_tuple(-29.0f, 26.0f, -41.0f, -4.0f, -22.0f));
+      QCOMPARE(s.zMax, 13.0f);
+      QCOMPARE(s.resolution, 50.0f);
+      UpdateDataFalse();
+    }
+    Type("zMin", "12");  // a minimum up to the maximum is a region
+    PressEnter("zMin");
+    QCOMPARE(Settings().zMin, 12.0f);
   }
 
   void enterAndEscapeNeverCloseTheWindow() {
@@ -246,23 +282,38 @@ class WindowTest : public QObject {
     QVERIFY(!dlg_->engine()->IsRecording());  // Enter did not press the button
   }
 
-  void recordTakesTheSettingsAndTheTimerShowsTheTake() {
+  void recordTakesTheSettingsAndTheTimerShowsOnlyTheTime() {
     Open("sim:1");
     Type("x", "55");
     Type("maxRecordingMinutes", "5");
-    Control<QPushButton>("OnRecordClicked")->click();
+    auto* record = Control<QPushButton>("OnRecordClicked");
+    record->click();
     QVERIFY(dlg_->engine()->IsRecording());
     QCOMPARE(Settings().maxRecordingMinutes, 5.0f);
     QCOMPARE(Camera(0).x, 3.0f);
-    // Typing during a take is replaced at the next tick unless committed.
+    // The take shows: the record button stays down, "Recording" beside it,
+    // the Preview button waits for the end of the take.
+    QVERIFY(record->isChecked());
+    QVERIFY(Control<QLabel>("recordingMark")->isVisible());
+    QVERIFY(!Control<QPushButton>("OnPreviewClicked")->isEnabled());
+    // What is typed during a take stays as typed over the ticks.
     Type("resolution", "7");
-    QTRY_COMPARE_WITH_TIMEOUT(Control("resolution")->text(), QString("100"), 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(Control("elapsedText")->text() != " 0 min  0 sec", 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(Control("elapsedText")->text() == " 0 min  2 sec", 10000);
+    QCOMPARE(Control("resolution")->text(), QString("7"));
+    QCOMPARE(Settings().resolution, 100.0f);
     Control<QPushButton>("OnStopClicked")->click();
     QVERIFY(!dlg_->engine()->IsRecording());
     QVERIFY(dlg_->engine()->IsPreviewRunning());
+    QVERIFY(!record->isChecked());
+    QVERIFY(!Control<QLabel>("recordingMark")->isVisible());
     QVERIFY(QFile::exists(QString::fromStdString(dir_->File("PCL1.dat"))));
     QVERIFY(prompts_.isEmpty());
+    // Time ends at the take's whole length, and a refused take starts it at 0.
+    QCOMPARE(Control("elapsedText")->text(), QString(" 0 min  2 sec"));
+    Control<QLineEdit>("outputDir")->setText(QString::fromStdString(dir_->File("missing")));
+    record->click();
+    QCOMPARE(prompts_.size(), 1);
+    QCOMPARE(Control("elapsedText")->text(), QString(" 0 min  0 sec"));
   }
 
   void keepDepthFramesDecidesWhetherATakeKeepsThem() {
@@ -310,6 +361,41 @@ class WindowTest : public QObject {
     QVERIFY(!dlg_->engine()->IsRecording());
     QCOMPARE(prompts_.size(), 1);
     QVERIFY(prompts_[0].contains(QString::fromStdString(dir_->File("missing"))));
+  }
+
+  void takeWithNoCameraTickedIsRefused() {
+    Open("sim:2", "TIME: x\r\n \r\nCAL: 0.0012 \r\nCAM: 0 0 0 0 \r\n");
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QCOMPARE(prompts_, QStringList{"No camera is ticked: tick the cameras to record beside \"Camera:\" first."});
+    QVERIFY(!QFile::exists(QString::fromStdString(dir_->File("RECPARAM.txt"))));
+  }
+
+  void theDefaultFolderIsMadeByTheFirstTake() {
+    const QString folder = QString::fromStdString(dir_->File("Kestrova"));
+    CKestrovaDlg::Options options;
+    options.makeBackend = [] {
+      std::string error;
+      return MakeSensorBackend("sim:1", 30, &error);
+    };
+    options.paramsPath = QString::fromStdString(dir_->File("KVA_Params.txt"));
+    options.outputDir = folder;
+    options.makeOutputDir = true;
+    dlg_ = std::make_unique<CKestrovaDlg>(options);
+    dlg_->SetPrompter([this](QWidget*, const QString& text) { prompts_ << text; });
+    dlg_->OnInitDialog();
+    QVERIFY(!QFileInfo::exists(folder));  // not by opening the window
+    Control<QLineEdit>("outputDir")->setText(folder + "/deeper");
+    Control<QPushButton>("OnRecordClicked")->click();  // another missing folder: refused
+    QVERIFY(!dlg_->engine()->IsRecording());
+    QVERIFY(!QFileInfo::exists(folder));
+    Control<QLineEdit>("outputDir")->setText(folder);
+    Control<QPushButton>("OnRecordClicked")->click();
+    QVERIFY(dlg_->engine()->IsRecording());
+    QTRY_VERIFY_WITH_TIMEOUT(dlg_->engine()->RecordCycles() >= 2, 10000);
+    Control<QPushButton>("OnStopClicked")->click();
+    QVERIFY(QFile::exists(folder + "/PCL1.dat"));
+    QCOMPARE(prompts_.size(), 1);
   }
 
   void takeWithoutASensorForAnyEnabledCameraIsRefused() {
@@ -412,19 +498,28 @@ class WindowTest : public QObject {
       QCOMPARE(dialog->windowTitle(), QString("Length of Calibration (cm)"));
       auto* edit = dialog->findChild<QLineEdit*>("length");
       QCOMPARE(edit->text(), QString("100"));
-      QCOMPARE(dialog->findChild<QPushButton*>("IDCANCEL")->text(), QString::fromUtf8("キャンセル"));
-      edit->setText("abc");
-      dialog->findChild<QPushButton*>("IDOK")->click();  // refused: stays open
-      QVERIFY(dialog->isVisible());
+      QCOMPARE(dialog->findChild<QPushButton*>("IDCANCEL")->text(), QString("Cancel"));
+      QVERIFY(dialog->findChild<QLabel*>("question")->text().contains("centimetres"));
+      for (const char* refused : {"abc", "0", "-2"}) {
+        edit->setText(refused);
+        dialog->findChild<QPushButton*>("IDOK")->click();  // refused: stays open
+        QVERIFY(dialog->isVisible());
+      }
       edit->setText("30");
       QTest::keyClick(edit, Qt::Key_Return);  // OK by Enter; the window behind takes nothing
       seen = true;
     });
     Control<QPushButton>("OnSetClicked")->click();
     QVERIFY(seen);
-    QCOMPARE(prompts_, QStringList{"Please enter a number."});
+    QCOMPARE(prompts_, QStringList({kLengthPrompt, kLengthPrompt, kLengthPrompt}));
     QCOMPARE(Settings().calibration, 0.3f / 30.0f);
     QCOMPARE(Camera(0).x, 3.0f);
+    // Cancel as the template has it for a user who reads Japanese.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    CDlgInputCLen japanese;
+    QLocale::setDefault(before);
+    QCOMPARE(japanese.findChild<QPushButton*>("IDCANCEL")->text(), QString::fromUtf8("キャンセル"));
   }
 
   void closeJoinsThePreviewAndWritesTheSettingsFile() {
