@@ -27,6 +27,7 @@
 #include "capture/SensorChoice.h"
 #include "preview/Calibration.h"
 #include "record/ExistingTake.h"
+#include "settings/Version.h"
 
 namespace kestrova {
 
@@ -261,6 +262,13 @@ void CKestrovaDlg::BuildControls() {
   cycleStatus_ = new QLabel(this);
   cycleStatus_->setObjectName("cycleStatus");
   cycleStatus_->setGeometry(u.Rect(12, 368, 188, 9));
+  // Which build this is: the version every take of this window records.
+  auto* version = new QLabel(QString::fromStdString(ProgramVersion()), this);
+  version->setObjectName("version");
+  version->setToolTip(QString::fromStdString("Kestrova " + ProgramVersion()));
+  version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  version->setStyleSheet("color: #808080;");
+  version->setGeometry(u.Rect(120, 355, 78, 10));
 
   // No button is ever pressed by Enter.
   for (QPushButton* button : findChildren<QPushButton*>()) {

@@ -21,6 +21,7 @@ std::string WindowUsage() {
     "  --keep-depth    start with \"Keep depth frames\" checked: takes keep every\n"
     "                  camera's depth frames (DEPTHn.dat) to be processed again\n"
     "  --help          this text\n"
+    "  --version       the program's version\n"
     "\n") + kSensorSpecHelp + "\n" +
     "Exit status 2 for a bad option, 1 when the cameras could not be opened.\n";
 }
@@ -31,6 +32,10 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions* opt
     std::string arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options->help = true;
+      return true;
+    }
+    if (arg == "--version") {
+      options->version = true;
       return true;
     }
     if (arg == "--keep-depth") {

@@ -13,6 +13,7 @@ struct WindowOptions {
   double fps = 30;
   bool keepDepth = false;  // "Keep depth frames" checked at start
   bool help = false;
+  bool version = false;
 };
 
 // False with a one-line reason when the arguments are not understood.

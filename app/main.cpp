@@ -13,6 +13,7 @@
 #include "app/X11Threads.h"
 #include "capture/SensorChoice.h"
 #include "preview/PclPreview.h"
+#include "settings/Version.h"
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
   }
   if (parsed.help) {
     std::fputs(kestrova::WindowUsage().c_str(), stdout);
+    return 0;
+  }
+  if (parsed.version) {
+    std::fputs(kestrova::VersionText("kestrova").c_str(), stdout);
     return 0;
   }
   std::unique_ptr<kestrova::SensorBackend> backend;

@@ -153,6 +153,12 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
     return false;
   }
 
+  // The new take names this build as its writer and keeps the version that
+  // recorded the frames; a damaged VERSION.txt counts as none (unknown).
+  TakeVersion original;
+  ReadFault versionFault;
+  const bool versionFound = ReadTakeVersion(options.take, &original, &versionFault);
+
   StagedFolder staged;
   if (!staged.Begin(options.out, error)) return false;
   TakeWriter writer;
@@ -160,6 +166,7 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   auto writeSnapshot = [&paramsText](const std::string& path, std::string* why) {
     return WriteFileAtomically(path, paramsText, why);
   };
+  writer.SetVersion(ReprocessingVersion(original, versionFound));
   if (!writer.Open(staged.Path(), chosen, writeSnapshot, error)) return false;
 
   PipelineClouds clouds;

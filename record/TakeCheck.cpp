@@ -323,6 +323,10 @@ TakeReport ExamineTake(const std::string& dir, TakeScan scan) {
   TakeClock clock;
   ReadFault clockFault;
   if (!clock.Read(dir, &clockFault) && clockFault.any) report.faults.push_back(clockFault);
+  // So is the version file.
+  ReadFault versionFault;
+  report.hasVersion = ReadTakeVersion(dir, &report.version, &versionFault);
+  if (versionFault.any) report.faults.push_back(versionFault);
   return report;
 }
 

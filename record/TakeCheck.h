@@ -10,6 +10,7 @@
 #include "record/TakeLens.h"
 #include "record/TakeReader.h"
 #include "settings/ParamsFile.h"
+#include "record/TakeVersion.h"
 
 namespace kestrova {
 
@@ -43,6 +44,8 @@ struct TakeReport {
   OperatorSettings settings;
   CameraSettings cameras;
   TakeLens lens;                            // LENS.txt, or every camera at the default frame
+  bool hasVersion = false;       // VERSION.txt exists and reads (older takes have none)
+  TakeVersion version;           // ... which build wrote the take
   std::vector<CameraReport> cameraReports;  // cameras in the take or with files
   std::vector<ReadFault> faults;            // take-wide (RECPARAM.txt, CLOCK.txt, LENS.txt)
 

@@ -74,15 +74,9 @@ bool TakeClock::Read(const std::string& dir, ReadFault* fault) {
   for (long long lineIndex = 0;; ++lineIndex) {
     const std::uint64_t start = bytes.Offset();
     std::string line;
-    int c;
-    while ((c = bytes.Get()) >= 0 && c != '\n') {
-      if (line.size() >= kMaxClockLineBytes) return fail(start, lineIndex, "a line longer than a knot");
-      line.push_back(static_cast<char>(c));
-    }
-    if (bytes.Failed()) return fail(start, lineIndex, "cannot be read");
-    if (c < 0 && line.empty()) break;
-    if (c < 0) return fail(start, lineIndex, "a line cut short");
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const TextLine read = ReadTextLine(bytes, kMaxClockLineBytes, &line);
+    if (read == TextLine::End) break;
+    if (read != TextLine::Line) return fail(start, lineIndex, TextLineFault(read, "a knot"));
     if (!line.empty() && line[0] == '#') continue;
     int camera = 0;
     ClockKnot knot;

@@ -50,6 +50,30 @@ std::string ReadFault::Text() const {
   return text.str();
 }
 
+TextLine ReadTextLine(FileBytes& bytes, size_t maxBytes, std::string* line) {
+  line->clear();
+  int c;
+  while ((c = bytes.Get()) >= 0 && c != '\n') {
+    if (line->size() >= maxBytes) return TextLine::TooLong;
+    line->push_back(static_cast<char>(c));
+  }
+  if (bytes.Failed()) return TextLine::Unreadable;
+  if (c < 0) return line->empty() ? TextLine::End : TextLine::CutShort;
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return TextLine::Line;
+}
+
+std::string TextLineFault(TextLine read, const std::string& longest) {
+  switch (read) {
+    case TextLine::TooLong: return "a line longer than " + longest;
+    case TextLine::CutShort: return "a line cut short";
+    case TextLine::Unreadable: return "cannot be read";
+    case TextLine::Line:
+    case TextLine::End: break;
+  }
+  return std::string();
+}
+
 FileBytes::~FileBytes() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -86,6 +86,16 @@ class FileBytes {
   bool failed_ = false;
 };
 
+// The next line of a small text file of a take (CLOCK.txt, VERSION.txt),
+// into `line` without its CR LF or LF: Line, or End after the last one.
+// A line over `maxBytes` (its CR counted), one the file ends in before its
+// line end, or a read error stop the reading.
+enum class TextLine { Line, End, TooLong, CutShort, Unreadable };
+TextLine ReadTextLine(FileBytes& bytes, size_t maxBytes, std::string* line);
+// Why reading stopped: "a line longer than <longest>", "a line cut short",
+// "cannot be read".
+std::string TextLineFault(TextLine read, const std::string& longest);
+
 // Reads a TSn.txt line by line: three integers ("%d %d %d "), CR LF or LF,
 // frame numbers rising.
 class TimeStampReader {

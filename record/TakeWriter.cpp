@@ -143,8 +143,10 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
   if (error == nullptr) error = &ignored;
   Close(nullptr);
 
-  std::string snapshotPath;
-  if (!ComposeTakePath(dir, kTakeSettingsFile, &snapshotPath, error)) return false;
+  std::string snapshotPath, versionPath;
+  if (!ComposeTakePath(dir, kTakeSettingsFile, &snapshotPath, error) ||
+      !ComposeTakePath(dir, kTakeVersionFile, &versionPath, error))
+    return false;
   std::vector<PendingFile> pending;
   for (int slot = 0; slot < kCameraCount; ++slot) {
     if (!cameras[slot]) continue;
@@ -177,11 +179,12 @@ bool TakeWriter::Open(const std::string& dir, const std::array<bool, kCameraCoun
       return false;
     }
   }
-  if (!writeSnapshot(snapshotPath, error)) {
+  if (!writeSnapshot(snapshotPath, error) || !WriteTakeVersion(dir, version_, error)) {
     Abandon(pending);
     return false;
   }
   RemoveAbandonedTemporaries(snapshotPath);
+  RemoveAbandonedTemporaries(versionPath);
   RemoveOlderTakeFiles(dir, cameras);
   // From here on the take has started: the older take's files are replaced.
   if (anyCamera) {

@@ -31,6 +31,7 @@
 #include "record/TakeLayout.h"
 #include "record/TakeLens.h"
 #include "settings/DepthFrameFormat.h"
+#include "record/TakeVersion.h"
 
 namespace kestrova {
 
@@ -46,7 +47,7 @@ class TakeWriter {
   // Starts a take in `dir` for the cameras marked in `cameras`: opens every
   // camera file and, with any camera, LENS.txt (an older take is not touched
   // yet), writes the settings snapshot "RECPARAM.txt" through
-  // `writeSnapshot`, then the cameras' frame sizes and lenses, removes the snapshot's
+  // `writeSnapshot` and "VERSION.txt", then the cameras' frame sizes and lenses, removes the snapshot's
   // temporaries that a take killed while starting left behind and every
   // file of an older take that this take does not write, then empties the
   // camera files. On failure nothing stays open, no file this call created is
@@ -61,6 +62,9 @@ class TakeWriter {
   // unless set): LENS.txt says so, and depth frames of any other size or
   // lens are refused. Read by Open.
   void SetFrameFormats(const CameraFormats& formats) { formats_ = formats; }
+  // The versions Open writes into VERSION.txt (see TakeVersion.h); by
+  // default this program's, as the recorder.
+  void SetVersion(const TakeVersion& version) { version_ = version; }
 
   // Appends one time-stamp line and one point record for camera `slot`, and,
   // when the take keeps depth frames, the record of `depth` (which must then
@@ -106,6 +110,7 @@ class TakeWriter {
 
   bool keepDepth_ = false;
   CameraFormats formats_;
+  TakeVersion version_ = RecordingVersion();
   std::array<CameraFiles, kCameraCount> files_;
 };
 

@@ -14,6 +14,7 @@ PACKAGES=(
   python3 python3-numpy python3-pytest python3-open3d python3-wheel python3-pip python3-venv
   python3-setuptools
   openbox xdotool x11-utils imagemagick xclip
+  dpkg-dev help2man man-db lintian
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds, and runs every test headless
-# (under Xvfb, since the window and viewer tests need a display).
+# Sets up a fresh Debian 12 machine, builds, makes the Debian package of the
+# build and runs every test headless (under Xvfb, since the window and viewer
+# tests need a display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,5 +15,7 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 
 scripts/build.sh
+# The Debian package of the programs just built, for the package test.
+scripts/package.sh build >/dev/null
 cd build
 xvfb-run -a -s "-screen 0 1600x1000x24" ctest --output-on-failure -j "$(nproc)" --timeout 300

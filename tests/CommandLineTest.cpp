@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "tests/support/Commands.h"
 #include "tests/support/TempDir.h"
@@ -39,6 +40,27 @@ TEST(CommandLine, EveryProgramShowsTheSameTableOfSensorsAndSimulationOptions) {
     const CommandRun help = RunTool(program, "--help");
     EXPECT_EQ(help.status, 0) << program << "\n" << help.output;
     EXPECT_EQ(SensorsTable(help.output), table) << program;
+  }
+}
+
+// One version everywhere: the project's, and the commit when built from a clone.
+TEST(CommandLine, EveryProgramSaysTheSameVersion) {
+  const CommandRun take = RunTool(KESTROVA_TAKE, "--version");
+  ASSERT_EQ(take.status, 0) << take.output;
+  const std::regex form("kestrova-take (\\d+\\.\\d+(\\.\\d+)?(\\+git\\d+\\.g[0-9a-f]{7,})?)\n");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(take.output, match, form)) << take.output;
+  const std::string version = match[1];
+  const struct {
+    const char* path;
+    const char* name;
+  } programs[] = {{KESTROVA_RECORD, "kestrova-record"}, {KESTROVA_ALIGN, "kestrova-align"},
+                  {KESTROVA_STATION, "kestrova-station"}, {KESTROVA_WINDOW, "kestrova"}};
+  for (const auto& program : programs) {
+    const CommandRun run = RunTool(program.path, "--version");
+    EXPECT_EQ(run.status, 0) << program.name;
+    EXPECT_EQ(run.output, std::string(program.name) + " " + version + "\n");
+    EXPECT_NE(RunTool(program.path, "--help").output.find("--version"), std::string::npos) << program.name;
   }
 }
 

@@ -14,6 +14,7 @@
 #include "record/DepthFrameFile.h"
 #include "core/TakeReprocess.h"
 #include "record/TakeWriter.h"
+#include "settings/Version.h"
 #include "tests/support/TakeFiles.h"
 #include "tests/support/TempDir.h"
 
@@ -242,6 +243,39 @@ TEST_F(KeptDepthTake, OtherSettingsChangeTheCloudsButNotTheTimeStamps) {
   EXPECT_EQ(ReadFile(out.File("TS1.txt")), ReadFile(take_->File("TS1.txt")));
   EXPECT_NE(ReadFile(out.File("PCL1.dat")), ReadFile(take_->File("PCL1.dat")));
   EXPECT_FALSE(std::filesystem::exists(out.File("PCL3.dat")));
+}
+
+// A reprocessed take names the build that made it and keeps the version that
+// recorded its frames, through any number of reprocessings; an original
+// without a readable VERSION.txt gives "unknown".
+TEST_F(KeptDepthTake, AReprocessedTakeNamesItsWriterAndKeepsItsRecorder) {
+  const std::string header = "# Kestrova version file 1\r\n";
+  EXPECT_EQ(ReadFile(take_->File("VERSION.txt")), header + "WRITTEN: " + ProgramVersion() + "\r\n");
+  struct Case {
+    const char* what;
+    const char* original;  // VERSION.txt of the original; null: none
+    const char* recorded;  // the RECORDED: value of the reprocessed take
+  } cases[] = {
+      {"a recorded take", "WRITTEN: 0.0.9+git7.gabc1234\r\n", "0.0.9+git7.gabc1234"},
+      {"a reprocessed take", "WRITTEN: 0.0.10\nRECORDED: 0.0.8\n", "0.0.8"},
+      {"a take from before versions", nullptr, "unknown"},
+      {"a damaged version file", "WRITTEN: 0.0.9", "unknown"},
+  };
+  for (const Case& c : cases) {
+    TempDir original, out, again;
+    for (const char* name : {"RECPARAM.txt", "DEPTH1.dat"}) WriteFile(original.File(name), ReadFile(take_->File(name)));
+    if (c.original) WriteFile(original.File("VERSION.txt"), c.original);
+    ReprocessResult result;
+    std::string error;
+    ASSERT_TRUE(ReprocessTake({original.path(), out.path(), ""}, &result, &error)) << c.what << ": " << error;
+    const std::string expected =
+        header + "WRITTEN: " + ProgramVersion() + "\r\nRECORDED: " + c.recorded + "\r\n";
+    EXPECT_EQ(ReadFile(out.File("VERSION.txt")), expected) << c.what;
+    // The reprocessed take's version with the frames again (it keeps no depth frames itself).
+    WriteFile(original.File("VERSION.txt"), ReadFile(out.File("VERSION.txt")));
+    ASSERT_TRUE(ReprocessTake({original.path(), again.path(), ""}, &result, &error)) << c.what << ": " << error;
+    EXPECT_EQ(ReadFile(again.File("VERSION.txt")), expected) << c.what << ", reprocessed twice";
+  }
 }
 
 TEST_F(KeptDepthTake, ACutTailIsProcessedUpToItsLastWholeFrame) {

@@ -141,7 +141,7 @@ TEST(RecordTool, ReplaceRemovesEveryFileOfTheOlderTakeAndSaysWhich) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"LENS.txt", "PCL1.dat", "PCL2.dat", "RECPARAM.txt", "TS1.txt",
-                                             "TS2.txt", "params.txt"}));
+                                             "TS2.txt", "VERSION.txt", "params.txt"}));
   ExpectWholeTake(dir, 1, 4);
   ExpectWholeTake(dir, 2, 4);
 }

@@ -18,6 +18,7 @@
 #include "settings/ParamsFile.h"
 #include "record/TakeCheck.h"
 #include "record/TakeWriter.h"
+#include "settings/Version.h"
 #include "tests/support/Commands.h"
 #include "tests/support/TempDir.h"
 
@@ -174,6 +175,48 @@ TEST_F(TakeToolTest, VerifyFindsEachFaultAtItsByte) {
   EXPECT_NE(faults.output.find("TS1.txt: line 2 at byte 22: not a line of three whole numbers"),
             std::string::npos)
       << faults.output;
+}
+
+// VERSION.txt is optional and may hold labels of later versions; a damaged
+// one is a fault of the take named at its byte. info shows who wrote the take.
+TEST_F(TakeToolTest, TheVersionFileIsShownAndCheckedAndMayBeAbsent) {
+  EXPECT_EQ(ReadFile(take_.File("VERSION.txt")),
+            "# Kestrova version file 1\r\nWRITTEN: " + ProgramVersion() + "\r\n");
+  struct Case {
+    const char* what;
+    const char* file;  // null: no VERSION.txt
+    const char* shown;  // the info line, or the fault verify names
+    const char* json;
+  } cases[] = {
+      {"none", nullptr, "  version unknown (no readable VERSION.txt: a take made before takes recorded it)\n",
+       "\"version\": null,"},
+      {"reprocessed, LF, a later label", "# Kestrova version file 1\nWRITTEN: 0.2\nLENSES: 2\nRECORDED: 0.1+git5.gabcdef0\n",
+       "  written by kestrova 0.2 (reprocessed from a take recorded by kestrova 0.1+git5.gabcdef0)\n",
+       "\"version\": {\"written\": \"0.2\", \"recorded\": \"0.1+git5.gabcdef0\"},"},
+      {"reprocessed from an unknown version", "WRITTEN: 0.2\r\nRECORDED: unknown\r\n",
+       "  written by kestrova 0.2 (reprocessed from a take of an unknown version)\n",
+       "\"recorded\": \"unknown\"},"},
+      {"not printable", "WRITTEN: 0.1\r\nRECORDED: 0.\x01\r\n",
+       "VERSION.txt: line 1 at byte 14: a version that is not printable text", "\"version\": null,"},
+      {"empty value", "WRITTEN: \r\n", "VERSION.txt: line 0 at byte 0: a version that is not printable text",
+       "\"version\": null,"},
+      {"no WRITTEN: line", "# Kestrova version file 1\r\n", "VERSION.txt: byte 0: no WRITTEN: line",
+       "\"version\": null,"},
+      {"cut short", "# Kestrova version file 1\r\nWRITTEN: 0.1", "VERSION.txt: line 1 at byte 27: a line cut short",
+       "\"version\": null,"},
+  };
+  for (const Case& c : cases) {
+    std::remove(take_.File("VERSION.txt").c_str());
+    if (c.file) WriteFile(take_.File("VERSION.txt"), c.file);
+    const bool sound = std::string(c.shown).rfind("VERSION.txt", 0) != 0;
+    const CommandRun verify = Take("verify " + take_.path());
+    EXPECT_EQ(verify.status, sound ? 0 : 1) << c.what << "\n" << verify.output;
+    if (!sound) EXPECT_NE(verify.output.find(c.shown), std::string::npos) << c.what << "\n" << verify.output;
+    const CommandRun info = Take("info " + take_.path());
+    EXPECT_NE(info.output.find(c.shown), std::string::npos) << c.what << "\n" << info.output;
+    const CommandRun json = Take("info " + take_.path() + " --json");
+    EXPECT_NE(json.output.find(c.json), std::string::npos) << c.what << "\n" << json.output;
+  }
 }
 
 TEST_F(TakeToolTest, VerifyNamesUnpairedLinesAndRecords) {

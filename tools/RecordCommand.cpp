@@ -32,6 +32,7 @@ std::string RecordUsage() {
     "                  one of the two is needed, except for a replay, which ends\n"
     "                  after its last frame\n"
     "  --help          this text\n"
+    "  --version       the program's version\n"
     "\n") + kSensorSpecHelp + "\n" +
     "Ctrl-C, SIGTERM and SIGHUP end the take cleanly. Exit status 0 when the take\n"
     "was recorded, 1 when it failed, 2 for a bad option, 3 when it was recorded\n"
@@ -55,6 +56,10 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions* opt
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options->help = true;
+      return true;
+    }
+    if (arg == "--version") {
+      options->version = true;
       return true;
     }
     auto value = [&](std::string* out) {

@@ -16,6 +16,7 @@ struct RecordOptions {
   long frames = 0;         // record exactly this many cycles
   double seconds = 0;      // or stop at this time limit
   bool help = false;
+  bool version = false;
 };
 
 // False with a one-line reason when the arguments do not make a take.

@@ -14,6 +14,16 @@ namespace {
 
 std::string Number(double value, const char* format = "%g") { return JsonNumber(value, format); }
 
+// "written by kestrova 0.2 (reprocessed from a take recorded by kestrova 0.1)"
+std::string VersionLine(const TakeReport& r) {
+  if (!r.hasVersion) return "version unknown (no readable VERSION.txt: a take made before takes recorded it)";
+  std::string line = "written by kestrova " + r.version.written;
+  if (r.version.recorded.empty()) return line;
+  if (r.version.recorded == kUnknownVersion)
+    return line + " (reprocessed from a take of an unknown version)";
+  return line + " (reprocessed from a take recorded by kestrova " + r.version.recorded + ")";
+}
+
 }  // namespace
 
 TakeCycles ExamineCycles(const std::string& dir) {
@@ -37,6 +47,7 @@ std::string TakeInfoText(const TakeReport& r, const TakeCycles& cycles) {
                                              : " (no LENS.txt: the default frame)";
   const OperatorSettings& s = r.settings;
   out << "take in " << r.dir << "\n";
+  out << "  " << VersionLine(r) << "\n";
   if (r.hasParams) {
     out << "  started " << r.timeText << "; calibration " << Number(s.calibration)
         << " PCL units per cm; resolution " << Number(s.resolution) << " points per m\n";
@@ -89,6 +100,12 @@ std::string TakeInfoJson(const TakeReport& r, const TakeCycles& cycles) {
   std::ostringstream out;
   const OperatorSettings& s = r.settings;
   out << "{\n  \"dir\": " << JsonString(r.dir) << ",\n";
+  out << "  \"version\": ";
+  if (r.hasVersion)
+    out << "{\"written\": " << JsonString(r.version.written) << ", \"recorded\": "
+        << (r.version.recorded.empty() ? std::string("null") : JsonString(r.version.recorded)) << "},\n";
+  else
+    out << "null,\n";
   out << "  \"params\": " << (r.hasParams ? "true" : "false") << ",\n";
   if (r.hasParams) {
     out << "  \"time\": " << JsonString(r.timeText) << ",\n";

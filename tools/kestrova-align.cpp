@@ -13,6 +13,7 @@
 #include "capture/SensorChoice.h"
 #include "core/Recorder.h"
 #include "tools/AlignCommand.h"
+#include "settings/Version.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ const std::string kUsage = std::string(
     "  --frames N      cycles of frames gathered, 20 frames apart (default 6)\n"
     "  --write FILE    the settings file to write\n"
     "  --help          this text\n"
+    "  --version       the program's version\n"
     "\n") + kSensorSpecHelp + "\n" +
     "Exit status 0 when every camera was aligned, 1 when the alignment could not\n"
     "run (no frames, FILE not written), 2 for a bad option, 3 when a camera was\n"
@@ -69,6 +71,10 @@ int main(int argc, char** argv) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage.c_str(), stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::fputs(VersionText("kestrova-align").c_str(), stdout);
       return 0;
     }
     if (i + 1 >= args.size()) return Usage("unknown or incomplete option '" + arg + "'");

@@ -16,6 +16,7 @@
 #include "tools/RecordCommand.h"
 #include "tools/StopSignals.h"
 #include "tools/TakeReport.h"
+#include "settings/Version.h"
 
 namespace {
 
@@ -114,6 +115,10 @@ int main(int argc, char** argv) {
     return Fail(2, error);
   if (options.help) {
     std::fputs(RecordUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(VersionText("kestrova-record").c_str(), stdout);
     return 0;
   }
 

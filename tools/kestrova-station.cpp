@@ -27,6 +27,8 @@ const std::string kUsage = std::string(
     "  --domain N      DDS domain, 0 to 230, to keep rigs on one network apart (default 0)\n"
     "  --security DIR  DDS Security with this machine's files from scripts/rig-security.sh:\n"
     "                  only the rig's recorders then read the frames, encrypted\n"
+    "  --help          this text\n"
+    "  --version       the program's version\n"
     "Recorders take its cameras with --sensors net:NAME/1,NAME/2,... (and\n"
     "domain=N, security=DIR as the station has them).\n"
     "Ctrl-C, SIGTERM or a closed terminal (SIGHUP) ends it.\n"
@@ -41,6 +43,7 @@ struct StationOptions {
   int domain = kestrova::net::kDefaultDomain;
   std::string securityDir;
   bool help = false;
+  bool version = false;
 };
 
 bool ParseNumber(const std::string& text, double low, double high, double* value) {
@@ -56,6 +59,10 @@ bool ParseOptions(const std::vector<std::string>& args, StationOptions* options,
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options->help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      options->version = true;
       continue;
     }
     if (arg != "--sensors" && arg != "--name" && arg != "--fps" && arg != "--domain" &&
@@ -161,6 +168,10 @@ int main(int argc, char** argv) {
     return Fail(2, error);
   if (options.help) {
     std::fputs(kUsage.c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(VersionText("kestrova-station").c_str(), stdout);
     return 0;
   }
   if (options.name.empty()) options.name = net::HostName();

@@ -21,6 +21,7 @@
 #include "tools/TakeInfo.h"
 #include "tools/StopSignals.h"
 #include "tools/TakeView.h"
+#include "settings/Version.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ const Command kCommands[] = {
 };
 
 const char kExitStatuses[] =
+    "kestrova-take --version prints the program's version.\n"
     "Exit status 0 when the command did its work on a sound take, 1 when it could\n"
     "not or found a fault (named with its file and byte), 2 for a bad command line.\n";
 
@@ -434,6 +436,10 @@ int main(int argc, char** argv) {
                     }) != args.end();
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(nullptr);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::fputs(VersionText("kestrova-take").c_str(), stdout);
     return 0;
   }
   const Command* command = FindCommand(args[0]);

@@ -15,6 +15,7 @@ from .files import PointStream, TakeFormatError, TakeWarning, open_regular, read
 from .lens import DEFAULT_INTRINSICS, LENS_FILE, Intrinsics, read_lens
 from .settings import Settings, parse_settings, settings_fault, settings_lines
 from .times import time_table, time_table_columns
+from .version import TakeVersion, read_version
 
 SETTINGS_FILE = "RECPARAM.txt"
 _PACKAGE = os.path.dirname(os.path.abspath(__file__))
@@ -70,6 +71,10 @@ class Take:
         if has_settings and not numbers:
             self._check_something_was_recorded()
         self._clock = self._read_clock()
+        #: Which build wrote the take (:class:`TakeVersion`, the take's
+        #: ``VERSION.txt``); None for a take without one (made before takes
+        #: recorded their version) or, with strict=False, a damaged one.
+        self.version: Optional[TakeVersion] = self._read_version()
 
     # --- the take as a whole
 
@@ -275,6 +280,13 @@ class Take:
     def _read_clock(self):
         try:
             return read_clock(self.path)
+        except TakeFormatError as fault:
+            self._fault(fault)
+            return None
+
+    def _read_version(self) -> Optional[TakeVersion]:
+        try:
+            return read_version(self.path)
         except TakeFormatError as fault:
             self._fault(fault)
             return None

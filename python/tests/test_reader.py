@@ -607,3 +607,50 @@ def test_a_missing_file_of_an_enabled_camera_is_an_error_or_a_warning(recorded_t
     with pytest.warns(kestrova.TakeWarning, match="TS3.txt: byte 0: missing"):
         kept = kestrova.open_take(take, strict=False)
     assert kept.cameras == [1, 2, 4]
+
+
+# --- which build wrote a take (VERSION.txt)
+
+VERSION_FILES = [
+    ("none", None, None, None),
+    ("reprocessed, LF, a later label",
+     b"# Kestrova version file 1\nWRITTEN: 0.2\nLENSES: 2\nRECORDED: 0.1+git5.gabcdef0\n",
+     ("0.2", "0.1+git5.gabcdef0"), None),
+    ("recorded", b"# Kestrova version file 1\r\nWRITTEN: 0.1+git153.g7fe0ffa\r\n", ("0.1+git153.g7fe0ffa", None),
+     None),
+    ("not printable", b"WRITTEN: 0.1\r\nRECORDED: 0.\x01\r\n", None,
+     "VERSION.txt: line 1 at byte 14: a version that is not printable text"),
+    ("no WRITTEN: line", b"# Kestrova version file 1\r\n", None, "VERSION.txt: byte 0: no WRITTEN: line"),
+    ("cut short", b"# Kestrova version file 1\r\nWRITTEN: 0.1", None,
+     "VERSION.txt: line 1 at byte 27: a line cut short"),
+    ("too long", b"WRITTEN: " + b"9" * 300 + b"\r\n", None,
+     "VERSION.txt: line 0 at byte 0: a line longer than a version"),
+]
+
+
+@pytest.mark.parametrize("what,content,versions,fault", VERSION_FILES, ids=[v[0] for v in VERSION_FILES])
+def test_version_file_is_read_as_verify_reads_it(tmp_path, what, content, versions, fault):
+    path = make_take(tmp_path, {1: [(0, 0, 1000, [(0.1, 0.2, 0.3)])]})
+    if content is not None:
+        (tmp_path / "VERSION.txt").write_bytes(content)
+    if fault is None:
+        take = kestrova.open_take(path)
+        assert take.version == (kestrova.take.TakeVersion(*versions) if versions else None)
+    else:
+        with pytest.raises(kestrova.TakeFormatError) as raised:
+            kestrova.open_take(path)
+        assert str(raised.value) == fault
+        lenient = kestrova.open_take(path, strict=False)
+        assert lenient.version is None and [str(f) for f in lenient.faults] == [fault]
+    if os.environ.get("KESTROVA_BIN"):
+        verify = run([tool("kestrova-take"), "verify", path])
+        assert verify.returncode == (0 if fault is None else 1), verify.stdout + verify.stderr
+        assert fault is None or fault in verify.stdout + verify.stderr
+
+
+def test_recorded_take_names_the_recorder_version(recorded_take):
+    said = run([tool("kestrova-take"), "--version"])
+    assert said.returncode == 0
+    take = kestrova.open_take(recorded_take)
+    assert said.stdout == f"kestrova-take {take.version.written}\n"
+    assert take.version.recorded is None
