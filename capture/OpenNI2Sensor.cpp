@@ -105,7 +105,7 @@ std::string ReadSerial(OniDeviceHandle device) {
 
 class OpenNI2Sensor : public QueuedSensor {
  public:
-  OpenNI2Sensor(int index, std::shared_ptr<OpenNI2Context> context, OpenedDevice device, const OpenNI2Spec& spec)
+  OpenNI2Sensor(int index, std::shared_ptr<OpenNI2Context> context, OpenedDevice device, const OpenNI2Option& spec)
       : QueuedSensor(index), context_(std::move(context)), device_(std::move(device)), spec_(spec) {}
   ~OpenNI2Sensor() override {
     NuiShutdown();
@@ -295,7 +295,7 @@ class OpenNI2Sensor : public QueuedSensor {
 
   std::shared_ptr<OpenNI2Context> context_;
   OpenedDevice device_;
-  const OpenNI2Spec spec_;
+  const OpenNI2Option spec_;
   OniStreamHandle stream_ = nullptr;
   OniCallbackHandle newFrames_ = nullptr;
   DepthFrameFormat format_;
@@ -317,7 +317,7 @@ void ONI_CALLBACK_TYPE OpenNI2Context::OnDisconnected(const OniDeviceInfo* info,
 
 class OpenNI2Backend : public SensorBackend {
  public:
-  OpenNI2Backend(std::shared_ptr<OpenNI2Context> context, std::vector<OpenedDevice> cameras, const OpenNI2Spec& spec)
+  OpenNI2Backend(std::shared_ptr<OpenNI2Context> context, std::vector<OpenedDevice> cameras, const OpenNI2Option& spec)
       : context_(std::move(context)), cameras_(std::move(cameras)), spec_(spec) {}
   ~OpenNI2Backend() override {
     for (OpenedDevice& camera : cameras_)
@@ -338,7 +338,7 @@ class OpenNI2Backend : public SensorBackend {
  private:
   std::shared_ptr<OpenNI2Context> context_;
   std::vector<OpenedDevice> cameras_;
-  const OpenNI2Spec spec_;
+  const OpenNI2Option spec_;
 };
 
 // The devices OpenNI2 lists, opened one by one as their serials are needed.
@@ -447,7 +447,7 @@ OpenedDevice NamedCamera(DeviceList& list, const std::string& name, int camera) 
 
 }  // namespace
 
-std::unique_ptr<SensorBackend> MakeOpenNI2Backend(const OpenNI2Spec& spec, std::string* error) {
+std::unique_ptr<SensorBackend> MakeOpenNI2Backend(const OpenNI2Option& spec, std::string* error) {
   std::shared_ptr<OpenNI2Context> context = OpenNI2Context::Get(error);
   if (!context) return nullptr;
   std::vector<OpenedDevice> cameras;

@@ -21,11 +21,11 @@
 #include <string>
 
 #include "capture/NuiSensor.h"
-#include "capture/OpenNI2Spec.h"
+#include "capture/OpenNI2Option.h"
 
 namespace kestrova {
 
 // The backend when at least one camera opens; else nullptr and the reason.
-std::unique_ptr<SensorBackend> MakeOpenNI2Backend(const OpenNI2Spec& spec, std::string* error);
+std::unique_ptr<SensorBackend> MakeOpenNI2Backend(const OpenNI2Option& spec, std::string* error);
 
 }  // namespace kestrova

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "capture/OpenNI2Spec.h"
+#include "capture/OpenNI2Option.h"
 #include "capture/ReplaySensor.h"
 #include "capture/net/NetBackend.h"
 #ifdef KESTROVA_WITH_FREENECT
@@ -63,7 +63,7 @@ std::unique_ptr<SensorBackend> FreenectBackend(bool wholeFrames, std::string* er
 }
 
 // The OpenNI2 cameras or recordings, when this build has the OpenNI2 backend.
-std::unique_ptr<SensorBackend> OpenNI2Backend(const OpenNI2Spec& spec, std::string* error) {
+std::unique_ptr<SensorBackend> OpenNI2Backend(const OpenNI2Option& spec, std::string* error) {
 #ifdef KESTROVA_WITH_OPENNI2
   return MakeOpenNI2Backend(spec, error);
 #else
@@ -143,7 +143,7 @@ class NoSensorBackend : public SensorBackend {
 }  // namespace
 
 bool KnownSensorSpec(const std::string& spec) {
-  return spec == "sim" || IsFreenectSpec(spec) || IsOpenNI2Spec(spec) || spec.rfind("sim:", 0) == 0 ||
+  return spec == "sim" || IsFreenectSpec(spec) || IsOpenNI2Option(spec) || spec.rfind("sim:", 0) == 0 ||
          spec.rfind("replay:", 0) == 0 || net::IsNetSpec(spec);
 }
 
@@ -198,9 +198,9 @@ bool CheckSensorSpec(const std::string& spec, std::string* error) {
     SimOptions options;
     return ParseSimOptions(spec.substr(4), &options, error);
   }
-  if (IsOpenNI2Spec(spec)) {
-    OpenNI2Spec parsed;
-    return ParseOpenNI2Spec(spec, &parsed, error);
+  if (IsOpenNI2Option(spec)) {
+    OpenNI2Option parsed;
+    return ParseOpenNI2Option(spec, &parsed, error);
   }
   if (spec.rfind("replay:", 0) == 0) {
     if (spec.size() > 7) return true;
@@ -313,9 +313,9 @@ std::unique_ptr<SensorBackend> MakeSensorBackend(const std::string& spec, double
     if (!ParseFreenectSpec(spec, &wholeFrames, error)) return nullptr;
     return FreenectBackend(wholeFrames, error);
   }
-  if (IsOpenNI2Spec(spec)) {
-    OpenNI2Spec parsed;
-    if (!ParseOpenNI2Spec(spec, &parsed, error)) return nullptr;
+  if (IsOpenNI2Option(spec)) {
+    OpenNI2Option parsed;
+    if (!ParseOpenNI2Option(spec, &parsed, error)) return nullptr;
     return OpenNI2Backend(parsed, error);
   }
   if (net::IsNetSpec(spec)) {

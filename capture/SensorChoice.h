@@ -18,7 +18,7 @@
 //                       or from DIR/cam1 .. DIR/cam4
 //   freenect            real Kinect-class cameras through libfreenect
 //   freenect:640x480    the same at their own 640 x 480
-//   openni2[:DEV,...]   OpenNI2 cameras or FILE.oni recordings (OpenNI2Spec.h)
+//   openni2[:DEV,...]   OpenNI2 cameras or FILE.oni recordings (OpenNI2Option.h)
 //   net                 the first four remote cameras found on the network
 //   net:STATION/C,-,...,domain=N
 //                       remote cameras of stations, slot by slot (- leaves

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/OpenNI2Spec.h"
+#include "capture/OpenNI2Option.h"
 #include "capture/SensorChoice.h"
 
 namespace kestrova {
@@ -95,9 +95,9 @@ TEST(SensorChoice, OpenNI2TextsNameDevicesAndAMode) {
       {"openni2:/data/a.oni,/data/b.ONI", {"/data/a.oni", "/data/b.ONI"}, 640, 480, 30},
   };
   for (const auto& c : good) {
-    OpenNI2Spec spec;
+    OpenNI2Option spec;
     std::string error;
-    ASSERT_TRUE(ParseOpenNI2Spec(c.text, &spec, &error)) << c.text << ": " << error;
+    ASSERT_TRUE(ParseOpenNI2Option(c.text, &spec, &error)) << c.text << ": " << error;
     EXPECT_EQ(spec.devices, c.devices) << c.text;
     EXPECT_EQ(spec.width, c.width) << c.text;
     EXPECT_EQ(spec.height, c.height) << c.text;

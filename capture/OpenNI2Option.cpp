@@ -1,4 +1,4 @@
-#include "capture/OpenNI2Spec.h"
+#include "capture/OpenNI2Option.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,35 +25,35 @@ bool ParseWhole(const std::string& text, int low, int high, int* value) {
 }
 
 // "WxH@FPS"
-bool ParseMode(const std::string& text, OpenNI2Spec* spec) {
+bool ParseMode(const std::string& text, OpenNI2Option* option) {
   const std::size_t x = text.find('x'), at = text.find('@');
   if (x == std::string::npos || at == std::string::npos || at < x) return false;
-  return ParseWhole(text.substr(0, x), 1, kMaxDepthWidth, &spec->width) &&
-         ParseWhole(text.substr(x + 1, at - x - 1), 1, kMaxDepthHeight, &spec->height) &&
-         ParseWhole(text.substr(at + 1), 1, 1000, &spec->fps);
+  return ParseWhole(text.substr(0, x), 1, kMaxDepthWidth, &option->width) &&
+         ParseWhole(text.substr(x + 1, at - x - 1), 1, kMaxDepthHeight, &option->height) &&
+         ParseWhole(text.substr(at + 1), 1, 1000, &option->fps);
 }
 
 }  // namespace
 
-bool IsOpenNI2Spec(const std::string& spec) { return spec == "openni2" || spec.rfind(kPrefix, 0) == 0; }
+bool IsOpenNI2Option(const std::string& option) { return option == "openni2" || option.rfind(kPrefix, 0) == 0; }
 
 bool IsOniFile(const std::string& device) { return EndsWith(device, ".oni") || EndsWith(device, ".ONI"); }
 
-bool IsOpenNI2Playback(const std::string& spec) {
-  OpenNI2Spec parsed;
+bool IsOpenNI2Playback(const std::string& option) {
+  OpenNI2Option parsed;
   std::string error;
-  return ParseOpenNI2Spec(spec, &parsed, &error) && !parsed.devices.empty() &&
+  return ParseOpenNI2Option(option, &parsed, &error) && !parsed.devices.empty() &&
          std::all_of(parsed.devices.begin(), parsed.devices.end(), IsOniFile);
 }
 
-bool ParseOpenNI2Spec(const std::string& spec, OpenNI2Spec* parsed, std::string* error) {
-  *parsed = OpenNI2Spec();
-  if (spec == "openni2") return true;
-  if (spec.rfind(kPrefix, 0) != 0) {
-    *error = "'" + spec + "' is not openni2 or openni2:...";
+bool ParseOpenNI2Option(const std::string& option, OpenNI2Option* parsed, std::string* error) {
+  *parsed = OpenNI2Option();
+  if (option == "openni2") return true;
+  if (option.rfind(kPrefix, 0) != 0) {
+    *error = "'" + option + "' is not openni2 or openni2:...";
     return false;
   }
-  const std::string items = spec.substr(sizeof kPrefix - 1);
+  const std::string items = option.substr(sizeof kPrefix - 1);
   std::size_t start = 0;
   while (start <= items.size()) {
     std::size_t end = items.find(',', start);

@@ -10,17 +10,17 @@
 
 namespace kestrova {
 
-struct OpenNI2Spec {
+struct OpenNI2Option {
   std::vector<std::string> devices;  // empty: every device found, by serial
   int width = 640, height = 480, fps = 30;
 };
 
-bool IsOpenNI2Spec(const std::string& spec);
-// True when the spec plays .oni files only: such cameras end by themselves.
-bool IsOpenNI2Playback(const std::string& spec);
+bool IsOpenNI2Option(const std::string& option);
+// True when the option plays .oni files only: such cameras end by themselves.
+bool IsOpenNI2Playback(const std::string& option);
 // A device item that names a recording rather than a camera.
 bool IsOniFile(const std::string& device);
 // Parses "openni2" or "openni2:..."; false with a reason otherwise.
-bool ParseOpenNI2Spec(const std::string& spec, OpenNI2Spec* parsed, std::string* error);
+bool ParseOpenNI2Option(const std::string& option, OpenNI2Option* parsed, std::string* error);
 
 }  // namespace kestrova
