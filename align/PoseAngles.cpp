@@ -72,16 +72,18 @@ CameraSetting PoseFromMatrix(const Eigen::Isometry3d& pose, double calibration,
   // The regular solutions: ry from -r20 = sin(ry), on both branches.
   const double sinRy = std::clamp(-r(2, 0), -1.0, 1.0);
   const double branch = Degrees(std::asin(sinRy));
+  // Within the tolerance of ry = +-90 it is given as exactly +-90, with rx
+  // as typed and the rest in rz: the exact angles there swing wildly.
+  const bool singular = std::abs(std::abs(branch) - 90.0) <= kSingularToleranceDegrees;
+  if (singular) candidates[count++] = SingularSplit(r, branch > 0 ? 90.0 : -90.0, wanted);
   for (double ry : {branch, 180.0 - branch}) {
+    if (singular) break;
     const double cosRy = std::cos(Radians(ry));
     if (std::abs(cosRy) < 1e-12) continue;
     const double rx = Degrees(std::atan2(r(2, 1) / cosRy, r(2, 2) / cosRy));
     const double rz = Degrees(std::atan2(r(1, 0) / cosRy, r(0, 0) / cosRy));
     candidates[count++] = {rx, ry, rz};
   }
-  // Within the tolerance of ry = +-90, the split nearest the typed angles.
-  if (std::abs(std::abs(branch) - 90.0) <= kSingularToleranceDegrees)
-    candidates[count++] = SingularSplit(r, branch > 0 ? 90.0 : -90.0, wanted);
 
   Angles best{};
   double bestDistance = std::numeric_limits<double>::infinity();

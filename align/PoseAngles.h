@@ -6,8 +6,8 @@
 // Going back from a matrix to angles has two solutions in general (ry and
 // 180 - ry); the one nearer the typed angles is kept. At ry = +-90 degrees
 // only rx - rz (at +90) or rx + rz (at -90) is defined: rx is kept as typed
-// and rz takes the rest. A rotation within 0.2 degrees of ry = +-90 is given
-// exactly +-90 that way when that is nearer the typed angles, since there
+// and rz takes the rest. A rotation within 0.2 degrees of ry = +-90 is always
+// given exactly +-90 that way, whatever the typed angles, since there
 // the single angles swing wildly with the smallest change of the matrix:
 // Align's results for the simulated cameras at ry = +-90 lie 0.06 to 0.12
 // degrees off it from run to run, and their exact angles then differ from

@@ -94,6 +94,14 @@ TEST(PoseAngles, WithinAFifthOfADegreeOfTheSingularityRyIsSetTo90) {
     EXPECT_NEAR(back.rz, found.rx + found.rz - 22, 1e-3);
     EXPECT_LT(RotationAngleDegrees(PoseMatrix(back, 1.0).linear(), PoseMatrix(found, 1.0).linear()), 0.2);
   }
+  // Even when the exact angles lie nearer the typed ones: a camera at
+  // (14.5, 90, 0) typed (9.5, 96, 6), found at (11.42, 90.03, -3.15); at +90
+  // only rx - rz = 14.57 is kept, so rz = 9.5 - 14.57.
+  const CameraSetting near = PoseFromMatrix(PoseMatrix(Pose(0, 0, 0, 11.42f, 90.03f, -3.15f), 1.0), 1.0,
+                                            Pose(0, 0, 0, 9.5f, 96, 6));
+  EXPECT_EQ(near.ry, 90.0f);
+  EXPECT_EQ(near.rx, 9.5f);
+  EXPECT_NEAR(near.rz, -5.07, 1e-2);
   // Further off, the exact angles.
   for (float ry : {89.75f, 89.5f, -89.0f, -89.7f}) {
     const CameraSetting truth = Pose(1, 2, 3, 14.5f, ry, 3);
