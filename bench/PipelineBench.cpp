@@ -69,12 +69,13 @@ BENCHMARK(BM_ConvertFrameReference)->Arg(15)->Arg(100)->Unit(benchmark::kMicrose
 void BM_ProcessCloud(benchmark::State& state) {
   const bool large = state.range(0) != 0;
   const auto& frame = SceneFrame(0, large);
-  pcl::PointCloud<pcl::PointXYZ> raw, work, out, scratch;
+  pcl::PointCloud<pcl::PointXYZ> raw, work, out;
+  CloudProcessor processor;
   ConvertDepthFrame(DepthFrameView{frame.data(), SceneFormat(large)}, DepthLimit(15), raw);
   OperatorSettings settings;
   CameraSetting camera = DefaultCameraSetting(0);
   for (auto _ : state) {
-    ProcessCloud(raw, settings, camera, work, out, scratch);
+    processor.Process(raw, settings, camera, work, out);
     benchmark::DoNotOptimize(out.points.data());
   }
   state.counters["raw"] = static_cast<double>(raw.size());

@@ -4,44 +4,15 @@
 #include <cstdint>
 #include <limits>
 
-#include <pcl/common/common.h>
 #include <pcl/common/transforms.h>
-#include <pcl/filters/passthrough.h>
-#include <pcl/filters/voxel_grid.h>
 
 #include "capture/Angles.h"
 
 namespace kestrova {
 
-namespace {
-
-// A shared pointer to a cloud the caller keeps alive: the filters read it
-// in place, where a heap copy would give the same points.
-Cloud::ConstPtr Borrow(const Cloud& cloud) { return Cloud::ConstPtr(Cloud::ConstPtr(), &cloud); }
-
-}  // namespace
-
 float LeafSize(float calibration, float resolution) {
   return static_cast<float>(1.0 / (static_cast<double>(resolution) /
                                    (static_cast<double>(calibration) * 100.0)));
-}
-
-bool CanThin(const Cloud& cloud, float leaf) {
-  if (!std::isfinite(leaf) || leaf <= 0) return false;
-  if (cloud.empty()) return true;
-  // The voxel grid's own index-overflow test, done first so that it never
-  // has to refuse (and warn) on every frame.
-  Eigen::Vector4f minPoint, maxPoint;
-  pcl::getMinMax3D(cloud, minPoint, maxPoint);
-  const float inverse = 1.0f / leaf;
-  std::int64_t cells = 1;
-  for (int axis = 0; axis < 3; ++axis) {
-    const float span = (maxPoint[axis] - minPoint[axis]) * inverse;
-    if (!(span < static_cast<float>(std::numeric_limits<std::int32_t>::max()))) return false;
-    cells *= static_cast<std::int64_t>(span) + 1;
-    if (cells > std::numeric_limits<std::int32_t>::max()) return false;
-  }
-  return true;
 }
 
 // The elementary rotation about one axis, counter-clockwise. The sine and
@@ -76,8 +47,31 @@ CropBox CropLimits(const OperatorSettings& o) {
   return {{o.xMin * s, o.yMin * s, o.zMin * s}, {o.xMax * s, o.yMax * s, o.zMax * s}};
 }
 
-void ProcessCloud(const Cloud& raw, const OperatorSettings& settings, const CameraSetting& camera,
-                  Cloud& work, Cloud& out, Cloud& scratch) {
+namespace {
+
+// The test of one pass through the limits: a coordinate that is not finite
+// never passes, one on a limit does.
+inline bool Within(float value, float low, float high) {
+  return std::isfinite(value) && !(value < low) && !(value > high);
+}
+
+}  // namespace
+
+void CropToBox(const Cloud& in, const CropBox& box, Cloud& out) {
+  out.header = in.header;
+  out.points.clear();
+  for (const pcl::PointXYZ& p : in.points) {
+    if (Within(p.x, box.min[0], box.max[0]) && Within(p.y, box.min[1], box.max[1]) &&
+        Within(p.z, box.min[2], box.max[2]))
+      out.points.push_back(p);
+  }
+  out.width = static_cast<std::uint32_t>(out.points.size());
+  out.height = 1;
+  out.is_dense = in.is_dense;
+}
+
+void CloudProcessor::Process(const Cloud& raw, const OperatorSettings& settings, const CameraSetting& camera,
+                             Cloud& work, Cloud& out) {
   // An empty cloud (a depth limit that keeps no pixel) passes silently: the
   // library's transform warns about every empty cloud it copies.
   if (raw.empty()) {
@@ -86,35 +80,15 @@ void ProcessCloud(const Cloud& raw, const OperatorSettings& settings, const Came
     return;
   }
   const float leaf = LeafSize(settings.calibration, settings.resolution);
-  if (CanThin(raw, leaf)) {
-    pcl::VoxelGrid<pcl::PointXYZ> grid;
-    grid.setLeafSize(leaf, leaf, leaf);
-    grid.setInputCloud(Borrow(raw));
-    grid.filter(work);
-  } else {
-    work = raw;
-  }
+  thinning_.setLeafSize(leaf);
+  const bool thinnable = std::isfinite(leaf) && leaf > 0;  // before the bounds' cost
+  if (!thinnable || !thinning_.filter(raw, BoundsOf(raw), work)) work = raw;
   if (work.empty()) {
     out.clear();
     return;
   }
-
-  pcl::transformPointCloud(work, scratch, PoseTransform(camera, settings.calibration));
-
-  // Three passes, ping-ponging between the two clouds so that no filter
-  // reads the cloud it writes; the third one writes into `out`.
-  const CropBox box = CropLimits(settings);
-  static const char* const kFields[3] = {"x", "y", "z"};
-  Cloud* input = &scratch;
-  Cloud* output = &out;
-  pcl::PassThrough<pcl::PointXYZ> pass;
-  for (int axis = 0; axis < 3; ++axis) {
-    pass.setFilterFieldName(kFields[axis]);
-    pass.setFilterLimits(box.min[axis], box.max[axis]);
-    pass.setInputCloud(Borrow(*input));
-    pass.filter(*output);
-    std::swap(input, output);
-  }
+  pcl::transformPointCloud(work, posed_, PoseTransform(camera, settings.calibration));
+  CropToBox(posed_, CropLimits(settings), out);
 }
 
 }  // namespace kestrova

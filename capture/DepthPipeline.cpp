@@ -4,10 +4,10 @@
 
 namespace kestrova {
 
-void RunDepthPipeline(const DepthFrameView& frame, const OperatorSettings& settings,
-                      const CameraSetting& camera, Cloud& raw, Cloud& work, Cloud& out, Cloud& scratch) {
-  ConvertDepthFrame(frame, DepthLimit(camera.maxDepth), raw);
-  ProcessCloud(raw, settings, camera, work, out, scratch);
+void DepthPipeline::Run(const DepthFrameView& frame, const OperatorSettings& settings,
+                        const CameraSetting& camera, Cloud& work, Cloud& out) {
+  ConvertDepthFrame(frame, DepthLimit(camera.maxDepth), raw_);
+  processor_.Process(raw_, settings, camera, work, out);
 }
 
 }  // namespace kestrova

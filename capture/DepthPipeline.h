@@ -4,28 +4,25 @@
 // take processed again with its own settings gives the same clouds.
 #pragma once
 
-#include <cstdint>
-
 #include "capture/CloudProcessing.h"
 #include "settings/DepthFrameFormat.h"
 #include "settings/Settings.h"
 
 namespace kestrova {
 
-// The clouds of one run, reused from frame to frame: `raw` the converted
-// pixels, `work` the thinned cloud in camera axes, `out` the posed and
-// cropped one that a take records.
-struct PipelineClouds {
-  Cloud raw, work, out, scratch;
+// One camera's pipeline, kept from frame to frame so that its buffers are
+// reused. Not shared between threads.
+class DepthPipeline {
+ public:
+  // `frame` carries its own size and lens, which the conversion uses.
+  // `work` receives the thinned cloud in camera axes, `out` the posed and
+  // cropped one that a take records.
+  void Run(const DepthFrameView& frame, const OperatorSettings& settings, const CameraSetting& camera,
+           Cloud& work, Cloud& out);
+
+ private:
+  Cloud raw_;
+  CloudProcessor processor_;
 };
-
-// `frame` carries its own size and lens, which the conversion uses.
-void RunDepthPipeline(const DepthFrameView& frame, const OperatorSettings& settings,
-                      const CameraSetting& camera, Cloud& raw, Cloud& work, Cloud& out, Cloud& scratch);
-
-inline void RunDepthPipeline(const DepthFrameView& frame, const OperatorSettings& settings,
-                             const CameraSetting& camera, PipelineClouds& clouds) {
-  RunDepthPipeline(frame, settings, camera, clouds.raw, clouds.work, clouds.out, clouds.scratch);
-}
 
 }  // namespace kestrova

@@ -2,7 +2,6 @@
 // its own camera's frame, clouds and consumer state, reads the cycle's
 // settings copy and hands the frame to the cycle's consumers, so the
 // cameras of a cycle need no lock among them.
-#include "capture/DepthPipeline.h"
 #include "core/Recorder.h"
 
 namespace kestrova {
@@ -10,8 +9,8 @@ namespace kestrova {
 void CRecorder::GrabFrame(int camera) {
   const AcquiredFrame& frame = cycle_.frames[camera];
   const DepthFrameView pixels{frame.pixels.data(), frame.format};
-  RunDepthPipeline(pixels, frameSettings_.operatorSettings, frameSettings_.cameras[camera], rawClouds_[camera],
-                   workClouds[camera], clouds[camera], scratchClouds_[camera]);
+  pipelines_[camera].Run(pixels, frameSettings_.operatorSettings, frameSettings_.cameras[camera], workClouds[camera],
+                         clouds[camera]);
   CameraFrame delivered;
   delivered.camera = camera;
   delivered.frameNumber = cycleFrameNumber_;

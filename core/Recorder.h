@@ -31,6 +31,7 @@
 #include <pcl/point_types.h>
 
 #include "capture/CameraAcquisition.h"
+#include "capture/DepthPipeline.h"
 #include "capture/NuiSensor.h"
 #include "core/CameraWorkers.h"
 #include "core/CycleAssembler.h"
@@ -246,8 +247,7 @@ class CRecorder {
   // The running cycle, filled by the loop; each worker reads its own camera's frame.
   AssembledCycle cycle_;
   CameraWorkers workers_;
-  pcl::PointCloud<pcl::PointXYZ> rawClouds_[kCameraCount];      // reused per frame
-  pcl::PointCloud<pcl::PointXYZ> scratchClouds_[kCameraCount];  // reused per frame
+  DepthPipeline pipelines_[kCameraCount];  // each camera's, its buffers reused per frame
   int cycleFrameNumber_ = 0;  // the running cycle's, for the workers
   CycleStatistics statistics_;
 

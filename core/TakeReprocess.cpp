@@ -169,7 +169,8 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
   writer.SetVersion(ReprocessingVersion(original, versionFound));
   if (!writer.Open(staged.Path(), chosen, writeSnapshot, error)) return false;
 
-  PipelineClouds clouds;
+  DepthPipeline pipeline;
+  Cloud thinned, final;
   DepthFrameRecord record;
   std::size_t done = 0;
   for (int slot = 0; slot < kCameraCount; ++slot) {
@@ -195,8 +196,8 @@ bool ReprocessTake(const ReprocessOptions& options, ReprocessResult* result, std
                  "; nothing was written";
         return false;
       }
-      RunDepthPipeline(DepthFrameView{record.pixels.data(), format}, settings, cameras[slot], clouds);
-      if (!writer.Append(slot, record.frame, record.stamp, clouds.out)) {
+      pipeline.Run(DepthFrameView{record.pixels.data(), format}, settings, cameras[slot], thinned, final);
+      if (!writer.Append(slot, record.frame, record.stamp, final)) {
         *error = writer.FailureMessage();
         return false;
       }
