@@ -1,7 +1,8 @@
 // Speed of the per-camera pipeline on a realistic frame of the simulated
 // scene at the default settings: the depth-to-point conversion (against a
 // plain reference: a fresh cloud, push_back per point, no reserve), the
-// thinning, posing and cropping, and a whole cycle through the engine.
+// thinning, posing and cropping, a whole camera-frame now and as built from
+// the library's filters, and a whole cycle through the engine.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,8 +13,10 @@
 #include <string>
 
 #include "bench/SceneFrame.h"
+#include "bench/LibraryPipeline.h"
 #include "capture/CloudProcessing.h"
 #include "capture/DepthConversion.h"
+#include "capture/DepthPipeline.h"
 #include "capture/NuiSensor.h"
 #include "capture/SensorChoice.h"
 #include "capture/SimulatedScene.h"
@@ -21,21 +24,6 @@
 
 namespace kestrova {
 namespace {
-
-// The conversion as written plainly: one new cloud per frame, grown point by point.
-void ReferenceConvert(const std::uint16_t* pixels, int count, int limit,
-                      pcl::PointCloud<pcl::PointXYZ>& cloud) {
-  const float c = kDefaultInverseFocalLength;
-  for (int k = 0; k < count; ++k) {
-    int d = pixels[k] >> 3;
-    if (d <= limit) {
-      float z = static_cast<float>((d >> 3) / 1000.0);
-      double x = (k % 320 - 160) * static_cast<double>(c) * z;
-      double y = (120 - k / 320) * static_cast<double>(c) * z;
-      cloud.push_back(pcl::PointXYZ(static_cast<float>(x), static_cast<float>(y), z));
-    }
-  }
-}
 
 // Argument 0: the depth limit in percent; argument 1: 1 for a 640 x 480 frame.
 void BM_ConvertFrame(benchmark::State& state) {
@@ -56,8 +44,7 @@ void BM_ConvertFrameReference(benchmark::State& state) {
   const int limit = DepthLimit(static_cast<float>(state.range(0)));
   size_t points = 0;
   for (auto _ : state) {
-    pcl::PointCloud<pcl::PointXYZ> cloud;
-    ReferenceConvert(frame.data(), kDefaultDepthPixels, limit, cloud);
+    const pcl::PointCloud<pcl::PointXYZ> cloud = PlainConvert(DepthFrameView{frame.data(), DepthFrameFormat()}, limit);
     points = cloud.size();
     benchmark::DoNotOptimize(cloud.points.data());
   }
@@ -83,6 +70,37 @@ void BM_ProcessCloud(benchmark::State& state) {
   state.counters["kept"] = static_cast<double>(out.size());
 }
 BENCHMARK(BM_ProcessCloud)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One camera-frame from depth pixels to the cropped cloud, at the default
+// settings, three ways. Argument 0: 0 the engine's pipeline now, 1 as it was
+// built before from the library's filters (borrowed inputs, bounds checked
+// first), 2 the plain way (a new cloud per frame, heap copies for every
+// filter). Argument 1: 1 for a 640 x 480 frame.
+void BM_CameraFrame(benchmark::State& state) {
+  const bool large = state.range(1) != 0;
+  const DepthFrameView frame{SceneFrame(1, large).data(), SceneFormat(large)};
+  OperatorSettings settings;
+  const CameraSetting camera = DefaultCameraSetting(1);
+  const int limit = DepthLimit(camera.maxDepth);
+  DepthPipeline pipeline;
+  pcl::PointCloud<pcl::PointXYZ> raw, work, out;
+  for (auto _ : state) {
+    switch (state.range(0)) {
+      case 0:
+        pipeline.Run(frame, settings, camera, work, out);
+        break;
+      case 1:
+        ConvertDepthFrame(frame, limit, raw);
+        LibraryPipeline(raw, settings, camera, FilterInputs::kBorrowed, work, out);
+        break;
+      default:
+        LibraryPipeline(PlainConvert(frame, limit), settings, camera, FilterInputs::kHeapCopies, work, out);
+    }
+    benchmark::DoNotOptimize(out.points.data());
+  }
+  state.counters["kept"] = static_cast<double>(out.size());
+}
+BENCHMARK(BM_CameraFrame)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 // Waits for the loop's cycles one by one.
 class CycleWaiter : public FrameConsumer {
@@ -151,7 +169,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;
@@ -165,6 +183,14 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   kestrova::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto ratio = [&reporter](const std::string& slow, const std::string& fast, const char* what) {
+    auto a = reporter.times.find(slow), b = reporter.times.find(fast);
+    if (a != reporter.times.end() && b != reporter.times.end() && b->second > 0)
+      std::printf("%s: %.2fx faster\n", what, a->second / b->second);
+  };
+  ratio("BM_CameraFrame/1/0", "BM_CameraFrame/0/0", "camera-frame (320 x 240), now against before");
+  ratio("BM_CameraFrame/2/0", "BM_CameraFrame/0/0", "camera-frame (320 x 240), now against the plain library pipeline");
+  ratio("BM_CameraFrame/1/1", "BM_CameraFrame/0/1", "camera-frame (640 x 480), now against before");
   for (const char* limit : {"15", "100"}) {
     auto fast = reporter.times.find(std::string("BM_ConvertFrame/") + limit);
     auto plain = reporter.times.find(std::string("BM_ConvertFrameReference/") + limit);

@@ -72,6 +72,11 @@ void CropToBox(const Cloud& in, const CropBox& box, Cloud& out) {
 
 void CloudProcessor::Process(const Cloud& raw, const OperatorSettings& settings, const CameraSetting& camera,
                              Cloud& work, Cloud& out) {
+  Process(raw, BoundsOf(raw), settings, camera, work, out);
+}
+
+void CloudProcessor::Process(const Cloud& raw, const CloudBounds& bounds, const OperatorSettings& settings,
+                             const CameraSetting& camera, Cloud& work, Cloud& out) {
   // An empty cloud (a depth limit that keeps no pixel) passes silently: the
   // library's transform warns about every empty cloud it copies.
   if (raw.empty()) {
@@ -81,8 +86,7 @@ void CloudProcessor::Process(const Cloud& raw, const OperatorSettings& settings,
   }
   const float leaf = LeafSize(settings.calibration, settings.resolution);
   thinning_.setLeafSize(leaf);
-  const bool thinnable = std::isfinite(leaf) && leaf > 0;  // before the bounds' cost
-  if (!thinnable || !thinning_.filter(raw, BoundsOf(raw), work)) work = raw;
+  if (!thinning_.filter(raw, bounds, work)) work = raw;
   if (work.empty()) {
     out.clear();
     return;

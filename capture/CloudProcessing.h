@@ -52,6 +52,9 @@ class CloudProcessor {
   // posed and cropped one; `raw` is only read.
   void Process(const Cloud& raw, const OperatorSettings& settings, const CameraSetting& camera, Cloud& work,
                Cloud& out);
+  // The same, with `raw`'s bounds known (see BoundsOf).
+  void Process(const Cloud& raw, const CloudBounds& bounds, const OperatorSettings& settings,
+               const CameraSetting& camera, Cloud& work, Cloud& out);
 
  private:
   VoxelThinning thinning_;

@@ -1,5 +1,6 @@
 #include "capture/DepthConversion.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -47,13 +48,18 @@ int DepthLimit(float maxDepthPercent) {
 
 float InverseFocalLength(double focalLength) { return static_cast<float>(1.0 / focalLength); }
 
-void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<pcl::PointXYZ>& cloud) {
+void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<pcl::PointXYZ>& cloud,
+                       CloudBounds* bounds) {
   const DepthFrameFormat& format = frame.format;
   const std::array<float, 1024>& steps = DepthSteps();
   const LensFactors factors(format);
   auto& points = cloud.points;
   points.clear();
   points.reserve(static_cast<std::size_t>(format.Pixels()));
+  // The bounds come along at the cost of a few comparisons, sparing the
+  // thinning a pass over the points.
+  const float top = std::numeric_limits<float>::max();
+  float low[3] = {top, top, top}, high[3] = {-top, -top, -top};
   for (int row = 0; row < format.height; ++row) {
     const std::uint16_t* line = frame.pixels + static_cast<std::size_t>(row) * format.rowStride;
     const double rowFactor = factors.row[row];
@@ -61,12 +67,20 @@ void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<p
       const int d = line[column] >> kDepthPixelShift;
       if (d > limit) continue;  // the integer test comes before any float work
       const float z = steps[d >> 3];
-      points.emplace_back(static_cast<float>(factors.column[column] * z), static_cast<float>(rowFactor * z), z);
+      const float x = static_cast<float>(factors.column[column] * z), y = static_cast<float>(rowFactor * z);
+      points.emplace_back(x, y, z);
+      low[0] = std::min(low[0], x), high[0] = std::max(high[0], x);
+      low[1] = std::min(low[1], y), high[1] = std::max(high[1], y);
+      low[2] = std::min(low[2], z), high[2] = std::max(high[2], z);
     }
   }
   cloud.width = static_cast<std::uint32_t>(points.size());
   cloud.height = 1;
   cloud.is_dense = true;
+  if (bounds) {
+    bounds->min << low[0], low[1], low[2], 0;
+    bounds->max << high[0], high[1], high[2], 0;
+  }
 }
 
 }  // namespace kestrova

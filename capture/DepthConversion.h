@@ -16,6 +16,7 @@
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
 
+#include "capture/VoxelThinning.h"
 #include "settings/DepthFrameFormat.h"
 
 namespace kestrova {
@@ -31,7 +32,9 @@ float InverseFocalLength(double focalLength);
 // each row `format.rowStride` pixels from the last) whose depth is within
 // `limit`, in pixel order; height 1. The cloud's storage is reused from
 // frame to frame. The frame's format must be one the pipeline takes
-// (DepthFormatProblem is empty).
-void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<pcl::PointXYZ>& cloud);
+// (DepthFormatProblem is empty). `bounds`, when given, receives the
+// cloud's bounds as BoundsOf gives them.
+void ConvertDepthFrame(const DepthFrameView& frame, int limit, pcl::PointCloud<pcl::PointXYZ>& cloud,
+                       CloudBounds* bounds = nullptr);
 
 }  // namespace kestrova

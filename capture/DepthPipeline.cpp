@@ -6,8 +6,9 @@ namespace kestrova {
 
 void DepthPipeline::Run(const DepthFrameView& frame, const OperatorSettings& settings,
                         const CameraSetting& camera, Cloud& work, Cloud& out) {
-  ConvertDepthFrame(frame, DepthLimit(camera.maxDepth), raw_);
-  processor_.Process(raw_, settings, camera, work, out);
+  CloudBounds bounds;
+  ConvertDepthFrame(frame, DepthLimit(camera.maxDepth), raw_, &bounds);
+  processor_.Process(raw_, bounds, settings, camera, work, out);
 }
 
 }  // namespace kestrova

@@ -150,7 +150,6 @@ bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud&
   multiplier[1] = spans[0];
   multiplier[2] = spans[0] * spans[1];
 
-  cells_.clear();
   order_.clear();
   usedSlots_.clear();
   if (table_.empty()) {
@@ -172,8 +171,9 @@ bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud&
       if (open) *open = sum;
       key = pointKey;
       largestKey = std::max(largestKey, key);
-      open = &cells_[CellOf(key)];
-      sum = *open;
+      const Found found = CellOf(key);
+      open = &cells_[found.cell];
+      sum = found.fresh ? Cell{0, 0, 0, 0} : *open;  // a new cell's memory is not read
     }
     sum.x += p.x;
     sum.y += p.y;
@@ -198,21 +198,22 @@ bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud&
 }
 
 // The cell of `key`, made when first met.
-std::uint32_t VoxelThinning::CellOf(std::uint32_t key) {
+VoxelThinning::Found VoxelThinning::CellOf(std::uint32_t key) {
   const std::uint32_t mask = static_cast<std::uint32_t>(table_.size() - 1);
   std::uint32_t at = (key * 2654435761u) >> (32 - tableBits_);
   while (table_[at].key != kFree) {
-    if (table_[at].key == key) return table_[at].cell;
+    if (table_[at].key == key) return Found{table_[at].cell, false};
     at = (at + 1) & mask;
   }
-  const std::uint32_t cell = static_cast<std::uint32_t>(cells_.size());
+  const std::uint32_t cell = static_cast<std::uint32_t>(order_.size());
   table_[at] = Slot{key, cell};
   usedSlots_.push_back(at);
-  cells_.push_back(Cell{0, 0, 0, 0});
   order_.push_back(static_cast<std::uint64_t>(key) << 32 | cell);
+  // Cells are written when their first point leaves them; the storage only grows.
+  if (cells_.size() <= cell) cells_.resize(std::max<std::size_t>(4096, 2 * cells_.size()));
   // At most half full, so that a probe stays short.
-  if (cells_.size() * 2 > table_.size()) Grow();
-  return cell;
+  if (order_.size() * 2 > table_.size()) Grow();
+  return Found{cell, true};
 }
 
 void VoxelThinning::Grow() {

@@ -55,7 +55,11 @@ class VoxelThinning {
   };
   static constexpr std::uint32_t kFree = 0xFFFFFFFFu;  // above every cell number
 
-  std::uint32_t CellOf(std::uint32_t key);
+  struct Found {
+    std::uint32_t cell;
+    bool fresh;  // met for the first time this frame
+  };
+  Found CellOf(std::uint32_t key);
   void Grow();
   void SortCells(std::uint32_t largestKey);
   void Forget();
@@ -64,7 +68,7 @@ class VoxelThinning {
   std::vector<Slot> table_;            // open addressing, a power of two long
   int tableBits_ = 0;
   std::vector<std::uint32_t> usedSlots_;  // this frame's, emptied after it
-  std::vector<Cell> cells_;            // in the order first met
+  std::vector<Cell> cells_;            // in the order first met, as many as order_ holds
   std::vector<std::uint64_t> order_;   // key << 32 | cell, sorted by key
   std::vector<std::uint64_t> sortBuffer_;
 };

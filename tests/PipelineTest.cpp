@@ -9,10 +9,8 @@
 #include <random>
 #include <limits>
 
-#include <pcl/common/transforms.h>
-#include <pcl/filters/passthrough.h>
-#include <pcl/filters/voxel_grid.h>
 
+#include "bench/LibraryPipeline.h"
 #include "capture/CloudProcessing.h"
 #include "capture/DepthConversion.h"
 #include "capture/DepthPipeline.h"
@@ -272,38 +270,6 @@ TEST(CloudProcessing, DegenerateLeafMeansNoThinningAndNoWarnings) {
   }
 }
 
-// The library's filters as plainly used: a voxel grid, the transform and
-// three pass-through filters, each reading a heap copy of its input.
-struct ReferenceClouds {
-  Cloud work, out;
-};
-ReferenceClouds ReferenceProcess(const Cloud& raw, const OperatorSettings& s, const CameraSetting& camera) {
-  ReferenceClouds result;
-  if (raw.empty()) return result;
-  pcl::VoxelGrid<pcl::PointXYZ> grid;
-  float leaf = LeafSize(s.calibration, s.resolution);
-  if (std::isfinite(leaf) && leaf > 0) {
-    grid.setLeafSize(leaf, leaf, leaf);
-    grid.setInputCloud(raw.makeShared());
-    grid.filter(result.work);
-  } else {
-    result.work = raw;
-  }
-  Cloud& out = result.out;
-  pcl::transformPointCloud(result.work, out, PoseTransform(camera, s.calibration));
-  pcl::PassThrough<pcl::PointXYZ> pass;
-  const char* fields[3] = {"x", "y", "z"};
-  float lows[3] = {s.xMin * s.calibration, s.yMin * s.calibration, s.zMin * s.calibration};
-  float highs[3] = {s.xMax * s.calibration, s.yMax * s.calibration, s.zMax * s.calibration};
-  for (int axis = 0; axis < 3; ++axis) {
-    pass.setFilterFieldName(fields[axis]);
-    pass.setFilterLimits(lows[axis], highs[axis]);
-    pass.setInputCloud(out.makeShared());
-    pass.filter(out);
-  }
-  return result;
-}
-
 // The largest difference between two clouds that must hold the same number
 // of points in the same cells and order, in float steps at each point's
 // size: the spacing of floats at its largest coordinate (a coordinate near
@@ -372,7 +338,8 @@ std::vector<FrameCase> FramesToCompare() {
   return cases;
 }
 
-// The pipeline against the library's filters, frame by frame: the same
+// The pipeline against the plain conversion and the library's filters,
+// frame by frame: the same
 // cells and points in the same order; a centroid's coordinates may differ
 // in their last bits, since the library adds a cell's points in the order
 // its unstable sort leaves them.
@@ -380,17 +347,26 @@ TEST(CloudProcessing, AgreesWithTheLibrarysFiltersFrameByFrame) {
   double largest = 0;
   DepthPipeline pipeline;  // one for every frame, as a camera's
   for (const FrameCase& c : FramesToCompare()) {
-    Cloud raw;
-    ConvertDepthFrame(DepthFrameView{c.pixels.data(), c.format}, DepthLimit(c.camera.maxDepth), raw);
+    const DepthFrameView frame{c.pixels.data(), c.format};
+    const Cloud raw = PlainConvert(frame, DepthLimit(c.camera.maxDepth));
+    Cloud converted;
+    CloudBounds bounds;
+    ConvertDepthFrame(frame, DepthLimit(c.camera.maxDepth), converted, &bounds);
+    ASSERT_EQ(converted.size(), raw.size()) << c.name;
+    if (!raw.empty()) {  // the bounds the conversion hands over are the cloud's
+      EXPECT_EQ(bounds.min.head<3>(), BoundsOf(raw).min.head<3>()) << c.name;
+      EXPECT_EQ(bounds.max.head<3>(), BoundsOf(raw).max.head<3>()) << c.name;
+    }
+    Cloud expectedWork, expectedOut;
     ::testing::internal::CaptureStderr();  // the library warns about the leaf too small
-    const ReferenceClouds expected = ReferenceProcess(raw, c.settings, c.camera);
+    LibraryPipeline(raw, c.settings, c.camera, FilterInputs::kHeapCopies, expectedWork, expectedOut);
     ::testing::internal::GetCapturedStderr();
     Cloud work, out;
     ::testing::internal::CaptureStderr();
-    pipeline.Run(DepthFrameView{c.pixels.data(), c.format}, c.settings, c.camera, work, out);
+    pipeline.Run(frame, c.settings, c.camera, work, out);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << c.name;
-    largest = std::max(largest, LargestDifference(work, expected.work, c.name + ", thinned"));
-    largest = std::max(largest, LargestDifference(out, expected.out, c.name + ", final"));
+    largest = std::max(largest, LargestDifference(work, expectedWork, c.name + ", thinned"));
+    largest = std::max(largest, LargestDifference(out, expectedOut, c.name + ", final"));
     auto named = [&c](const char* word) { return c.name.find(word) != std::string::npos; };
     // Each case's own point, beside the agreement.
     if (named("keeps nothing")) {
