@@ -1,4 +1,5 @@
 #include "capture/CameraAcquisition.h"
+#include "capture/ThreadName.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,6 +49,7 @@ void CameraAcquisition::Notify() {
 bool CameraAcquisition::Full() const { return count_ >= capacity_; }
 
 void CameraAcquisition::Run() {
+  NameThisThread("kv-acquire");
   while (!stopping_) {
     if (keepsEveryFrame_) {
       // Nothing of such a camera is dropped: wait for room.

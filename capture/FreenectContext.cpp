@@ -1,4 +1,5 @@
 #include "capture/FreenectContext.h"
+#include "capture/ThreadName.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -150,6 +151,7 @@ void FreenectContext::OnDepth(freenect_device* device, void* depth, std::uint32_
 // straight on: libfreenect queues only about 32 ms of depth transfers, and
 // a pause would starve the cameras that still work.
 void FreenectContext::ServeEvents() {
+  NameThisThread("kv-freenect");
   while (!stop_) {
     timeval timeout{0, 100000};
     if (freenect_process_events_timeout(context_, &timeout) >= 0) continue;

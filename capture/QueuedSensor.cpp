@@ -1,4 +1,5 @@
 #include "capture/QueuedSensor.h"
+#include "capture/ThreadName.h"
 
 #include "capture/Event.h"
 
@@ -13,7 +14,10 @@ HRESULT QueuedSensor::OpenQueue(std::uint32_t frameLimit, FrameQueue::Overflow o
   if (queue_) return E_FAIL;  // one depth stream per sensor
   queue_ = std::make_unique<FrameQueue>(static_cast<int>(frameLimit), overflow, format);
   signalWaitingFrames_ = signalWaitingFrames;
-  producer_ = std::thread(&QueuedSensor::Produce, this);
+  producer_ = std::thread([this] {
+    NameThisThread("kv-sensor");
+    Produce();
+  });
   *stream = index_;
   return S_OK;
 }

@@ -1,4 +1,5 @@
 #include "core/CameraWorkers.h"
+#include "capture/ThreadName.h"
 
 #include <system_error>
 
@@ -42,6 +43,7 @@ void CameraWorkers::Run(const std::array<bool, kCameraCount>& slots) {
 }
 
 void CameraWorkers::Serve(int slot) {
+  NameThisThread("kv-worker " + std::to_string(slot + 1));
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this, slot] { return ending_ || due_[slot]; });

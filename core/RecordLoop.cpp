@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/Recorder.h"
+#include "capture/ThreadName.h"
 #include "record/TakeCameras.h"
 
 namespace kestrova {
@@ -119,6 +120,7 @@ bool CRecorder::StopRecording() {
 }
 
 void CRecorder::RecordLoop() {
+  NameThisThread("kv-record-loop");
   StopPreview();
   takeRunning_ = true;
   bool anyCamera = false;

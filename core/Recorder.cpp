@@ -1,4 +1,5 @@
 #include "core/Recorder.h"
+#include "capture/ThreadName.h"
 
 #include <algorithm>
 #include <ctime>
@@ -235,6 +236,7 @@ bool CRecorder::StopPreview() {
 }
 
 void CRecorder::PreviewLoop() {
+  NameThisThread("kv-preview-loop");
   CycleAssembler assembler(AcquisitionPointers(), AssemblyTiming());
   assembler.DiscardStale();
   // A silent camera is found out as in a take, so the preview stops waiting for it.

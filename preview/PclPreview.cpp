@@ -1,4 +1,5 @@
 #include "preview/PclPreview.h"
+#include "capture/ThreadName.h"
 
 #include <algorithm>
 #include <system_error>
@@ -45,6 +46,7 @@ void PclPreview::End(CRecorder&) {
 }
 
 void PclPreview::Render() {
+  NameThisThread("kv-preview");
   PreviewWindow window(placement_, picks_, keptView_);
   PreviewFrame frame;
   bool haveFrame = false;

@@ -1,4 +1,5 @@
 #include "capture/net/NetReceiver.h"
+#include "capture/ThreadName.h"
 
 #include <chrono>
 
@@ -56,6 +57,7 @@ void NetReceiver::Stop() {
 }
 
 void NetReceiver::Run() {
+  NameThisThread("kv-receive");
   bool stopping = false;
   while (!stopping) {
     // The timeout also picks up changes of liveliness, which wake nothing.

@@ -1,4 +1,5 @@
 #include "capture/net/Station.h"
+#include "capture/ThreadName.h"
 
 #include <unistd.h>
 
@@ -153,6 +154,7 @@ bool Station::CheckNameIsFree(std::string* error) {
 }
 
 void Station::Send(int slot) {
+  NameThisThread("kv-send " + std::to_string(slot + 1));
   Camera& camera = cameras4_[slot];
   FrameSampleEncoder encoder;
   kestrova_net_DepthFrameSample sample{};
