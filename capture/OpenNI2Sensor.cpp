@@ -206,6 +206,15 @@ class OpenNI2Sensor : public QueuedSensor {
       int size = sizeof frameCount_;
       if (oniStreamGetProperty(stream_, ONI_STREAM_PROPERTY_NUMBER_OF_FRAMES, &frameCount_, &size) != ONI_STATUS_OK)
         frameCount_ = 0;
+      // OpenNI2's player silently drops every frame of a stream whose
+      // cropping was not recorded: such a file would make an empty take.
+      OniCropping cropping;
+      size = sizeof cropping;
+      if (oniStreamGetProperty(stream_, ONI_STREAM_PROPERTY_CROPPING, &cropping, &size) != ONI_STATUS_OK) {
+        *problem = "the recording lacks its depth stream's cropping, without which OpenNI2 plays none of its frames "
+                   "(the driver it was recorded from does not report cropping)";
+        return false;
+      }
     } else if (oniStreamSetProperty(stream_, ONI_STREAM_PROPERTY_VIDEO_MODE, &mode, sizeof mode) != ONI_STATUS_OK) {
       *problem = "its depth stream has no mode " + SizeText(mode.resolutionX, mode.resolutionY) + " at " +
                  std::to_string(mode.fps) + " frames a second in millimetres (" + ExtendedError() + ")";

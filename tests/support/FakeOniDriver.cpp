@@ -26,7 +26,8 @@ struct Config {
   int devices = 2;
   int width = 640, height = 480, fps = 30;
   int vanishDevice = 0, vanishAfter = 0;
-  int busyDevice = 0, padDevice = 0, tenthsDevice = 0;
+  int busyDevice = 0, padDevice = 0, tenthsDevice = 0, noCropDevice = 0;
+  int frames = 0;  // 0: no end
 };
 
 Config ReadConfig() {
@@ -49,6 +50,8 @@ Config ReadConfig() {
     if (key == "busy") config.busyDevice = std::atoi(value.c_str());
     if (key == "pad") config.padDevice = std::atoi(value.c_str());
     if (key == "tenths") config.tenthsDevice = std::atoi(value.c_str());
+    if (key == "nocrop") config.noCropDevice = std::atoi(value.c_str());
+    if (key == "frames") config.frames = std::atoi(value.c_str());
   }
   return config;
 }
@@ -67,8 +70,8 @@ class FakeDriver;
 
 class FakeStream : public oni::driver::StreamBase {
  public:
-  FakeStream(FakeDriver& driver, int device, const Config& config)
-      : driver_(driver), device_(device), config_(config) {
+  FakeStream(FakeDriver& driver, int device, const Config& config, std::atomic<int>& sent)
+      : driver_(driver), device_(device), config_(config), sent_(sent) {
     mode_.pixelFormat = device == config.tenthsDevice ? ONI_PIXEL_FORMAT_DEPTH_100_UM : ONI_PIXEL_FORMAT_DEPTH_1_MM;
     mode_.resolutionX = config.width;
     mode_.resolutionY = config.height;
@@ -92,7 +95,7 @@ class FakeStream : public oni::driver::StreamBase {
     return id == ONI_STREAM_PROPERTY_VIDEO_MODE || id == ONI_STREAM_PROPERTY_MIRRORING ||
            id == ONI_STREAM_PROPERTY_HORIZONTAL_FOV || id == ONI_STREAM_PROPERTY_VERTICAL_FOV ||
            id == ONI_STREAM_PROPERTY_MAX_VALUE || id == ONI_STREAM_PROPERTY_MIN_VALUE ||
-           id == ONI_STREAM_PROPERTY_STRIDE;
+           id == ONI_STREAM_PROPERTY_STRIDE || (id == ONI_STREAM_PROPERTY_CROPPING && Crops());
   }
 
   OniStatus setProperty(int id, const void* data, int size) override {
@@ -101,6 +104,8 @@ class FakeStream : public oni::driver::StreamBase {
       mirrored_ = *static_cast<const OniBool*>(data) != 0;
       return ONI_STATUS_OK;
     }
+    if (id == ONI_STREAM_PROPERTY_CROPPING && Crops() && size == sizeof(OniCropping))
+      return static_cast<const OniCropping*>(data)->enabled ? ONI_STATUS_NOT_SUPPORTED : ONI_STATUS_OK;
     if (id == ONI_STREAM_PROPERTY_VIDEO_MODE && size == sizeof(OniVideoMode)) {
       const OniVideoMode& asked = *static_cast<const OniVideoMode*>(data);
       if (asked.pixelFormat != mode_.pixelFormat) return ONI_STATUS_NOT_SUPPORTED;
@@ -124,6 +129,11 @@ class FakeStream : public oni::driver::StreamBase {
       case ONI_STREAM_PROPERTY_MAX_VALUE: return Put(10000, data, size);
       case ONI_STREAM_PROPERTY_MIN_VALUE: return Put(0, data, size);
       case ONI_STREAM_PROPERTY_STRIDE: return Put(Stride(), data, size);
+      // Never cropped. OpenNI2's Recorder stores this, and its player
+      // plays no frame of a stream whose recording lacks it.
+      case ONI_STREAM_PROPERTY_CROPPING:
+        if (!Crops()) return ONI_STATUS_NOT_SUPPORTED;
+        return Put(OniCropping{FALSE, 0, 0, mode_.resolutionX, mode_.resolutionY}, data, size);
       default: return ONI_STATUS_NOT_SUPPORTED;
     }
   }
@@ -137,6 +147,7 @@ class FakeStream : public oni::driver::StreamBase {
     return ONI_STATUS_OK;
   }
 
+  bool Crops() const { return device_ != config_.noCropDevice; }
   int Stride() const { return mode_.resolutionX * 2 + (device_ == config_.padDevice ? 32 : 0); }
 
   void Run();
@@ -144,6 +155,7 @@ class FakeStream : public oni::driver::StreamBase {
   FakeDriver& driver_;
   const int device_;
   const Config config_;
+  std::atomic<int>& sent_;  // the device's count of frames handed to OpenNI2
   std::mutex mutex_;
   OniVideoMode mode_;
   bool mirrored_ = true;
@@ -169,12 +181,18 @@ class FakeDevice : public oni::driver::DeviceBase {
     return ONI_STATUS_OK;
   }
   oni::driver::StreamBase* createStream(OniSensorType type) override {
-    return type == ONI_SENSOR_DEPTH ? new FakeStream(driver_, device_, config_) : nullptr;
+    return type == ONI_SENSOR_DEPTH ? new FakeStream(driver_, device_, config_, sent_) : nullptr;
   }
   void destroyStream(oni::driver::StreamBase* stream) override { delete stream; }
 
-  OniBool isPropertySupported(int id) override { return id == ONI_DEVICE_PROPERTY_SERIAL_NUMBER; }
+  OniBool isPropertySupported(int id) override {
+    return id == ONI_DEVICE_PROPERTY_SERIAL_NUMBER || id == kFramesSentProperty;
+  }
   OniStatus getProperty(int id, void* data, int* size) override {
+    if (id == kFramesSentProperty && *size == sizeof(int)) {
+      *static_cast<int*>(data) = sent_;
+      return ONI_STATUS_OK;
+    }
     if (id != ONI_DEVICE_PROPERTY_SERIAL_NUMBER) return ONI_STATUS_NOT_SUPPORTED;
     char serial[16];
     const int length = std::snprintf(serial, sizeof serial, "FAKE%04d", device_) + 1;
@@ -190,6 +208,7 @@ class FakeDevice : public oni::driver::DeviceBase {
   const Config config_;
   OniVideoMode mode_;
   OniSensorInfo sensor_;
+  std::atomic<int> sent_{0};
 };
 
 class FakeDriver : public oni::driver::DriverBase {
@@ -234,12 +253,15 @@ class FakeDriver : public oni::driver::DriverBase {
 void FakeStream::Run() {
   const auto start = std::chrono::steady_clock::now();
   for (int n = 0; running_; ++n) {
-    std::this_thread::sleep_until(start + std::chrono::microseconds(1000000LL * n / config_.fps));
+    // A frame comes once it has been taken, a frame's time after the last
+    // (OpenNI2 drops a frame sent while it is still starting the stream).
+    std::this_thread::sleep_until(start + std::chrono::microseconds(1000000LL * (n + 1) / config_.fps));
     if (!running_) return;
     if (device_ == config_.vanishDevice && n == config_.vanishAfter) {
       driver_.Vanish(device_);
       return;  // an unplugged camera sends nothing more
     }
+    if (config_.frames > 0 && n >= config_.frames) continue;  // the thread lives on till the stream stops
     OniFrame* frame = getServices().acquireFrame();
     if (frame == nullptr) continue;
     OniVideoMode mode;
@@ -269,8 +291,9 @@ void FakeStream::Run() {
     frame->croppingEnabled = FALSE;
     frame->cropOriginX = frame->cropOriginY = 0;
     frame->stride = stride;
-    raiseNewFrame(frame);
+    raiseNewFrame(frame);  // OpenNI2 hands it to any Recorder before this returns
     getServices().releaseFrame(frame);
+    ++sent_;
   }
 }
 

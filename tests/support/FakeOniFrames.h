@@ -9,6 +9,9 @@
 //   busy=D          device D refuses to open, as one held by another program
 //   pad=D           device D's rows carry 32 bytes of padding
 //   tenths=D        device D offers 100 micrometre depth only
+//   nocrop=D        device D's stream has no cropping property (as some
+//                   drivers' streams)
+//   frames=F        every device sends frames 0 to F - 1, then no more
 // Every device starts with mirroring on and mirrors its frames while it is.
 #pragma once
 
@@ -16,6 +19,10 @@
 #include <cstdint>
 
 namespace kestrova::fakeoni {
+
+// A device property of the fake (int): how many frames its depth stream
+// has handed to OpenNI2.
+constexpr int kFramesSentProperty = 0x4b530001;
 
 // The field of view that gives fx = fy = 500 pixels at 640 x 480.
 inline float HorizontalFov(int width) { return static_cast<float>(2 * std::atan(width / 2.0 / (500.0 * width / 640))); }
