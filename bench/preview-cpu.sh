@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The CPU the window program uses while it previews four simulated cameras:
-# starts `kestrova --sensors sim` with all four cameras enabled on a private
-# Xvfb display, lets it settle, then reads its CPU time (user + system, from
-# /proc) over a measuring span and prints it as a share of one core, with
-# the preview's redraws per second seen on screen.
+# The CPU the window program uses while it previews four simulated cameras,
+# and what the Preview itself costs: starts `kestrova --sensors sim` with all
+# four cameras enabled on a private Xvfb display, lets it settle, then reads
+# the CPU time (user + system, from /proc) of the program and of its threads
+# by name over a measuring span, counting the Preview's redraws seen on
+# screen.
 #
 #   bench/preview-cpu.sh [KESTROVA] [SECONDS]
 set -euo pipefail
@@ -31,8 +32,27 @@ pids+=($pid)
 sleep 5
 
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+# CPU ticks of the program's threads whose names match a pattern: the
+# Preview draws on "kv-preview", through Mesa's "llvmpipe-N" threads on a
+# display without a GPU.
+thread_ticks() {
+  local total=0 task
+  for task in /proc/$pid/task/*; do
+    grep -Eq "$1" "$task/comm" 2>/dev/null || continue
+    total=$((total + $(awk '{print $14 + $15}' "$task/stat" 2>/dev/null || echo 0)))
+  done
+  echo "$total"
+}
+server_ticks() { awk '{print $14 + $15}' "/proc/${pids[0]}/stat"; }
+hz=$(getconf CLK_TCK)
+share() { awk -v t="$1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "%.2f", t / hz / s }'; }
+
 preview=$(xdotool search --onlyvisible --name '^Preview$' | head -n1)
 before=$(ticks)
+drawing_before=$(thread_ticks '^(kv-preview|llvmpipe)')
+mesa_before=$(thread_ticks '^llvmpipe')
+cameras_before=$(thread_ticks '^kv-(worker|acquire|sensor|preview-loop)')
+server_before=$(server_ticks)
 changes=0
 last=""
 end=$((SECONDS + seconds))
@@ -42,7 +62,13 @@ while ((SECONDS < end)); do
   last=$shot
   sleep 0.5
 done
-after=$(ticks)
-hz=$(getconf CLK_TCK)
-awk -v t=$((after - before)) -v hz="$hz" -v s="$seconds" -v c="$changes" \
-  'BEGIN { printf "CPU %.2f s in %d s: %.2f of one core; preview changed in %d of %d grabs\n", t / hz, s, t / hz / s, c, s * 2 }'
+total=$(($(ticks) - before))
+drawing=$(($(thread_ticks '^(kv-preview|llvmpipe)') - drawing_before))
+cameras=$(($(thread_ticks '^kv-(worker|acquire|sensor|preview-loop)') - cameras_before))
+server=$(($(server_ticks) - server_before))
+
+echo "the program:                 $(share "$total") of one core (the Preview changed in $changes of $((seconds * 2)) grabs)"
+echo "  the Preview's drawing:     $(share "$drawing") (its render thread and Mesa's; Mesa alone $(share $(($(thread_ticks '^llvmpipe') - mesa_before))))"
+echo "  the four cameras:          $(share "$cameras") (sensors, acquisition, loop, workers)"
+echo "  the rest (window, Qt):     $(share $((total - drawing - cameras)))"
+echo "the X server (Xvfb):         $(share "$server") (this script's screen grabs included)"
