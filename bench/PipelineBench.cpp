@@ -169,7 +169,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    // With repetitions, the median stands for the benchmark.
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
+        times[run.run_name.str()] = run.GetAdjustedCPUTime();
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;

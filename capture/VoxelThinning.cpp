@@ -36,7 +36,7 @@ inline bool Finite(const pcl::PointXYZ& p) {
 // Exact in integers while the scaled coordinates stay below 2^23.
 class CellNumbering {
  public:
-  CellNumbering(float inverse, const int lowest[3], const int multiplier[3]) {
+  CellNumbering(float inverse, const int lowest[3], const std::uint32_t multiplier[3]) {
 #if defined(__SSE2__)
     inverse_ = _mm_set1_ps(inverse);
     lowest_ = _mm_setr_epi32(lowest[0], lowest[1], lowest[2], 0);
@@ -63,7 +63,9 @@ class CellNumbering {
     const int y = Floor(p.y * inverse_) - lowest_[1];
     const int z = Floor(p.z * inverse_) - lowest_[2];
 #endif
-    return static_cast<std::uint32_t>(x + y * ny_ + z * nxy_);
+    // Unsigned, as the library's cell numbers are once computed: a grid
+    // may have more cells than an int counts (see VoxelThinning::filter).
+    return static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y) * ny_ + static_cast<std::uint32_t>(z) * nxy_;
   }
 
  private:
@@ -74,7 +76,7 @@ class CellNumbering {
   float inverse_;
   int lowest_[3];
 #endif
-  int ny_, nxy_;
+  std::uint32_t ny_, nxy_;
 };
 
 }  // namespace
@@ -90,8 +92,8 @@ CloudBounds BoundsOf(const Cloud& cloud) {
   for (const pcl::PointXYZ& p : cloud.points) {
     if (!cloud.is_dense && !Finite(p)) continue;
     const __m128 v = _mm_load_ps(p.data);
-    low = _mm_min_ps(low, v);
-    high = _mm_max_ps(high, v);
+    low = _mm_min_ps(v, low);  // a NaN in v leaves the bound as it was
+    high = _mm_max_ps(v, high);
   }
   _mm_storeu_ps(bounds.min.data(), low);
   _mm_storeu_ps(bounds.max.data(), high);
@@ -125,31 +127,39 @@ bool CanThin(const CloudBounds& bounds, float leaf) {
 }
 
 bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud& output) {
-  if (input.empty()) {
-    output.header = input.header;
+  output.header = input.header;
+  // No finite point (an empty cloud, or one of NaNs that is not dense).
+  if (input.empty() || !(bounds.min.head<3>().array() <= bounds.max.head<3>().array()).all()) {
     output.clear();
     return true;
   }
   if (!CanThin(bounds, leaf_)) return false;
   const float inverse = 1.0f / leaf_;
-  int lowest[3], multiplier[3];
-  int spans[3];
+  int lowest[3];
+  std::uint32_t multiplier[3];
+  std::uint64_t cells = 1;
+  bool exact = true;
   for (int axis = 0; axis < 3; ++axis) {
     const float low = bounds.min[axis] * inverse, high = bounds.max[axis] * inverse;
-    if (!(std::abs(low) < kExactCells && std::abs(high) < kExactCells)) {
-      pcl::VoxelGrid<pcl::PointXYZ> grid;
-      grid.setLeafSize(leaf_, leaf_, leaf_);
-      grid.setInputCloud(Cloud::ConstPtr(Cloud::ConstPtr(), &input));
-      grid.filter(output);
-      return true;
-    }
+    exact = exact && std::abs(low) < kExactCells && std::abs(high) < kExactCells;
+    if (!exact) break;
     lowest[axis] = Floor(low);
-    spans[axis] = Floor(high) - lowest[axis] + 1;
+    multiplier[axis] = static_cast<std::uint32_t>(cells);
+    cells *= static_cast<std::uint64_t>(Floor(high) - lowest[axis] + 1);
   }
-  multiplier[0] = 1;
-  multiplier[1] = spans[0];
-  multiplier[2] = spans[0] * spans[1];
+  // The library's guard counts cells from the bounds' span, its numbers from
+  // the floored ends, which may give a few more: past 2^32 - 1 of them its
+  // numbers wrap (and one might be kFree). Such clouds, and those beyond
+  // exact integers, go to the library itself.
+  if (!exact || cells >= kFree) {
+    pcl::VoxelGrid<pcl::PointXYZ> grid;
+    grid.setLeafSize(leaf_, leaf_, leaf_);
+    grid.setInputCloud(Cloud::ConstPtr(Cloud::ConstPtr(), &input));
+    grid.filter(output);
+    return true;
+  }
 
+  Forget();  // the last frame's slots (also after a frame cut short by an exception)
   order_.clear();
   usedSlots_.clear();
   if (table_.empty()) {
@@ -183,7 +193,6 @@ bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud&
   if (open) *open = sum;
 
   SortCells(largestKey);
-  output.header = input.header;
   output.points.resize(order_.size());
   for (std::size_t i = 0; i < order_.size(); ++i) {
     const Cell& cell = cells_[static_cast<std::uint32_t>(order_[i])];
@@ -193,7 +202,6 @@ bool VoxelThinning::filter(const Cloud& input, const CloudBounds& bounds, Cloud&
   output.width = static_cast<std::uint32_t>(output.points.size());
   output.height = 1;
   output.is_dense = true;
-  Forget();
   return true;
 }
 
@@ -246,7 +254,7 @@ void VoxelThinning::SortCells(std::uint32_t largestKey) {
   }
 }
 
-// Empties the table for the next frame, touching only the slots used.
+// Empties the table for a new frame, touching only the slots used.
 void VoxelThinning::Forget() {
   for (std::uint32_t at : usedSlots_) table_[at].key = kFree;
 }

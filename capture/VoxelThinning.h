@@ -32,6 +32,9 @@ CloudBounds BoundsOf(const pcl::PointCloud<pcl::PointXYZ>& cloud);
 // The voxel grid's own test: false when a cloud with these bounds has more
 // cells than its 32-bit cell numbers hold (the library then warns and
 // returns the cloud unchanged), or when the leaf is not a positive number.
+// Where the library's 64-bit product of the three spans itself overflows
+// (leaves of a few micrometres for a camera's cloud), it goes on with wrapped
+// cell numbers; here such a cloud is not thinned either.
 bool CanThin(const CloudBounds& bounds, float leaf);
 
 class VoxelThinning {

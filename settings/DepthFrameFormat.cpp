@@ -60,6 +60,9 @@ std::string DepthFormatProblem(const DepthFrameFormat& format) {
   if (format.depthUnitMm != 1) return "depth in units other than millimetres";
   if (!Finite(format.lens) || !(format.lens.fx > 0) || !(format.lens.fy > 0))
     return "a lens without finite, positive focal lengths";
+  // The conversion works with 1 / f as a float.
+  if (!std::isfinite(static_cast<float>(1.0 / format.lens.fx)) || !std::isfinite(static_cast<float>(1.0 / format.lens.fy)))
+    return "a lens whose focal lengths are too small to take";
   return std::string();
 }
 

@@ -385,5 +385,58 @@ TEST(CloudProcessing, AgreesWithTheLibrarysFiltersFrameByFrame) {
   EXPECT_LE(largest, kLargestCentroidSteps);
 }
 
+// Clouds no camera gives, against the library the same way: points that
+// are not finite in a cloud that says so, more cells than an int counts,
+// points on the crop's limits and limits that are not numbers.
+TEST(CloudProcessing, AgreesWithTheLibraryOnCloudsNoCameraGives) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    std::string name;
+    Cloud cloud;
+    OperatorSettings settings;
+  };
+  std::vector<Case> cases;
+  OperatorSettings unit;  // calibration 1: the limits are the region's numbers; a leaf of 0.01
+  unit.calibration = 1;
+  unit.resolution = 10000;
+  unit.xMin = -0.25f, unit.xMax = 0.5f, unit.yMin = -1, unit.yMax = 0.125f, unit.zMin = 0, unit.zMax = 2;
+  Cloud mixed = Points({{0.1f, 0.2f, 0.3f}, {nan, 0, 1}, {0.5f, 0.125f, 2}, {0, inf, 1}, {-0.25f, -1, 0},
+                        {0.11f, 0.21f, 0.31f}, {-inf, 0, 0}, {0.5001f, 0, 1}, {0.104f, 0.204f, 0.304f}});
+  mixed.is_dense = false;
+  cases.push_back({"points that are not finite", mixed, unit});
+  OperatorSettings unthinned = unit;
+  unthinned.resolution = 0;
+  cases.push_back({"points that are not finite, not thinned, some on the limits", mixed, unthinned});
+  OperatorSettings nanLimits = unit;
+  nanLimits.xMin = nan, nanLimits.zMax = nan;
+  cases.push_back({"limits that are not numbers", mixed, nanLimits});
+  // A leaf of 1: 1290 cells a side by the library's guard, 1291 by its cell
+  // numbers, so numbers past 2^31.
+  OperatorSettings wide;
+  wide.calibration = 0.01f, wide.resolution = 1;
+  wide.xMin = wide.yMin = wide.zMin = -1e9f, wide.xMax = wide.yMax = wide.zMax = 1e9f;
+  Cloud far = Points({{0.5f, 0.5f, 0.5f}, {1290.4f, 1290.4f, 1290.4f}, {1290.2f, 1290.1f, 1290.3f},
+                      {700.5f, 3.5f, 1290.9f}, {0.7f, 0.2f, 0.9f}, {1.5f, 1290.2f, 1.5f}});
+  cases.push_back({"cell numbers past 2^31", far, wide});
+  // 2 x 257 x 8388608 cells by the numbers (256 x 8388607 by the guard): the
+  // first point's number wraps to 2^32 - 1.
+  cases.push_back({"cell numbers past 2^32",
+                   Points({{1.05f, 128.5f, 4161663.0f}, {0.9f, 0.5f, -4194303.5f}, {1.1f, 256.4f, 4194303.0f},
+                           {1.05f, 128.7f, 4161663.5f}}),
+                   wide});
+
+  for (const Case& c : cases) {
+    Cloud work, out, expectedWork, expectedOut;
+    const CameraSetting still{0, 0, 0, 0, 0, 0, 0, 0, 0, 15};
+    LibraryPipeline(c.cloud, c.settings, still, FilterInputs::kHeapCopies, expectedWork, expectedOut);
+    CloudProcessor().Process(c.cloud, c.settings, still, work, out);
+    if (c.name.find("not thinned") == std::string::npos) {
+      EXPECT_EQ(LargestDifference(work, expectedWork, c.name + ", thinned"), 0) << c.name;
+    }
+    EXPECT_EQ(LargestDifference(out, expectedOut, c.name + ", final"), 0) << c.name;
+    EXPECT_FALSE(out.empty()) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kestrova
