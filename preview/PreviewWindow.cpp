@@ -117,7 +117,12 @@ void PreviewWindow::Show(const PreviewFrame& frame, const PickState& picks) {
   if (!viewSet_) {
     ResetView();
     viewSet_ = true;
+  } else if (!clippingFitted_) {
+    // A view kept from the last Preview was set before there was anything
+    // to see: fit the near and far planes to the scene, or they cut it.
+    parts_->renderer->ResetCameraClippingRange();
   }
+  clippingFitted_ = true;
   dirty_ = true;
 }
 

@@ -84,6 +84,7 @@ class PreviewWindow {
   CalibrationPicks& picks_;
   const PreviewFrame* frame_ = nullptr;
   bool viewSet_ = false;
+  bool clippingFitted_ = false;  // the near and far planes fitted to a frame
   bool dirty_ = true;
   unsigned long renderedViewTime_ = 0;
   std::chrono::steady_clock::time_point statusUntil_{};

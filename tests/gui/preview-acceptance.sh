@@ -144,18 +144,28 @@ grab reset
 [ "$(box_of reset)" = "$opening_box" ] || fail "R gave the view with the box at $(box_of reset), not at $opening_box"
 
 # --- the operator's view survives a take -------------------------------------------------
+# take_and_grab NAME: a take of a moment, then a grab of the Preview that comes back.
+take_and_grab() {
+  rm -rf "$work/takes" && mkdir -p "$work/takes"
+  click_control record
+  wait_for 15 previews_are 0 || fatal "the Preview stayed during the take"
+  wait_for 10 test -s "$work/takes/PCL1.dat" || fatal "the take recorded nothing"
+  click_control stop
+  wait_for 15 previews_are 1 || fatal "no Preview after the take"
+  sleep 1.5
+  grab "$1"
+}
+enter_value outputDir "$work/takes"
+# The opening view, untouched: the whole box again, none of it cut by the
+# view's near plane (it once was, when the kept view came before the scene).
+take_and_grab after-first-take
+[ "$(box_of after-first-take)" = "$opening_box" ] ||
+  fail "after a take the untouched view shows the box at $(box_of after-first-take), not at $opening_box"
 xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
 for _ in 1 2; do xdotool click 4; sleep 0.1; done
 grab zoomed
 zoomed_box=$(box_of zoomed)
-enter_value outputDir "$work/takes"
-click_control record
-wait_for 15 previews_are 0 || fatal "the Preview stayed during the take"
-wait_for 10 test -s "$work/takes/PCL1.dat" || fatal "the take recorded nothing"
-click_control stop
-wait_for 15 previews_are 1 || fatal "no Preview after the take"
-sleep 1.5
-grab after-take
+take_and_grab after-take
 read -r ax2 ay2 aw2 ah2 < <(client_geometry "$(preview_window)")
 [ "$ax2 $ay2 $aw2 $ah2" = "$px $py $pw $ph" ] ||
   fail "after the take the Preview opened at $aw2 x $ah2 at ($ax2, $ay2), not $pw x $ph at ($px, $py)"
