@@ -6,10 +6,14 @@
 # by name over a measuring span, counting the Preview's redraws seen on
 # screen.
 #
-#   bench/preview-cpu.sh [KESTROVA] [SECONDS]
+#   bench/preview-cpu.sh [KESTROVA] [SECONDS] [SCREEN]
+#
+# SCREEN is the display's size (default 1600x1000; the Preview takes 800 x
+# 600 of it, 570 x 427 of a 1024x768 one).
 set -euo pipefail
 kestrova=$(realpath "${1:-build/kestrova}")
 seconds=${2:-20}
+screen=${3:-1600x1000}
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -20,7 +24,7 @@ cleanup() {
 trap cleanup EXIT
 
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
