@@ -37,6 +37,6 @@ replay() {  # BUILD: the recorder replaying the kept frames
 reference=$(cpu "$build/kestrova-reference-pipeline" "$work/frames" 1)
 recorder=$(replay "$build")
 awk -v u="${reference% *}" -v s="${reference#* }" \
-  'BEGIN { printf "%-38s %5.2f s CPU (%.2f s user)\n", "library-built pipeline, 300 frames:", u + s, u }'
+  'BEGIN { printf "%-38s %5.2f s CPU (%.2f s user)\n", "plain PCL pipeline, 300 frames:", u + s, u }'
 line "kestrova-record replaying them:" "$recorder"
 if [ -n "$older" ]; then line "older kestrova-record replaying them:" "$(replay "$older")"; fi

@@ -1,6 +1,9 @@
 #include "capture/OpenNI2Sensor.h"
 
 #include <OniCAPI.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <atomic>
@@ -435,6 +438,16 @@ OpenedDevice NamedCamera(DeviceList& list, const std::string& name, int camera) 
   const std::string which = "camera " + std::to_string(camera);
   if (IsOniFile(name)) {
     OpenedDevice device;
+    // What the file driver would only call "couldn't open", said plainly.
+    struct stat file;
+    if (stat(name.c_str(), &file) != 0) {
+      Tell(which + ": the recording " + name + " cannot be played: " + std::strerror(errno));
+      return OpenedDevice();
+    }
+    if (!S_ISREG(file.st_mode)) {
+      Tell(which + ": the recording " + name + " cannot be played: not a regular file");
+      return OpenedDevice();
+    }
     if (oniDeviceOpen(name.c_str(), &device.handle) != ONI_STATUS_OK) {
       Tell(which + ": the recording " + name + " cannot be played: " + ExtendedError());
       return OpenedDevice();
@@ -471,7 +484,7 @@ std::unique_ptr<SensorBackend> MakeOpenNI2Backend(const OpenNI2Option& spec, std
   }
   if (std::none_of(cameras.begin(), cameras.end(), [](const OpenedDevice& d) { return d.handle != nullptr; })) {
     *error = spec.devices.empty() ? "no depth sensor found (OpenNI2 lists no camera that opens)"
-                                  : "no depth sensor found (none of the OpenNI2 devices named opens)";
+                                  : "no depth sensor found (none of the OpenNI2 cameras or recordings named opens)";
     return nullptr;
   }
   return std::make_unique<OpenNI2Backend>(std::move(context), std::move(cameras), spec);

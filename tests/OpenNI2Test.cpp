@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -177,17 +178,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 // What cannot be had is named, with OpenNI2's own reason where it gives one.
 TEST_F(OpenNI2Cameras, BusyMissingAndUnsuitableDevicesAreNamed) {
+  testing::TempDir dir;
+  const std::string folder = dir.path() + "/folder.oni", text = dir.path() + "/text.oni";
+  std::filesystem::create_directory(folder);
+  std::ofstream(text) << "not a recording\n";
   const struct {
-    const char* fake;
-    const char* spec;
+    std::string fake;
+    std::string spec;
     bool cameraOne;  // camera 1 opens
-    const char* told;
+    std::string told;
   } cases[] = {
       {"devices=2,busy=1", "openni2:FAKE0001", false, "fake camera 1 is in use by another program"},
       {"devices=2", "openni2:FAKE0009", false, "no OpenNI2 device has the URI or serial 'FAKE0009' (serials found: "},
       {"devices=2,tenths=1", "openni2:FAKE0001", false, "camera 1 (serial FAKE0001): its depth stream has no mode 640 x 480 at 30 frames a second in millimetres"},
       {"devices=2", "openni2:FAKE0001,mode=640x480@60", false, "has no mode 640 x 480 at 60 frames"},
-      {"devices=1", "openni2:/nowhere/take.oni", false, "camera 1: the recording /nowhere/take.oni cannot be played: "},
+      {"devices=1", "openni2:/nowhere/take.oni", false,
+       "camera 1: the recording /nowhere/take.oni cannot be played: No such file or directory"},
+      {"devices=1", "openni2:" + folder, false, "camera 1: the recording " + folder + " cannot be played: not a regular file"},
+      {"devices=1", "openni2:" + text, false, "camera 1: the recording " + text + " cannot be played: "},
       // The one case whose camera streams comes last (see the top).
       {"devices=2,busy=2", "openni2", true, "fake camera 2 is in use by another program"},
   };
@@ -198,7 +206,7 @@ TEST_F(OpenNI2Cameras, BusyMissingAndUnsuitableDevicesAreNamed) {
     EXPECT_EQ(rig->error, "no depth sensor found (OpenNI2 lists no camera that opens)");
   }
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.fake) + " " + c.spec);
+    SCOPED_TRACE(c.fake + " " + c.spec);
     Terminal terminal;
     auto rig = OpenRig(c.fake, c.spec);
     const std::string told = terminal.Text();
