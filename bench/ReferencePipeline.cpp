@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::ifstream paramsFile(take + "/" + kTakeSettingsFile, std::ios::binary);
+  if (!paramsFile) {
+    std::fprintf(stderr, "%s/%s cannot be read\n", take.c_str(), kTakeSettingsFile);
+    return 1;
+  }
   std::stringstream params;
   params << paramsFile.rdbuf();
   OperatorSettings settings;
